@@ -1,0 +1,17 @@
+# Cross-build for 64-bit Windows with Debian's MinGW-w64 (package g++-mingw-w64-x86-64).
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_SYSTEM_PROCESSOR x86_64)
+
+set(toolchain_prefix x86_64-w64-mingw32)
+set(CMAKE_C_COMPILER ${toolchain_prefix}-gcc)
+set(CMAKE_CXX_COMPILER ${toolchain_prefix}-g++)
+set(CMAKE_RC_COMPILER ${toolchain_prefix}-windres)
+
+set(CMAKE_FIND_ROOT_PATH /usr/${toolchain_prefix})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+
+# A console program that runs without MinGW's runtime DLLs beside it.
+set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
