@@ -1,0 +1,435 @@
+// Device I/O: CreateFileA on a device name connects to its endpoint; DeviceIoControl sends
+// requests that a reader thread per handle completes; CancelIo and GetOverlappedResult keep
+// their Windows meaning. The framing is that of platform/device_frame.h.
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <condition_variable>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/device_frame.h"
+#include "platform/posix/event.h"
+#include "platform/posix/handles.h"
+#include "platform/posix/socket_util.h"
+#include "platform/win32.h"
+
+namespace qdev_posix {
+namespace {
+
+constexpr DWORD kErrorTooManyOpenFiles = 4;  // Windows' ERROR_TOO_MANY_OPEN_FILES
+// An endpoint that accepts a connection but does not answer its open within this real time is
+// taken for a hung one.
+constexpr int kOpenReplySeconds = 10;
+
+// One open device: a connection to the endpoint and the requests pending on it.
+class Device : public Object {
+ public:
+  Device(int fd, bool overlapped) : fd_(fd), overlapped_(overlapped) {}
+  ~Device() override {
+    Close();
+    ::close(fd_);
+  }
+
+  void StartReader() {
+    reader_ = std::thread([this] { ReadReplies(); });
+  }
+
+  void Close() override {
+    {
+      std::lock_guard<std::mutex> lock(mu_);
+      if (closed_) return;
+      closed_ = true;
+      // Closing a handle cancels its requests, as on Windows.
+      for (auto& entry : pending_) Complete(&entry.second, ERROR_OPERATION_ABORTED, 0);
+      pending_.clear();
+      done_.notify_all();
+    }
+    ::shutdown(fd_, SHUT_RDWR);
+    if (reader_.joinable()) reader_.join();
+  }
+
+  BOOL Control(DWORD code, const void* in, DWORD inSize, void* out, DWORD outSize,
+               LPDWORD bytesReturned, LPOVERLAPPED overlapped);
+  BOOL Cancel();
+  BOOL Result(LPOVERLAPPED overlapped, LPDWORD bytes, BOOL wait);
+
+ private:
+  struct Pending {
+    LPOVERLAPPED record;  // the caller's completion record (or one on our stack)
+    uint8_t* output;      // the caller's output buffer
+    uint32_t outputSize;
+    std::shared_ptr<Event> event;  // held so that closing the event handle early is harmless
+    std::thread::id issuer;        // CancelIo cancels only the calling thread's requests
+  };
+
+  static void Complete(Pending* p, DWORD error, DWORD information) {
+    p->record->Internal = error;
+    p->record->InternalHigh = information;
+    if (p->event) p->event->Set();
+  }
+
+  bool IsPendingLocked(LPOVERLAPPED record) const {
+    return std::any_of(pending_.begin(), pending_.end(),
+                       [record](const auto& entry) { return entry.second.record == record; });
+  }
+
+  void ReadReplies();
+  bool ReadOneReply();
+
+  const int fd_;
+  const bool overlapped_;  // opened with FILE_FLAG_OVERLAPPED
+  std::mutex mu_;          // guards everything below, and every completion record in pending_
+  std::condition_variable done_;  // a request left pending_
+  std::map<uint32_t, Pending> pending_;
+  uint32_t nextId_ = 1;
+  bool closed_ = false;
+  bool gone_ = false;  // the endpoint has gone; the handle stays until CloseHandle
+  std::mutex sendMu_;  // one frame at a time on the socket
+  std::thread reader_;
+};
+
+// Completes the pending request of a reply; a reply for an id that is not pending (cancelled,
+// or never issued) is dropped. False when the stream is broken.
+bool Device::ReadOneReply() {
+  uint8_t head[qdev_frame::kHeaderSize];
+  if (!RecvExactly(fd_, head, sizeof head)) return false;
+  qdev_frame::Header h = qdev_frame::DecodeHeader(head);
+  uint32_t size = 0;
+  if (!qdev_frame::PayloadSize(h, &size) || h.type != qdev_frame::kReply) return false;
+  std::vector<uint8_t> data(size);
+  if (size > 0 && !RecvExactly(fd_, data.data(), size)) return false;
+
+  std::lock_guard<std::mutex> lock(mu_);
+  auto it = pending_.find(h.id);
+  if (it == pending_.end()) return true;
+  Pending& p = it->second;
+  size_t n = std::min<size_t>(size, p.outputSize);
+  if (n > 0) std::memcpy(p.output, data.data(), n);
+  Complete(&p, h.word3, h.word4);
+  pending_.erase(it);
+  done_.notify_all();
+  return true;
+}
+
+void Device::ReadReplies() {
+  try {
+    while (ReadOneReply()) {
+    }
+  } catch (...) {
+    // Out of memory for a reply: the stream cannot be resynchronised, treat it as broken.
+  }
+  std::lock_guard<std::mutex> lock(mu_);
+  gone_ = true;
+  // What a request pending on a module that is unplugged gets on Windows.
+  for (auto& entry : pending_) Complete(&entry.second, ERROR_DEVICE_NOT_CONNECTED, 0);
+  pending_.clear();
+  done_.notify_all();
+}
+
+BOOL Device::Control(DWORD code, const void* in, DWORD inSize, void* out, DWORD outSize,
+                     LPDWORD bytesReturned, LPOVERLAPPED overlapped) {
+  if ((in == nullptr && inSize != 0) || (out == nullptr && outSize != 0) ||
+      static_cast<uint64_t>(inSize) + outSize > qdev_frame::kMaxPayload) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  std::shared_ptr<Event> event;
+  if (overlapped != nullptr && overlapped->hEvent != nullptr) {
+    event = LookupHandleAs<Event>(overlapped->hEvent);
+    if (!event) {
+      SetLastError(ERROR_INVALID_HANDLE);
+      return FALSE;
+    }
+  }
+  const bool async = overlapped_ && overlapped != nullptr;
+  OVERLAPPED local{};
+  LPOVERLAPPED record = overlapped != nullptr ? overlapped : &local;
+
+  // The frame is built before the request is pending: once it is, the reply may write into the
+  // output buffer at any moment, so the send must not read from it.
+  std::vector<uint8_t> frame(qdev_frame::kHeaderSize + inSize + outSize);
+  if (inSize > 0) std::memcpy(frame.data() + qdev_frame::kHeaderSize, in, inSize);
+  if (outSize > 0) std::memcpy(frame.data() + qdev_frame::kHeaderSize + inSize, out, outSize);
+
+  uint32_t id = 0;
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    if (closed_) {
+      SetLastError(ERROR_INVALID_HANDLE);
+      return FALSE;
+    }
+    if (gone_) {
+      SetLastError(ERROR_DEVICE_NOT_CONNECTED);
+      return FALSE;
+    }
+    id = nextId_++;
+    pending_.emplace(id, Pending{record, static_cast<uint8_t*>(out), outSize, event,
+                                 std::this_thread::get_id()});
+    record->Internal = ERROR_IO_PENDING;
+    record->InternalHigh = 0;
+    // Windows resets the event when the request starts.
+    if (event) event->Reset();
+  }
+
+  qdev_frame::EncodeHeader({qdev_frame::kMagic, qdev_frame::kRequest, id, code, inSize, outSize},
+                           frame.data());
+  bool sent;
+  {
+    std::lock_guard<std::mutex> lock(sendMu_);
+    sent = SendAll(fd_, frame.data(), frame.size());
+  }
+  if (!sent) {
+    std::lock_guard<std::mutex> lock(mu_);
+    pending_.erase(id);
+    done_.notify_all();
+    // A frame may have been cut in half: nothing after it could be read right.
+    ::shutdown(fd_, SHUT_RDWR);
+    SetLastError(ERROR_DEVICE_NOT_CONNECTED);
+    return FALSE;
+  }
+
+  if (async) {
+    if (bytesReturned != nullptr) *bytesReturned = 0;
+    SetLastError(ERROR_IO_PENDING);
+    return FALSE;
+  }
+  std::unique_lock<std::mutex> lock(mu_);
+  done_.wait(lock, [&] { return pending_.count(id) == 0; });
+  if (bytesReturned != nullptr) *bytesReturned = static_cast<DWORD>(record->InternalHigh);
+  DWORD error = static_cast<DWORD>(record->Internal);
+  if (error != ERROR_SUCCESS) {
+    SetLastError(error);
+    return FALSE;
+  }
+  return TRUE;
+}
+
+BOOL Device::Cancel() {
+  std::vector<uint32_t> cancelled;
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    cancelled.reserve(pending_.size());
+    const std::thread::id self = std::this_thread::get_id();
+    for (auto it = pending_.begin(); it != pending_.end();) {
+      if (it->second.issuer != self) {
+        ++it;
+        continue;
+      }
+      Complete(&it->second, ERROR_OPERATION_ABORTED, 0);
+      cancelled.push_back(it->first);
+      it = pending_.erase(it);
+    }
+    if (!cancelled.empty()) done_.notify_all();
+  }
+  // From here on nothing touches the cancelled requests' records or buffers; the endpoint is
+  // told so that it can forget them, and a late reply finds no pending id and is dropped.
+  std::lock_guard<std::mutex> lock(sendMu_);
+  for (uint32_t id : cancelled) {
+    uint8_t head[qdev_frame::kHeaderSize];
+    qdev_frame::EncodeHeader({qdev_frame::kMagic, qdev_frame::kCancel, id, 0, 0, 0}, head);
+    if (!SendAll(fd_, head, sizeof head)) break;
+  }
+  return TRUE;
+}
+
+BOOL Device::Result(LPOVERLAPPED overlapped, LPDWORD bytes, BOOL wait) {
+  std::unique_lock<std::mutex> lock(mu_);
+  if (IsPendingLocked(overlapped)) {
+    if (!wait) {
+      SetLastError(ERROR_IO_INCOMPLETE);
+      return FALSE;
+    }
+    done_.wait(lock, [&] { return !IsPendingLocked(overlapped); });
+  }
+  if (bytes != nullptr) *bytes = static_cast<DWORD>(overlapped->InternalHigh);
+  DWORD error = static_cast<DWORD>(overlapped->Internal);
+  if (error != ERROR_SUCCESS) {
+    SetLastError(error);
+    return FALSE;
+  }
+  return TRUE;
+}
+
+// The Windows error for a failed connect to an endpoint socket.
+DWORD ConnectError(int error) {
+  switch (error) {
+    case EACCES:
+    case EPERM:
+      return ERROR_ACCESS_DENIED;
+    case EMFILE:
+    case ENFILE:
+      return kErrorTooManyOpenFiles;
+    case ENOMEM:
+    case ENOBUFS:
+      return ERROR_NOT_ENOUGH_MEMORY;
+    default:
+      // No socket, a stale socket that nobody serves, or something that is not a socket.
+      return ERROR_FILE_NOT_FOUND;
+  }
+}
+
+// Connects to the endpoint and opens it; the connected socket, or -1 with *error set.
+int OpenEndpoint(const std::string& device, DWORD access, DWORD shareMode, DWORD* error) {
+  std::string path;
+  if (!SocketPath(DeviceFolder(), device, &path)) {
+    *error = ERROR_FILE_NOT_FOUND;
+    return -1;
+  }
+  int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) {
+    *error = ConnectError(errno);
+    return -1;
+  }
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+  int rc;
+  do {
+    rc = ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address);
+  } while (rc != 0 && errno == EINTR);
+  if (rc != 0) {
+    *error = ConnectError(errno);
+    ::close(fd);
+    return -1;
+  }
+
+  timeval limit{kOpenReplySeconds, 0};
+  ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+  uint8_t head[qdev_frame::kHeaderSize];
+  qdev_frame::EncodeHeader({qdev_frame::kMagic, qdev_frame::kOpen, 0, access, shareMode, 0}, head);
+  bool answered = SendAll(fd, head, sizeof head) && RecvExactly(fd, head, sizeof head);
+  int recvError = errno;
+  timeval none{0, 0};
+  ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &none, sizeof none);
+  if (!answered) {
+    *error = (recvError == EAGAIN || recvError == EWOULDBLOCK) ? ERROR_SEM_TIMEOUT
+                                                               : ERROR_FILE_NOT_FOUND;
+    ::close(fd);
+    return -1;
+  }
+  qdev_frame::Header h = qdev_frame::DecodeHeader(head);
+  if (h.magic != qdev_frame::kMagic || h.type != qdev_frame::kOpenReply) {
+    *error = ERROR_GEN_FAILURE;
+    ::close(fd);
+    return -1;
+  }
+  if (h.word3 != ERROR_SUCCESS) {
+    *error = h.word3;
+    ::close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+bool HasSeparator(const char* s) {
+  return std::strpbrk(s, "\\/") != nullptr;
+}
+
+}  // namespace
+}  // namespace qdev_posix
+
+HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
+                          LPSECURITY_ATTRIBUTES /*lpSecurityAttributes*/,
+                          DWORD dwCreationDisposition, DWORD dwFlagsAndAttributes,
+                          HANDLE /*hTemplateFile*/) {
+  using namespace qdev_posix;
+  if (lpFileName == nullptr || dwCreationDisposition < 1 || dwCreationDisposition > 5) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return INVALID_HANDLE_VALUE;
+  }
+  static const char kDevicePrefix[] = "\\\\.\\";
+  const size_t prefixLength = sizeof kDevicePrefix - 1;
+  if (std::strncmp(lpFileName, kDevicePrefix, prefixLength) != 0) {
+    // Only devices exist here: a plain file name is not found, a path's folder neither.
+    SetLastError(*lpFileName == '\0' || HasSeparator(lpFileName) ? ERROR_PATH_NOT_FOUND
+                                                                 : ERROR_FILE_NOT_FOUND);
+    return INVALID_HANDLE_VALUE;
+  }
+  const char* device = lpFileName + prefixLength;
+  if (*device == '\0' || HasSeparator(device) || std::strcmp(device, ".") == 0 ||
+      std::strcmp(device, "..") == 0) {
+    SetLastError(ERROR_PATH_NOT_FOUND);
+    return INVALID_HANDLE_VALUE;
+  }
+  try {
+    DWORD error = ERROR_SUCCESS;
+    int fd = OpenEndpoint(device, dwDesiredAccess, dwShareMode, &error);
+    if (fd < 0) {
+      SetLastError(error);
+      return INVALID_HANDLE_VALUE;
+    }
+    std::shared_ptr<Device> object;
+    try {
+      object = std::make_shared<Device>(fd, (dwFlagsAndAttributes & FILE_FLAG_OVERLAPPED) != 0);
+    } catch (...) {
+      ::close(fd);
+      throw;
+    }
+    object->StartReader();
+    HANDLE handle = RegisterHandle(object);
+    if (handle == nullptr) {
+      object->Close();
+      SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+      return INVALID_HANDLE_VALUE;
+    }
+    return handle;
+  } catch (...) {
+    // Out of memory or out of threads.
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return INVALID_HANDLE_VALUE;
+  }
+}
+
+BOOL WINAPI DeviceIoControl(HANDLE hDevice, DWORD dwIoControlCode, LPVOID lpInBuffer,
+                            DWORD nInBufferSize, LPVOID lpOutBuffer, DWORD nOutBufferSize,
+                            LPDWORD lpBytesReturned, LPOVERLAPPED lpOverlapped) {
+  auto device = qdev_posix::LookupHandleAs<qdev_posix::Device>(hDevice);
+  if (!device) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  try {
+    return device->Control(dwIoControlCode, lpInBuffer, nInBufferSize, lpOutBuffer, nOutBufferSize,
+                           lpBytesReturned, lpOverlapped);
+  } catch (...) {
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return FALSE;
+  }
+}
+
+BOOL WINAPI GetOverlappedResult(HANDLE hFile, LPOVERLAPPED lpOverlapped,
+                                LPDWORD lpNumberOfBytesTransferred, BOOL bWait) {
+  auto device = qdev_posix::LookupHandleAs<qdev_posix::Device>(hFile);
+  if (!device) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  if (lpOverlapped == nullptr) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  return device->Result(lpOverlapped, lpNumberOfBytesTransferred, bWait);
+}
+
+BOOL WINAPI CancelIo(HANDLE hFile) {
+  auto device = qdev_posix::LookupHandleAs<qdev_posix::Device>(hFile);
+  if (!device) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  try {
+    return device->Cancel();
+  } catch (...) {
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return FALSE;
+  }
+}

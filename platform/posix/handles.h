@@ -1,0 +1,32 @@
+// Internal to the platform layer: the registry of live handle objects. A HANDLE is an opaque
+// number that maps to a live object here, so a call on a handle that was closed or never existed
+// fails with ERROR_INVALID_HANDLE instead of touching freed memory.
+#pragma once
+
+#include <memory>
+
+#include "platform/win32.h"
+
+namespace qdev_posix {
+
+// What a handle refers to: a device connection or an event.
+class Object {
+ public:
+  virtual ~Object() = default;
+  // Called once, by CloseHandle, when the handle goes away. Other threads may still hold a
+  // reference for a call in progress; the object itself lives until the last of them ends.
+  virtual void Close() {}
+};
+
+// Publishes an object; returns its new handle, or nullptr when memory runs out.
+HANDLE RegisterHandle(std::shared_ptr<Object> object);
+
+// The live object behind a handle, or nullptr.
+std::shared_ptr<Object> LookupHandle(HANDLE handle);
+
+template <class T>
+std::shared_ptr<T> LookupHandleAs(HANDLE handle) {
+  return std::dynamic_pointer_cast<T>(LookupHandle(handle));
+}
+
+}  // namespace qdev_posix

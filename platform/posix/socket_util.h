@@ -1,0 +1,27 @@
+// Internal to the platform layer: what the client and the serving side of a device endpoint
+// share: where the device folder is, how a device name becomes a socket path, and whole-frame
+// socket I/O that survives interrupted and partial transfers.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace qdev_posix {
+
+// $QDEV_DEVICE_DIR, or the default device folder when that is unset or empty.
+std::string DeviceFolder();
+
+// The socket path of device `name` in `folder`. False when it does not fit a socket address.
+bool SocketPath(const std::string& folder, const std::string& name, std::string* path);
+
+// The longest socket path that a socket address holds.
+size_t MaxSocketPath();
+
+// Writes all n bytes, blocking as needed; false when the connection fails.
+bool SendAll(int fd, const uint8_t* p, size_t n);
+
+// Reads exactly n bytes; false at end of stream or on an error.
+bool RecvExactly(int fd, uint8_t* p, size_t n);
+
+}  // namespace qdev_posix

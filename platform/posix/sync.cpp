@@ -1,0 +1,241 @@
+// Synchronisation and time: events and waits, critical sections, Sleep, GetTickCount64, and the
+// time scale of the test facilities, which every timed call here honours.
+#include <pthread.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <memory>
+#include <new>
+#include <thread>
+
+#include "platform/posix/event.h"
+#include "platform/posix/handles.h"
+#include "platform/test_facilities.h"
+#include "platform/win32.h"
+
+static_assert(sizeof(pthread_mutex_t) <= sizeof(CRITICAL_SECTION::Storage),
+              "a pthread mutex must fit in a CRITICAL_SECTION");
+static_assert(alignof(pthread_mutex_t) <= alignof(CRITICAL_SECTION),
+              "a CRITICAL_SECTION must be aligned for a pthread mutex");
+
+namespace qdev_posix {
+namespace {
+
+using SteadyClock = std::chrono::steady_clock;
+
+// The platform clock: ticks = base + (now - origin) * scale. A change of scale starts a new
+// segment at the current tick count, so the clock never runs backwards.
+struct Clock {
+  std::mutex mu;
+  bool initialised = false;
+  uint32_t scale = 1;
+  SteadyClock::time_point origin;
+  uint64_t base = 0;
+
+  void InitialiseLocked() {
+    if (initialised) return;
+    initialised = true;
+    const char* text = std::getenv("QDEV_TIME_SCALE");
+    if (text != nullptr && *text != '\0') {
+      char* end = nullptr;
+      unsigned long value = std::strtoul(text, &end, 10);
+      if (*end == '\0' && value >= 1 && value <= UINT32_MAX) scale = static_cast<uint32_t>(value);
+    }
+    origin = SteadyClock::now();
+    base = static_cast<uint64_t>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(origin.time_since_epoch()).count());
+  }
+
+  uint64_t TicksLocked(SteadyClock::time_point now) const {
+    auto elapsed = std::chrono::duration_cast<std::chrono::microseconds>(now - origin).count();
+    return base + static_cast<uint64_t>(elapsed) * scale / 1000;
+  }
+};
+
+// Never destroyed, so that threads still running at exit may keep using it.
+Clock& TheClock() {
+  static Clock* clock = new Clock;
+  return *clock;
+}
+
+uint32_t CurrentScale() {
+  Clock& c = TheClock();
+  std::lock_guard<std::mutex> lock(c.mu);
+  c.InitialiseLocked();
+  return c.scale;
+}
+
+std::atomic<uint32_t> failCreateEventCountdown{0};
+
+// Counts one CreateEventA against the fault hook; true when this call is to fail.
+bool CreateEventFaultFires() {
+  uint32_t n = failCreateEventCountdown.load();
+  while (n != 0) {
+    if (failCreateEventCountdown.compare_exchange_weak(n, n - 1)) return n == 1;
+  }
+  return false;
+}
+
+pthread_mutex_t* MutexOf(LPCRITICAL_SECTION cs) {
+  return std::launder(reinterpret_cast<pthread_mutex_t*>(cs->Storage));
+}
+
+}  // namespace
+
+std::chrono::microseconds ScaledWait(DWORD ms) {
+  return std::chrono::microseconds(static_cast<uint64_t>(ms) * 1000 / CurrentScale());
+}
+
+void Event::Set() {
+  std::lock_guard<std::mutex> lock(mu_);
+  signalled_ = true;
+  if (manualReset_) {
+    cv_.notify_all();
+  } else {
+    cv_.notify_one();
+  }
+}
+
+void Event::Reset() {
+  std::lock_guard<std::mutex> lock(mu_);
+  signalled_ = false;
+}
+
+bool Event::Wait(DWORD ms) {
+  std::unique_lock<std::mutex> lock(mu_);
+  auto isSignalled = [this] { return signalled_; };
+  if (ms == INFINITE) {
+    cv_.wait(lock, isSignalled);
+  } else if (!cv_.wait_for(lock, ScaledWait(ms), isSignalled)) {
+    return false;
+  }
+  if (!manualReset_) signalled_ = false;
+  return true;
+}
+
+}  // namespace qdev_posix
+
+namespace qdev_test {
+
+void SetTimeScale(uint32_t scale) {
+  qdev_posix::Clock& c = qdev_posix::TheClock();
+  std::lock_guard<std::mutex> lock(c.mu);
+  c.InitialiseLocked();
+  auto now = qdev_posix::SteadyClock::now();
+  c.base = c.TicksLocked(now);
+  c.origin = now;
+  c.scale = scale == 0 ? 1 : scale;
+}
+
+uint32_t TimeScale() {
+  return qdev_posix::CurrentScale();
+}
+
+void FailNthCreateEvent(uint32_t n) {
+  qdev_posix::failCreateEventCountdown.store(n);
+}
+
+void ClearFaults() {
+  FailNthCloseHandle(0);
+  FailNthCreateEvent(0);
+}
+
+}  // namespace qdev_test
+
+HANDLE WINAPI CreateEventA(LPSECURITY_ATTRIBUTES /*lpEventAttributes*/, BOOL bManualReset,
+                           BOOL bInitialState, LPCSTR /*lpName*/) {
+  if (qdev_posix::CreateEventFaultFires()) {
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return nullptr;
+  }
+  std::shared_ptr<qdev_posix::Event> event;
+  try {
+    event = std::make_shared<qdev_posix::Event>(bManualReset != FALSE, bInitialState != FALSE);
+  } catch (const std::bad_alloc&) {
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return nullptr;
+  }
+  HANDLE handle = qdev_posix::RegisterHandle(std::move(event));
+  if (handle == nullptr) {
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return nullptr;
+  }
+  // Windows leaves the last error at 0 for a new unnamed event.
+  SetLastError(ERROR_SUCCESS);
+  return handle;
+}
+
+BOOL WINAPI SetEvent(HANDLE hEvent) {
+  auto event = qdev_posix::LookupHandleAs<qdev_posix::Event>(hEvent);
+  if (!event) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  event->Set();
+  return TRUE;
+}
+
+BOOL WINAPI ResetEvent(HANDLE hEvent) {
+  auto event = qdev_posix::LookupHandleAs<qdev_posix::Event>(hEvent);
+  if (!event) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  event->Reset();
+  return TRUE;
+}
+
+DWORD WINAPI WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds) {
+  std::shared_ptr<qdev_posix::Object> object = qdev_posix::LookupHandle(hHandle);
+  if (!object) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return WAIT_FAILED;
+  }
+  auto* event = dynamic_cast<qdev_posix::Event*>(object.get());
+  if (event == nullptr) {
+    // Only events are waitable here; Windows would also wait on a device handle.
+    SetLastError(ERROR_NOT_SUPPORTED);
+    return WAIT_FAILED;
+  }
+  return event->Wait(dwMilliseconds) ? WAIT_OBJECT_0 : WAIT_TIMEOUT;
+}
+
+void WINAPI Sleep(DWORD dwMilliseconds) {
+  if (dwMilliseconds == INFINITE) {
+    for (;;) std::this_thread::sleep_for(std::chrono::hours(24));
+  }
+  if (dwMilliseconds == 0) {
+    std::this_thread::yield();
+    return;
+  }
+  std::this_thread::sleep_for(qdev_posix::ScaledWait(dwMilliseconds));
+}
+
+uint64_t WINAPI GetTickCount64(void) {
+  qdev_posix::Clock& c = qdev_posix::TheClock();
+  std::lock_guard<std::mutex> lock(c.mu);
+  c.InitialiseLocked();
+  return c.TicksLocked(qdev_posix::SteadyClock::now());
+}
+
+void WINAPI InitializeCriticalSection(LPCRITICAL_SECTION lpCriticalSection) {
+  pthread_mutexattr_t attr;
+  pthread_mutexattr_init(&attr);
+  pthread_mutexattr_settype(&attr, PTHREAD_MUTEX_RECURSIVE);
+  auto* mutex = new (lpCriticalSection->Storage) pthread_mutex_t;
+  pthread_mutex_init(mutex, &attr);
+  pthread_mutexattr_destroy(&attr);
+}
+
+void WINAPI EnterCriticalSection(LPCRITICAL_SECTION lpCriticalSection) {
+  pthread_mutex_lock(qdev_posix::MutexOf(lpCriticalSection));
+}
+
+void WINAPI LeaveCriticalSection(LPCRITICAL_SECTION lpCriticalSection) {
+  pthread_mutex_unlock(qdev_posix::MutexOf(lpCriticalSection));
+}
+
+void WINAPI DeleteCriticalSection(LPCRITICAL_SECTION lpCriticalSection) {
+  pthread_mutex_destroy(qdev_posix::MutexOf(lpCriticalSection));
+}

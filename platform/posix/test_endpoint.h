@@ -1,0 +1,96 @@
+// Test support for the platform tests: a temporary device folder, and a scripted device handler
+// that records what reached the endpoint and answers as each test tells it.
+#pragma once
+
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <filesystem>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "platform/device_endpoint.h"
+
+namespace qdev_testing {
+
+// A fresh device folder under /tmp (short, so socket paths fit), published as $QDEV_DEVICE_DIR
+// for the life of the object, and removed with whatever is left in it.
+class TempDeviceDir {
+ public:
+  TempDeviceDir() {
+    char pattern[] = "/tmp/qdt-XXXXXX";
+    if (mkdtemp(pattern) != nullptr) path_ = pattern;
+    setenv("QDEV_DEVICE_DIR", path_.c_str(), 1);
+  }
+  ~TempDeviceDir() {
+    unsetenv("QDEV_DEVICE_DIR");
+    std::error_code ignored;  // a folder left in /tmp is no reason to fail a test
+    if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
+  }
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
+// Answers with `answer` (default: complete with no data) and records every request and every
+// cancellation. Thread-safe: the server calls it on its own thread.
+class ScriptedHandler : public qdev::DeviceHandler {
+ public:
+  using Answer = std::function<bool(const qdev::DeviceRequest&, qdev::DeviceReply*)>;
+
+  void SetAnswer(Answer answer) {
+    std::lock_guard<std::mutex> lock(mu_);
+    answer_ = std::move(answer);
+  }
+
+  bool Handle(const qdev::DeviceRequest& request, qdev::DeviceReply* reply) override {
+    Answer answer;
+    {
+      std::lock_guard<std::mutex> lock(mu_);
+      requests_.push_back(request);
+      answer = answer_;
+      cv_.notify_all();
+    }
+    return answer ? answer(request, reply) : true;
+  }
+
+  void Cancelled(uint64_t connection, uint32_t id) override {
+    std::lock_guard<std::mutex> lock(mu_);
+    cancelled_.push_back({connection, id});
+    cv_.notify_all();
+  }
+
+  // Waits (up to 5 s) until at least n requests have arrived; false on time-out.
+  bool WaitForRequests(size_t n) {
+    std::unique_lock<std::mutex> lock(mu_);
+    return cv_.wait_for(lock, std::chrono::seconds(5), [&] { return requests_.size() >= n; });
+  }
+  bool WaitForCancellations(size_t n) {
+    std::unique_lock<std::mutex> lock(mu_);
+    return cv_.wait_for(lock, std::chrono::seconds(5), [&] { return cancelled_.size() >= n; });
+  }
+
+  std::vector<qdev::DeviceRequest> requests() {
+    std::lock_guard<std::mutex> lock(mu_);
+    return requests_;
+  }
+  std::vector<std::pair<uint64_t, uint32_t>> cancelled() {
+    std::lock_guard<std::mutex> lock(mu_);
+    return cancelled_;
+  }
+
+ private:
+  std::mutex mu_;
+  std::condition_variable cv_;
+  Answer answer_;
+  std::vector<qdev::DeviceRequest> requests_;
+  std::vector<std::pair<uint64_t, uint32_t>> cancelled_;
+};
+
+}  // namespace qdev_testing
