@@ -3,8 +3,9 @@ set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
 
 set(toolchain_prefix x86_64-w64-mingw32)
-set(CMAKE_C_COMPILER ${toolchain_prefix}-gcc)
-set(CMAKE_CXX_COMPILER ${toolchain_prefix}-g++)
+# The POSIX thread model: GoogleTest and std::thread need it; the program itself uses Win32 only.
+set(CMAKE_C_COMPILER ${toolchain_prefix}-gcc-posix)
+set(CMAKE_CXX_COMPILER ${toolchain_prefix}-g++-posix)
 set(CMAKE_RC_COMPILER ${toolchain_prefix}-windres)
 
 set(CMAKE_FIND_ROOT_PATH /usr/${toolchain_prefix})

@@ -1,0 +1,25 @@
+// Tests only: reads a committed image file, images/data/<NAME>.bin, from the source tree.
+#pragma once
+
+#include <cstdint>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#ifndef R4690_IMAGE_DATA_DIR
+#error "R4690_IMAGE_DATA_DIR must name the folder of the committed image files"
+#endif
+
+namespace images_test {
+
+inline std::vector<uint8_t> ReadFileBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+inline std::vector<uint8_t> ReadCommittedImage(const std::string& name) {
+  return ReadFileBytes(std::string(R4690_IMAGE_DATA_DIR) + "/" + name + ".bin");
+}
+
+}  // namespace images_test

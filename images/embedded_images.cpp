@@ -1,0 +1,51 @@
+// The five firmware images built into the executable on systems without Windows resources:
+// the assembler includes the committed image files byte for byte (.incbin), and the table
+// below publishes them to the platform's resource functions as RCDATA resources.
+#include <cstdint>
+
+#include "images/image_names.h"
+#include "platform/posix/resource_table.h"
+
+#ifndef R4690_IMAGE_DATA_DIR
+#error "R4690_IMAGE_DATA_DIR must name the folder of the image files"
+#endif
+
+// One image: its bytes in read-only data between two hidden symbols, 16-byte aligned.
+// clang-format off
+#define R4690_EMBED_IMAGE(NAME)                                \
+  asm(".pushsection .rodata.r4690_images,\"a\"\n"             \
+      ".balign 16\n"                                           \
+      ".globl r4690_image_" #NAME "_begin\n"                   \
+      ".hidden r4690_image_" #NAME "_begin\n"                  \
+      "r4690_image_" #NAME "_begin:\n"                         \
+      ".incbin \"" R4690_IMAGE_DATA_DIR "/" #NAME ".bin\"\n"   \
+      ".globl r4690_image_" #NAME "_end\n"                     \
+      ".hidden r4690_image_" #NAME "_end\n"                    \
+      "r4690_image_" #NAME "_end:\n"                           \
+      ".popsection\n");                                        \
+  extern "C" const uint8_t r4690_image_##NAME##_begin[];       \
+  extern "C" const uint8_t r4690_image_##NAME##_end[]
+// clang-format on
+
+R4690_EMBED_IMAGE(R4690A_APPL);
+R4690_EMBED_IMAGE(R4690B_APPL);
+R4690_EMBED_IMAGE(R4690C_APPL);
+R4690_EMBED_IMAGE(R4690CC_PLD);
+R4690_EMBED_IMAGE(R4690CI_PLD);
+
+namespace {
+
+constexpr uint16_t kRcData = 10;  // RT_RCDATA
+
+#define R4690_IMAGE_ENTRY(NAME) \
+  { images::k##NAME, kRcData, r4690_image_##NAME##_begin, r4690_image_##NAME##_end }
+
+const platform::EmbeddedResource kEntries[] = {
+    R4690_IMAGE_ENTRY(R4690A_APPL), R4690_IMAGE_ENTRY(R4690B_APPL), R4690_IMAGE_ENTRY(R4690C_APPL),
+    R4690_IMAGE_ENTRY(R4690CC_PLD), R4690_IMAGE_ENTRY(R4690CI_PLD),
+};
+
+}  // namespace
+
+extern "C" const platform::EmbeddedResourceTable r4690_embedded_resources = {
+    kEntries, sizeof kEntries / sizeof kEntries[0]};
