@@ -1,0 +1,194 @@
+// The r4690-sim command: options, scenario, endpoints, ready line, and a clean stop.
+#include "sim/command.h"
+
+#include <CLI/CLI.hpp>
+#include <nlohmann/json.hpp>
+
+#include <csignal>
+#include <exception>
+#include <fstream>
+#include <optional>
+#include <sstream>
+#include <string>
+
+#include "sim/scenario_json.h"
+#include "sim/simulator.h"
+
+namespace sim {
+
+namespace {
+
+volatile std::sig_atomic_t stopRequested = 0;
+
+extern "C" void OnStopSignal(int) {
+  stopRequested = 1;
+}
+
+// Options that set one scenario key in every module.
+struct Overrides {
+  std::optional<unsigned> slot;
+  std::optional<std::string> naming;
+  std::optional<std::string> revision;
+  std::optional<unsigned> temperatureGrade;
+  std::optional<std::string> application;
+  std::optional<std::string> applicationVersion;
+  std::optional<std::string> bootLoaderVersion;
+  std::optional<std::string> modelName;
+  std::optional<unsigned> usbSpeed;
+  std::optional<std::string> typeCode;
+  std::optional<std::string> bootFlash;
+  std::optional<std::string> pldAtPowerUp;
+  bool noFaults = false;
+};
+
+bool ReadFile(const std::string& path, std::string* text) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return false;
+  std::ostringstream s;
+  s << in.rdbuf();
+  if (in.bad()) return false;
+  *text = s.str();
+  return true;
+}
+
+// The scenario text with the overrides applied to every module. The text has been parsed once
+// already, so it is an object here.
+std::string ApplyOverrides(const std::string& text, const Overrides& o) {
+  nlohmann::json j = nlohmann::json::parse(text);
+  if (!j.contains("modules")) j["modules"] = nlohmann::json::array({nlohmann::json::object()});
+  for (auto& m : j["modules"]) {
+    if (o.slot) m["slot"] = *o.slot;
+    if (o.naming) m["naming"] = *o.naming;
+    if (o.revision) m["revision"] = *o.revision;
+    if (o.temperatureGrade) m["temperatureGrade"] = *o.temperatureGrade;
+    if (o.application) m["application"] = *o.application;
+    if (o.applicationVersion) m["applicationVersion"] = *o.applicationVersion;
+    if (o.bootLoaderVersion) m["bootLoaderVersion"] = *o.bootLoaderVersion;
+    if (o.modelName) m["modelName"] = *o.modelName;
+    if (o.usbSpeed) m["usbSpeed"] = *o.usbSpeed;
+    if (o.typeCode) {
+      // A decimal option becomes a number; anything else goes as text ("0x20", or an error).
+      const std::string& t = *o.typeCode;
+      const bool decimal =
+          !t.empty() && t.size() <= 10 && t.find_first_not_of("0123456789") == std::string::npos;
+      if (decimal) {
+        m["typeCode"] = std::stoull(t);
+      } else {
+        m["typeCode"] = t;
+      }
+    }
+    if (o.bootFlash) m["bootFlash"] = *o.bootFlash;
+    if (o.pldAtPowerUp) m["pldAtPowerUp"] = *o.pldAtPowerUp;
+    if (o.noFaults) m.erase("faults");
+  }
+  return j.dump();
+}
+
+// Where the modules are, for people and for scripts.
+void Announce(const Simulator& simulator, const Scenario& scenario, std::ostream& out) {
+  out << "r4690-sim: device folder " << simulator.DeviceDir() << "\n";
+  for (const ModuleConfig& m : scenario.modules) {
+    out << "r4690-sim: slot " << m.slot << ":";
+    const std::string slot = std::to_string(m.slot);
+    if (m.naming != Naming::kQDevUsb) out << " \\\\.\\QDev" << slot;
+    if (m.naming != Naming::kQDev) out << " \\\\.\\QDevUsb" << slot;
+    out << " (" << m.modelName << ", revision "
+        << (m.revision != '\0' ? std::string(1, m.revision) : std::string("none")) << ")\n";
+  }
+  out << "r4690-sim: ready" << std::endl;
+}
+
+int Run(int argc, char** argv, std::ostream& out, std::ostream& err) {
+  CLI::App app{"r4690-sim: simulated R46-90 modules behind device endpoints"};
+  std::string scenarioFile;
+  SimulatorOptions options;
+  Overrides o;
+  app.add_option("--scenario", scenarioFile, "scenario file (JSON); default: one healthy module");
+  app.add_option("--state-dir", options.stateDir, "folder that keeps the modules' memories");
+  app.add_option("--device-dir", options.deviceDir,
+                 "folder of the device endpoints; default: $QDEV_DEVICE_DIR or /tmp/qdev");
+  app.add_option("--traffic", options.trafficFile, "file that receives the traffic record");
+  app.add_flag("--fresh", options.fresh, "ignore memories saved in the state folder");
+  app.add_flag("--no-faults", o.noFaults, "drop the scenario's faults");
+  app.add_option("--slot", o.slot, "slot of the module (one-module scenarios)");
+  app.add_option("--naming", o.naming, "QDev, QDevUsb or both");
+  app.add_option("--revision", o.revision, "revision letter");
+  app.add_option("--temperature-grade", o.temperatureGrade, "grade byte (0 commercial)");
+  app.add_option("--application", o.application, "embedded, none or standin");
+  app.add_option("--application-version", o.applicationVersion, "version of a stand-in");
+  app.add_option("--boot-loader-version", o.bootLoaderVersion, "boot-loader version text");
+  app.add_option("--model-name", o.modelName, "model name the module reports");
+  app.add_option("--usb-speed", o.usbSpeed, "USB speed byte");
+  app.add_option("--type-code", o.typeCode, "module type code (decimal or 0x hexadecimal)");
+  app.add_option("--boot-flash", o.bootFlash, "boot flash contents at first power-up");
+  app.add_option("--pld-at-power-up", o.pldAtPowerUp, "configure or unconfigured");
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    if (e.get_exit_code() == 0) {
+      out << app.help();
+      return kExitStopped;
+    }
+    err << "r4690-sim: " << e.what() << "\n";
+    return kExitBadInput;
+  }
+
+  std::string text = "{}";
+  if (!scenarioFile.empty() && !ReadFile(scenarioFile, &text)) {
+    err << "r4690-sim: cannot read the scenario file " << scenarioFile << "\n";
+    return kExitBadInput;
+  }
+  Scenario scenario;
+  std::string error;
+  if (!ParseScenario(text, &scenario, &error)) {
+    err << "r4690-sim: " << scenarioFile << ": " << error << "\n";
+    return kExitBadInput;
+  }
+  if (o.slot && scenario.modules.size() > 1) {
+    err << "r4690-sim: --slot needs a scenario with one module\n";
+    return kExitBadInput;
+  }
+  if (!ParseScenario(ApplyOverrides(text, o), &scenario, &error)) {
+    err << "r4690-sim: " << error << "\n";
+    return kExitBadInput;
+  }
+
+  Simulator simulator(scenario);
+  stopRequested = 0;
+  std::signal(SIGINT, OnStopSignal);
+  std::signal(SIGTERM, OnStopSignal);
+  if (!simulator.Start(options, &error)) {
+    err << "r4690-sim: " << error << "\n";
+    return kExitBadInput;
+  }
+  Announce(simulator, scenario, out);
+
+  int status = kExitStopped;
+  while (stopRequested == 0) {
+    if (simulator.WaitForPowerLoss(100)) {
+      out << "r4690-sim: power lost" << std::endl;
+      status = kExitPowerLost;
+      break;
+    }
+    const std::string stateError = simulator.TakeStateError();
+    if (!stateError.empty()) err << "r4690-sim: warning: " << stateError << std::endl;
+  }
+  simulator.Stop();
+  const std::string stateError = simulator.TakeStateError();
+  if (!stateError.empty()) err << "r4690-sim: warning: " << stateError << std::endl;
+  if (status == kExitStopped) out << "r4690-sim: stopped" << std::endl;
+  return status;
+}
+
+}  // namespace
+
+int RunCommand(int argc, char** argv, std::ostream& out, std::ostream& err) {
+  try {
+    return Run(argc, argv, out, err);
+  } catch (const std::exception& e) {
+    err << "r4690-sim: " << e.what() << "\n";
+    return kExitBadInput;
+  }
+}
+
+}  // namespace sim

@@ -1,0 +1,77 @@
+// The modules of a scenario behind their device names: routes each request to its module, applies
+// the module's faults, records the traffic and saves changed memories to the state folder.
+// Plain C++ and thread-safe; the endpoint (sim/simulator.h) puts it on the device endpoints.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "sim/module.h"
+#include "sim/scenario.h"
+#include "sim/state_store.h"
+#include "sim/traffic.h"
+
+namespace sim {
+
+// How the simulated driver completes a request.
+struct RackReply {
+  bool answered = false;      // false: the request stays pending for ever
+  uint32_t error = 0;         // Windows error value, 0 for success
+  uint32_t information = 0;   // bytes reported as transferred
+  std::vector<uint8_t> data;  // copied to the start of the output buffer
+  bool powerLost = false;     // this request was the last before the power went
+};
+
+class Rack {
+ public:
+  // Fresh modules from a validated scenario (the memories of a first power-up), not powered yet.
+  bool Build(const Scenario& scenario, const EmbeddedImages& images, std::string* error);
+
+  // Keeps memories in `store` from now on: unless `fresh`, memories saved there replace the
+  // modules' own; then every module's memories are saved, so the folder is complete.
+  bool AttachStore(const StateStore& store, bool fresh, std::string* error);
+  void DetachStore();
+
+  // Powers every module up and restores power after a power loss.
+  void PowerUp();
+
+  // Device names with the slot of their module, in scenario order.
+  std::vector<std::pair<std::string, uint16_t>> Devices() const;
+
+  RackReply Serve(const std::string& device, uint32_t ioControlCode,
+                  const std::vector<uint8_t>& input, const std::vector<uint8_t>& output);
+
+  bool PowerLost() const;
+  TrafficRecord& traffic() { return traffic_; }
+  // The first failure to save state since the last call (empty when none).
+  std::string TakeStoreError();
+
+  // Per-slot access for tests and tools; false or empty for a slot without a module.
+  bool HasModule(uint16_t slot) const;
+  bool Peek(uint16_t slot, uint32_t address, uint32_t size, std::vector<uint8_t>* data) const;
+  bool Poke(uint16_t slot, uint32_t address, const std::vector<uint8_t>& data);
+  std::vector<uint8_t> McuFlash(uint16_t slot) const;
+  std::vector<uint8_t> BootFlash(uint16_t slot) const;
+  bool PldConfigured(uint16_t slot) const;
+  std::string PldText(uint16_t slot) const;
+  bool ApplicationRunning(uint16_t slot) const;
+  bool SetFaults(uint16_t slot, const std::vector<Fault>& faults);
+
+ private:
+  Module* Find(uint16_t slot) const;
+  void Save(const Module& module, bool mcuFlash, bool bootFlash);
+
+  mutable std::mutex mutex_;
+  std::vector<std::unique_ptr<Module>> modules_;
+  std::vector<std::pair<std::string, Module*>> devices_;
+  StateStore store_;
+  std::string storeError_;
+  bool powerLost_ = false;
+  TrafficRecord traffic_;
+};
+
+}  // namespace sim

@@ -1,0 +1,47 @@
+// Synthetic images for the simulator's tests.
+#include "sim/sim_test_images.h"
+
+#include "modlib/driver_contract.h"
+#include "sim/pld.h"
+
+namespace sim_test {
+
+namespace {
+
+std::vector<uint8_t> MakePld(uint8_t step) {
+  std::vector<uint8_t> image(sim::kPldSyncOnes, 0xFF);
+  image.push_back(sim::kPldSyncByte);
+  for (int i = 0; i < 700; ++i) image.push_back(static_cast<uint8_t>(i * step));
+  image.insert(image.end(), 74, 0xFF);
+  return image;
+}
+
+}  // namespace
+
+const std::vector<uint8_t>& TestPldImage(bool industrial) {
+  static const std::vector<uint8_t> commercial = MakePld(3);
+  static const std::vector<uint8_t> industrialImage = MakePld(5);
+  return industrial ? industrialImage : commercial;
+}
+
+const sim::EmbeddedImages& TestImages() {
+  static const std::vector<uint8_t> apps[3] = {sim::StandInApplication('A', "1.8"),
+                                               sim::StandInApplication('B', "2.5"),
+                                               sim::StandInApplication('C', "3.2")};
+  static const sim::EmbeddedImages images = [] {
+    sim::EmbeddedImages e;
+    for (int i = 0; i < 3; ++i) e.application[i] = {apps[i].data(), apps[i].size()};
+    e.pldCommercial = {TestPldImage(false).data(), TestPldImage(false).size()};
+    e.pldIndustrial = {TestPldImage(true).data(), TestPldImage(true).size()};
+    return e;
+  }();
+  return images;
+}
+
+std::vector<uint8_t> Header(uint16_t direction, uint16_t code, uint16_t value, uint16_t index) {
+  std::vector<uint8_t> h(driver_contract::kVendorRequestSize);
+  driver_contract::EncodeVendorRequest({direction, code, value, index}, h.data());
+  return h;
+}
+
+}  // namespace sim_test

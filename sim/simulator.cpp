@@ -1,0 +1,276 @@
+// The in-process simulator: the rack of modules behind the platform's device endpoints.
+#include "sim/simulator.h"
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
+#include "platform/device_endpoint.h"
+#include "sim/embedded_images.h"
+#include "sim/rack.h"
+#include "sim/scenario_json.h"
+#include "sim/state_store.h"
+
+namespace sim {
+
+struct Simulator::Impl {
+  Scenario scenario;
+  EmbeddedImages images = LookUpEmbeddedImages();
+  Rack rack;
+  bool built = false;  // the rack holds the scenario's modules
+
+  std::mutex control;  // serialises LoadScenario, Start, Stop
+  std::atomic<bool> running{false};
+  SimulatorOptions options;
+  std::string deviceDir;
+  std::unique_ptr<qdev::EndpointServer> server;
+  std::vector<std::unique_ptr<qdev::DeviceHandler>> endpoints;
+
+  // Power loss: the server thread that meets it starts `stopper`, which takes the devices away.
+  mutable std::mutex power;
+  mutable std::condition_variable powerChanged;
+  bool stopping = false;  // Stop is under way: no new stopper
+  bool stopperStarted = false;
+  bool devicesGone = false;  // the stopper has finished
+  std::atomic<bool> powerLost{false};
+  std::thread stopper;
+
+  void OnPowerLoss() {
+    std::lock_guard<std::mutex> lock(power);
+    powerLost = true;
+    if (stopping || stopperStarted) return;
+    stopperStarted = true;
+    // The server can't stop itself from its own thread; the reply of this request has already
+    // been sent when the handler returns, so the client sees it before the devices go.
+    stopper = std::thread([this] {
+      server->Stop();
+      std::lock_guard<std::mutex> done(power);
+      devicesGone = true;
+      powerChanged.notify_all();
+    });
+  }
+
+  bool BuildIfNeeded(std::string* error) {
+    if (built) return true;
+    if (!rack.Build(scenario, images, error)) return false;
+    built = true;
+    return true;
+  }
+
+  bool StartLocked(const SimulatorOptions& o, bool powerCycle, std::string* error);
+  void StopLocked();
+
+  // One device name of a module: hands its requests to the rack.
+  class Endpoint : public qdev::DeviceHandler {
+   public:
+    Endpoint(Impl* impl, std::string name) : impl_(impl), name_(std::move(name)) {}
+
+    bool Handle(const qdev::DeviceRequest& request, qdev::DeviceReply* reply) override {
+      RackReply r = impl_->rack.Serve(name_, request.ioControlCode, request.input, request.output);
+      if (r.powerLost) impl_->OnPowerLoss();
+      if (!r.answered) return false;  // pending until the client gives up
+      reply->error = r.error;
+      reply->information = r.information;
+      reply->data = std::move(r.data);
+      return true;
+    }
+
+   private:
+    Impl* impl_;
+    std::string name_;
+  };
+};
+
+bool Simulator::Impl::StartLocked(const SimulatorOptions& o, bool powerCycle, std::string* error) {
+  if (running) {
+    *error = "the simulator is already running";
+    return false;
+  }
+  if (!BuildIfNeeded(error)) return false;
+  if (!powerCycle) {
+    StateStore store;
+    if (o.stateDir.empty()) {
+      rack.DetachStore();
+    } else if (!store.Open(o.stateDir, error) || !rack.AttachStore(store, o.fresh, error)) {
+      return false;
+    }
+  }
+  if (!powerCycle) {
+    if (!o.trafficFile.empty() && !rack.traffic().OpenFile(o.trafficFile, error)) return false;
+    rack.traffic().Clear();
+  }
+  {
+    std::lock_guard<std::mutex> lock(power);
+    stopping = false;
+    stopperStarted = false;
+    devicesGone = false;
+    powerLost = false;
+  }
+  rack.PowerUp();
+
+  auto s = std::make_unique<qdev::EndpointServer>(o.deviceDir);
+  std::vector<std::unique_ptr<qdev::DeviceHandler>> handlers;
+  for (const auto& device : rack.Devices()) {
+    handlers.push_back(std::make_unique<Endpoint>(this, device.first));
+    if (!s->AddDevice(device.first, handlers.back().get(), error)) return false;
+  }
+  server = std::move(s);
+  endpoints = std::move(handlers);
+  if (!server->Start(error)) {
+    server.reset();
+    endpoints.clear();
+    return false;
+  }
+  options = o;
+  deviceDir = server->DeviceDir();
+  running = true;
+  return true;
+}
+
+void Simulator::Impl::StopLocked() {
+  if (!running) return;
+  {
+    std::lock_guard<std::mutex> lock(power);
+    stopping = true;
+  }
+  if (stopper.joinable()) stopper.join();
+  server->Stop();
+  server.reset();
+  endpoints.clear();
+  running = false;
+}
+
+Simulator::Simulator() : impl_(std::make_unique<Impl>()) {
+  std::string ignored;
+  impl_->BuildIfNeeded(&ignored);
+}
+
+// An invalid scenario leaves no modules; Start then reports why.
+Simulator::Simulator(const Scenario& scenario) : impl_(std::make_unique<Impl>()) {
+  impl_->scenario = scenario;
+  std::string ignored;
+  impl_->BuildIfNeeded(&ignored);
+}
+
+Simulator::~Simulator() {
+  Stop();
+}
+
+bool Simulator::LoadScenario(const std::string& json, std::string* error) {
+  Scenario s;
+  if (!ParseScenario(json, &s, error)) return false;
+  return SetScenario(s, error);
+}
+
+bool Simulator::SetScenario(const Scenario& scenario, std::string* error) {
+  std::lock_guard<std::mutex> lock(impl_->control);
+  if (impl_->running) {
+    *error = "the scenario cannot change while the simulator runs";
+    return false;
+  }
+  if (!impl_->rack.Build(scenario, impl_->images, error)) return false;
+  impl_->scenario = scenario;
+  impl_->built = true;
+  return true;
+}
+
+bool Simulator::Start(const SimulatorOptions& options, std::string* error) {
+  std::lock_guard<std::mutex> lock(impl_->control);
+  return impl_->StartLocked(options, false, error);
+}
+
+bool Simulator::Start(const std::string& deviceDir, std::string* error) {
+  SimulatorOptions o;
+  o.deviceDir = deviceDir;
+  return Start(o, error);
+}
+
+void Simulator::Stop() {
+  std::lock_guard<std::mutex> lock(impl_->control);
+  impl_->StopLocked();
+}
+
+bool Simulator::IsRunning() const {
+  return impl_->running;
+}
+
+bool Simulator::PowerCycle(std::string* error) {
+  std::lock_guard<std::mutex> lock(impl_->control);
+  const SimulatorOptions o = impl_->options;
+  impl_->StopLocked();
+  return impl_->StartLocked(o, true, error);
+}
+
+bool Simulator::PowerLost() const {
+  return impl_->powerLost;
+}
+
+bool Simulator::WaitForPowerLoss(int timeoutMs) const {
+  std::unique_lock<std::mutex> lock(impl_->power);
+  return impl_->powerChanged.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                                      [this] { return impl_->devicesGone; });
+}
+
+std::string Simulator::DeviceDir() const {
+  std::lock_guard<std::mutex> lock(impl_->control);
+  return impl_->deviceDir;
+}
+
+std::vector<std::string> Simulator::DeviceNames() const {
+  std::vector<std::string> names;
+  for (const auto& d : impl_->rack.Devices()) names.push_back(d.first);
+  return names;
+}
+
+std::vector<std::string> Simulator::Traffic() const {
+  return impl_->rack.traffic().Lines();
+}
+
+void Simulator::ClearTraffic() {
+  impl_->rack.traffic().Clear();
+}
+
+bool Simulator::ReadMemory(uint16_t slot, uint32_t address, uint32_t size,
+                           std::vector<uint8_t>* data) const {
+  return impl_->rack.Peek(slot, address, size, data);
+}
+
+bool Simulator::WriteMemory(uint16_t slot, uint32_t address, const std::vector<uint8_t>& data) {
+  return impl_->rack.Poke(slot, address, data);
+}
+
+std::vector<uint8_t> Simulator::McuFlash(uint16_t slot) const {
+  return impl_->rack.McuFlash(slot);
+}
+
+std::vector<uint8_t> Simulator::BootFlash(uint16_t slot) const {
+  return impl_->rack.BootFlash(slot);
+}
+
+bool Simulator::HasModule(uint16_t slot) const {
+  return impl_->rack.HasModule(slot);
+}
+
+bool Simulator::PldConfigured(uint16_t slot) const {
+  return impl_->rack.PldConfigured(slot);
+}
+
+std::string Simulator::PldText(uint16_t slot) const {
+  return impl_->rack.PldText(slot);
+}
+
+bool Simulator::ApplicationRunning(uint16_t slot) const {
+  return impl_->rack.ApplicationRunning(slot);
+}
+
+bool Simulator::SetFaults(uint16_t slot, const std::vector<Fault>& faults) {
+  return impl_->rack.SetFaults(slot, faults);
+}
+
+std::string Simulator::TakeStateError() {
+  return impl_->rack.TakeStoreError();
+}
+
+}  // namespace sim

@@ -1,0 +1,103 @@
+// The module simulator in-process (systems without Windows only): serves the modules of a
+// scenario as device endpoints, so that the platform's CreateFileA/DeviceIoControl reach them
+// exactly as they reach the r4690-sim command. Tests start one in a device folder of their own,
+// drive it through the library, then look at the traffic record and the modules' memories.
+//
+//   sim::Simulator simulator;                    // one healthy module in slot 0
+//   std::string error;
+//   ASSERT_TRUE(simulator.LoadScenario(R"({"modules":[{"application":"none"}]})", &error));
+//   ASSERT_TRUE(simulator.Start(folder, &error));  // folder: the clients' QDEV_DEVICE_DIR
+//   ... drive \\.\QDev0 ...
+//   EXPECT_EQ(simulator.Traffic()[0], "QDev0 ioctl=0x22005E len=80 -> ok");
+//   simulator.Stop();
+//
+// Every operation is thread-safe: requests reach the modules on the endpoint server's thread.
+// Modules are addressed by slot; an operation on a slot without a module does nothing and
+// reports false or an empty result.
+#pragma once
+
+#ifndef _WIN32
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "sim/scenario.h"
+
+namespace sim {
+
+struct SimulatorOptions {
+  std::string deviceDir;    // empty: $QDEV_DEVICE_DIR, or the platform's default folder
+  std::string stateDir;     // empty: memories live in this object only
+  bool fresh = false;       // start from the scenario even when stateDir holds saved memories
+  std::string trafficFile;  // empty: the traffic record stays in memory only
+};
+
+class Simulator {
+ public:
+  Simulator();  // the default scenario: one healthy module in slot 0
+  explicit Simulator(const Scenario& scenario);
+  ~Simulator();  // Stop()
+  Simulator(const Simulator&) = delete;
+  Simulator& operator=(const Simulator&) = delete;
+
+  // Replaces the scenario and rebuilds the modules from it; refused while running. The JSON
+  // form is the one of scenario files (sim/README.md). False with a one-line reason.
+  bool LoadScenario(const std::string& json, std::string* error);
+  bool SetScenario(const Scenario& scenario, std::string* error);
+
+  // Powers the modules up and publishes their devices. Memories come from, in this order:
+  // stateDir (unless fresh), what this object held at its last Stop, the scenario.
+  bool Start(const SimulatorOptions& options, std::string* error);
+  bool Start(const std::string& deviceDir, std::string* error);
+  // Removes the devices; pending requests are never answered. The memories are kept, so the next
+  // Start is a power cycle. Safe to call twice.
+  void Stop();
+  bool IsRunning() const;
+  // Stop and Start with the same options: the PLD reloads from boot flash and the MCU runs its
+  // application when one is present. Fault counters start again.
+  bool PowerCycle(std::string* error);
+
+  // A kPowerLoss fault fired: the devices have gone (or are going) as if the power was cut.
+  bool PowerLost() const;
+  // Waits until a power loss has taken the devices away; false on time-out.
+  bool WaitForPowerLoss(int timeoutMs) const;
+
+  // Folder of the endpoints (valid while running) and the device names ("QDev0", "QDevUsb3").
+  std::string DeviceDir() const;
+  std::vector<std::string> DeviceNames() const;
+
+  // Every request served since Start or ClearTraffic, one line each, in the format of
+  // sim/traffic.h and sim/README.md.
+  std::vector<std::string> Traffic() const;
+  void ClearTraffic();
+
+  // Module memories at module addresses (0x83/0x91 MCU flash, 0x8C grade, 0x8F PLD text,
+  // 0x90 boot flash), bypassing every access rule and fault; the 0x91 alias always works here.
+  // PLD text reads give zeros while the PLD is unconfigured; it cannot be written.
+  // Writes are persisted like module writes.
+  bool ReadMemory(uint16_t slot, uint32_t address, uint32_t size, std::vector<uint8_t>* data) const;
+  bool WriteMemory(uint16_t slot, uint32_t address, const std::vector<uint8_t>& data);
+  std::vector<uint8_t> McuFlash(uint16_t slot) const;   // 16 KiB
+  std::vector<uint8_t> BootFlash(uint16_t slot) const;  // 256 KiB
+
+  bool HasModule(uint16_t slot) const;
+  bool PldConfigured(uint16_t slot) const;
+  std::string PldText(uint16_t slot) const;  // the text up to its first zero; empty if none
+  bool ApplicationRunning(uint16_t slot) const;
+
+  // Replaces a module's faults (running or not); the new faults count from now.
+  bool SetFaults(uint16_t slot, const std::vector<Fault>& faults);
+
+  // The first failure to save memories in the state folder since the last call; empty if none.
+  std::string TakeStateError();
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace sim
+
+#endif  // !_WIN32
