@@ -1,0 +1,90 @@
+// TQUSBBASE: the base interface object shared by the maker's USB modules. It owns the driver
+// handle and the driver transport (open a slot's device, carry one I/O-control request with
+// overlapped completion and a time-out, read the device-information record), identifies a
+// module at open (type code, model name, USB speed) and reports the last error.
+//
+// The transport and the shared open routine are non-virtual operations, so derived interfaces
+// reuse them; the open routine calls GetModuleName, GetUsbSpeed and CloseDevice virtually, so a
+// derived interface's versions run. Nothing here throws or prints; a failing operation stores a
+// code in LastErrorCode and a successful one leaves it alone.
+#pragma once
+
+#include <cstdint>
+
+#include "modlib/driver_contract.h"
+#include "modlib/interfaces.h"
+#include "platform/win32.h"
+
+// Module type that OpenDeviceInSlot accepts when it is any of ModuleTypeCodes.
+constexpr uint32_t ANY_MODULE_TYPE = 0xFFFE;
+
+// Codes that TQUSBBASE and its transport store in LastErrorCode.
+namespace qusbbase_error {
+constexpr uint16_t kNone = 100;            // initial value: no failure yet
+constexpr uint16_t kOpenDevice = 102;      // the slot's device cannot be opened
+constexpr uint16_t kOpenModuleName = 103;  // GetModuleName failed during the open
+constexpr uint16_t kOpenUsbSpeed = 104;    // GetUsbSpeed failed during the open
+constexpr uint16_t kOpenBadSpeed = 105;    // the USB speed byte is 2 or more
+constexpr uint16_t kCloseHandle = 106;     // CloseHandle failed
+constexpr uint16_t kNoDevice = 107;        // no device open
+constexpr uint16_t kNullBuffer = 108;      // GetModuleName without a buffer
+constexpr uint16_t kRequestFailed = 109;   // the name or speed request failed
+constexpr uint16_t kUnknownModel = 110;    // GetUsbSpeed for a model it does not know
+constexpr uint16_t kNoErrorText = 199;     // reported in LastErrorInfo::ErrorNumber only
+constexpr uint16_t kDeviceInfo = 877;      // device information unreadable or type refused
+constexpr uint16_t kDriverRequest = 1001;  // a driver request failed
+}  // namespace qusbbase_error
+
+class TQUSBBASE : public IQUSBBASE {
+ public:
+  // Plain form, made for the interface name "QUSBBASE".
+  explicit TQUSBBASE(HINSTANCE instanceHandle);
+  // Full form, the base part of the boot-loader interface.
+  TQUSBBASE(HINSTANCE instanceHandle, uint8_t driverKind, int32_t skipNameCheck);
+  TQUSBBASE(const TQUSBBASE&) = delete;
+  TQUSBBASE& operator=(const TQUSBBASE&) = delete;
+
+  bool OpenQDevice(uint16_t slot) override;
+  bool CloseDevice() override;
+  bool ReleaseInstance() override;
+  HANDLE GetDeviceHandle() override;
+  bool GetModuleName(char* buffer) override;
+  bool GetUsbSpeed(uint8_t* speed) override;
+  bool GetLastErrorInfo(LastErrorInfo* info) override;
+
+  // Shared open routine: the slot's device, then (DriverKind 1 only) the module type, the model
+  // name and the USB speed. moduleType is a code, or ANY_MODULE_TYPE for any of ModuleTypeCodes.
+  bool OpenDeviceInSlot(uint16_t slot, uint32_t moduleType);
+
+  // Driver transport.
+  bool OpenDriverDevice(uint16_t slot);
+  bool DriverRequest(uint32_t code, void* input, uint32_t inputSize, void* output,
+                     uint32_t outputSize, uint32_t timeout);
+  bool GetDeviceInfo();
+
+ protected:
+  // Only ReleaseInstance ends an object's life. The destructor releases the object's memory
+  // alone: ReleaseInstance has already closed the device and deleted the lock.
+  virtual ~TQUSBBASE();
+
+  // One vendor request: the header, encoded little-endian, as the input buffer and the request's
+  // data (none when dataSize is 0) as the output buffer, with RequestTimeout.
+  bool SendVendorRequest(uint32_t code, const driver_contract::VendorRequest& header, void* data,
+                         uint32_t dataSize);
+
+  HINSTANCE InstanceHandle;    // module whose string resources hold the error texts
+  HANDLE DeviceHandle;         // open driver device, INVALID_HANDLE_VALUE when none
+  uint8_t UsbSpeed;            // 0 full speed, 1 high speed, 2 not known yet
+  int32_t SkipNameCheck;       // read only by the boot-loader interface's open
+  uint32_t RequestTimeout;     // milliseconds, for every driver request
+  CRITICAL_SECTION Lock;       // exists for the object's life; no base operation enters it
+  uint16_t LastErrorCode;      // code of the most recent failure
+  uint32_t VendorRequestCode;  // I/O-control code of vendor requests, set by every open
+  uint8_t DeviceInfo[driver_contract::kDeviceInfoSize];  // read at open (DriverKind 1)
+  uint32_t ModuleTypeCodes[8];  // accepted for ANY_MODULE_TYPE, searched in this order
+  char ModuleName[16];          // model name read at open; only 7 bytes are ever written
+  uint8_t DriverKind;           // 0 "QDevUsb" naming, else "QDev"; 1 checks the module type
+
+ private:
+  friend struct ModlibTestPeer;  // lets the library's tests read the state they check
+};
