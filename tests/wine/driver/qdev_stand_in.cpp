@@ -1,0 +1,455 @@
+// A kernel-mode stand-in for the R46-90 module's driver, so that the Windows build of the utility
+// runs against the real Win32 I/O manager (under Wine in our tests). It creates the QDev devices
+// listed in its service key and forwards every I/O-control request, unchanged, to the module model
+// in a user-mode host, one named pipe per device, in the framing of platform/device_frame.h.
+//
+// A request is queued with a cancel routine and left pending while it travels; the reader thread
+// of its device completes it when the model's reply arrives. A request that the model never
+// answers stays pending until the caller cancels it (CancelIo, its handle closed), so that the
+// caller's time-out and cancellation run for real. When the pipe breaks, every pending and every
+// later request fails with STATUS_DEVICE_NOT_CONNECTED.
+//
+// Only ntoskrnl is imported, as in any kernel driver: no C or C++ runtime, no exceptions, no
+// global constructors.
+#include <ntifs.h>
+
+#include "platform/device_frame.h"
+#include "tests/wine/stand_in_names.h"
+
+namespace {
+
+constexpr ULONG kPoolTag = 0x30394452;  // "RD90" in pool dumps
+constexpr ULONG kMaxDevices = 32;
+// A reply carries at most the output buffer of one request; the largest is 4096 bytes.
+constexpr ULONG kMaxReplyPayload = 65536;
+constexpr USHORT kNameBufferChars = 64;
+
+struct StandInDevice {
+  UNICODE_STRING linkName;  // \DosDevices\QDevN, removed at unload
+  WCHAR linkBuffer[kNameBufferChars];
+  HANDLE pipe;         // kernel handle of this device's pipe to the model
+  HANDLE writeEvent;   // completion of the pipe writes (under writeLock)
+  HANDLE readEvent;    // completion of the reader thread's pipe reads
+  HANDLE readerThread;
+  KMUTEX writeLock;  // one frame at a time on the pipe
+  KSPIN_LOCK pendingLock;
+  LIST_ENTRY pending;  // IRPs sent to the model and not completed, linked by Tail.Overlay.ListEntry
+  LONG nextId;         // request ids are never reused on one pipe
+  BOOLEAN broken;      // the pipe has gone: requests fail at once
+  UCHAR* replyBuffer;  // the reader thread's payload buffer, kMaxReplyPayload bytes
+};
+
+// A pending IRP keeps its request id and the system address of its output buffer in its
+// driver context.
+ULONG IdOf(PIRP irp) { return static_cast<ULONG>(reinterpret_cast<ULONG_PTR>(irp->Tail.Overlay.DriverContext[0])); }
+UCHAR* OutputOf(PIRP irp) { return static_cast<UCHAR*>(irp->Tail.Overlay.DriverContext[1]); }
+
+StandInDevice* ExtensionOf(PDEVICE_OBJECT device) {
+  return static_cast<StandInDevice*>(device->DeviceExtension);
+}
+
+NTSTATUS Complete(PIRP irp, NTSTATUS status, ULONG_PTR information) {
+  irp->IoStatus.Status = status;
+  irp->IoStatus.Information = information;
+  IoCompleteRequest(irp, IO_NO_INCREMENT);
+  return status;
+}
+
+// The model reports Windows error values; the I/O manager wants the status that maps to each.
+NTSTATUS StatusOf(ULONG windowsError) {
+  switch (windowsError) {
+    case 0:
+      return STATUS_SUCCESS;
+    case 1:  // ERROR_INVALID_FUNCTION
+      return STATUS_INVALID_DEVICE_REQUEST;
+    case 87:  // ERROR_INVALID_PARAMETER
+      return STATUS_INVALID_PARAMETER;
+    case 1167:  // ERROR_DEVICE_NOT_CONNECTED
+      return STATUS_DEVICE_NOT_CONNECTED;
+    default:  // ERROR_GEN_FAILURE (31), the model's refusal, and anything else
+      return STATUS_UNSUCCESSFUL;
+  }
+}
+
+void CopyBytes(UCHAR* to, const UCHAR* from, ULONG size) {
+  for (ULONG i = 0; i < size; ++i) to[i] = from[i];
+}
+
+// "prefix" + name into a caller's buffer; false when it does not fit.
+bool BuildName(UNICODE_STRING* out, WCHAR* buffer, const wchar_t* prefix, const WCHAR* name,
+               USHORT nameChars) {
+  USHORT n = 0;
+  for (const wchar_t* p = prefix; *p != L'\0'; ++p) {
+    if (n + 1 >= kNameBufferChars) return false;
+    buffer[n++] = static_cast<WCHAR>(*p);
+  }
+  for (USHORT i = 0; i < nameChars; ++i) {
+    if (n + 1 >= kNameBufferChars) return false;
+    buffer[n++] = name[i];
+  }
+  buffer[n] = L'\0';
+  out->Buffer = buffer;
+  out->Length = static_cast<USHORT>(n * sizeof(WCHAR));
+  out->MaximumLength = static_cast<USHORT>(kNameBufferChars * sizeof(WCHAR));
+  return true;
+}
+
+// --- the pipe ---------------------------------------------------------------------------------
+
+NTSTATUS WaitIo(NTSTATUS status, HANDLE event, IO_STATUS_BLOCK* io) {
+  if (status == STATUS_PENDING) {
+    ZwWaitForSingleObject(event, FALSE, nullptr);
+    status = io->Status;
+  }
+  return status;
+}
+
+bool WriteFrame(StandInDevice* device, const UCHAR* frame, ULONG size) {
+  KeWaitForSingleObject(&device->writeLock, Executive, KernelMode, FALSE, nullptr);
+  bool ok = true;
+  ULONG done = 0;
+  while (ok && done < size) {
+    IO_STATUS_BLOCK io;
+    LARGE_INTEGER offset;
+    offset.QuadPart = 0;
+    NTSTATUS status = ZwWriteFile(device->pipe, device->writeEvent, nullptr, nullptr, &io,
+                                  const_cast<UCHAR*>(frame + done), size - done, &offset, nullptr);
+    status = WaitIo(status, device->writeEvent, &io);
+    ok = NT_SUCCESS(status) && io.Information != 0;
+    done += static_cast<ULONG>(io.Information);
+  }
+  KeReleaseMutex(&device->writeLock, FALSE);
+  return ok;
+}
+
+bool ReadExactly(StandInDevice* device, UCHAR* data, ULONG size) {
+  ULONG done = 0;
+  while (done < size) {
+    IO_STATUS_BLOCK io;
+    LARGE_INTEGER offset;
+    offset.QuadPart = 0;
+    NTSTATUS status = ZwReadFile(device->pipe, device->readEvent, nullptr, nullptr, &io,
+                                 data + done, size - done, &offset, nullptr);
+    status = WaitIo(status, device->readEvent, &io);
+    if (!NT_SUCCESS(status) || io.Information == 0) return false;
+    done += static_cast<ULONG>(io.Information);
+  }
+  return true;
+}
+
+// --- pending requests -------------------------------------------------------------------------
+
+// The cancel routine of a pending request: it leaves the queue and completes as cancelled. The
+// model is not told; its late reply, if any, finds no request with that id and is dropped.
+void CancelPending(PDEVICE_OBJECT deviceObject, PIRP irp) {
+  IoReleaseCancelSpinLock(irp->CancelIrql);
+  StandInDevice* device = ExtensionOf(deviceObject);
+  KIRQL irql;
+  KeAcquireSpinLock(&device->pendingLock, &irql);
+  RemoveEntryList(&irp->Tail.Overlay.ListEntry);
+  KeReleaseSpinLock(&device->pendingLock, irql);
+  Complete(irp, STATUS_CANCELLED, 0);
+}
+
+// Takes a pending request off the queue for completion: the one with `id`, or (with `file`) any
+// one of that file object, or (both null) any one. Null when there is none, or when its cancel
+// routine already owns it.
+PIRP TakePending(StandInDevice* device, bool byId, ULONG id, PFILE_OBJECT file) {
+  KIRQL irql;
+  KeAcquireSpinLock(&device->pendingLock, &irql);
+  PIRP taken = nullptr;
+  for (PLIST_ENTRY e = device->pending.Flink; e != &device->pending; e = e->Flink) {
+    PIRP irp = CONTAINING_RECORD(e, IRP, Tail.Overlay.ListEntry);
+    if (byId && IdOf(irp) != id) continue;
+    if (file != nullptr && IoGetCurrentIrpStackLocation(irp)->FileObject != file) continue;
+    if (IoSetCancelRoutine(irp, nullptr) == nullptr) {
+      if (byId) break;  // being cancelled: the cancel routine completes it
+      continue;
+    }
+    RemoveEntryList(e);
+    taken = irp;
+    break;
+  }
+  KeReleaseSpinLock(&device->pendingLock, irql);
+  return taken;
+}
+
+void FailAllPending(StandInDevice* device, PFILE_OBJECT file, NTSTATUS status) {
+  for (PIRP irp; (irp = TakePending(device, false, 0, file)) != nullptr;) Complete(irp, status, 0);
+}
+
+// Completes the request that a reply answers; a reply for a request that is gone is dropped.
+void CompleteReply(StandInDevice* device, const qdev_frame::Header& reply, const UCHAR* data) {
+  PIRP irp = TakePending(device, true, reply.id, nullptr);
+  if (irp == nullptr) return;
+  const ULONG outputSize =
+      IoGetCurrentIrpStackLocation(irp)->Parameters.DeviceIoControl.OutputBufferLength;
+  const ULONG copied = reply.word5 < outputSize ? reply.word5 : outputSize;
+  if (copied != 0 && OutputOf(irp) != nullptr) CopyBytes(OutputOf(irp), data, copied);
+  const ULONG information = reply.word4 < outputSize ? reply.word4 : outputSize;
+  Complete(irp, StatusOf(reply.word3), information);
+}
+
+// One per device: reads the model's replies until the pipe breaks or carries garbage.
+void ReaderThread(PVOID context) {
+  StandInDevice* device = static_cast<StandInDevice*>(context);
+  for (;;) {
+    UCHAR raw[qdev_frame::kHeaderSize];
+    if (!ReadExactly(device, raw, sizeof raw)) break;
+    const qdev_frame::Header header = qdev_frame::DecodeHeader(raw);
+    uint32_t payload = 0;
+    if (!qdev_frame::PayloadSize(header, &payload) || header.type != qdev_frame::kReply ||
+        payload > kMaxReplyPayload) {
+      break;
+    }
+    if (payload != 0 && !ReadExactly(device, device->replyBuffer, payload)) break;
+    CompleteReply(device, header, device->replyBuffer);
+  }
+  KIRQL irql;
+  KeAcquireSpinLock(&device->pendingLock, &irql);
+  device->broken = TRUE;
+  KeReleaseSpinLock(&device->pendingLock, irql);
+  FailAllPending(device, nullptr, STATUS_DEVICE_NOT_CONNECTED);
+  PsTerminateSystemThread(STATUS_SUCCESS);
+}
+
+// --- dispatch routines ------------------------------------------------------------------------
+
+NTSTATUS DispatchCreateClose(PDEVICE_OBJECT, PIRP irp) { return Complete(irp, STATUS_SUCCESS, 0); }
+
+// The caller's last handle has gone: its requests that are still pending go with it.
+NTSTATUS DispatchCleanup(PDEVICE_OBJECT deviceObject, PIRP irp) {
+  FailAllPending(ExtensionOf(deviceObject), IoGetCurrentIrpStackLocation(irp)->FileObject,
+                 STATUS_CANCELLED);
+  return Complete(irp, STATUS_SUCCESS, 0);
+}
+
+NTSTATUS DispatchDeviceControl(PDEVICE_OBJECT deviceObject, PIRP irp) {
+  StandInDevice* device = ExtensionOf(deviceObject);
+  PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
+  const ULONG code = stack->Parameters.DeviceIoControl.IoControlCode;
+  const ULONG inputSize = stack->Parameters.DeviceIoControl.InputBufferLength;
+  const ULONG outputSize = stack->Parameters.DeviceIoControl.OutputBufferLength;
+
+  // The module's codes all carry their data in the output buffer, locked down as an MDL.
+  if ((code & 3) != METHOD_OUT_DIRECT && (code & 3) != METHOD_IN_DIRECT) {
+    return Complete(irp, STATUS_INVALID_DEVICE_REQUEST, 0);
+  }
+  if (inputSize + outputSize > kMaxReplyPayload) return Complete(irp, STATUS_INVALID_PARAMETER, 0);
+  const UCHAR* input = static_cast<const UCHAR*>(irp->AssociatedIrp.SystemBuffer);
+  UCHAR* output = nullptr;
+  if (outputSize != 0) {
+    if (irp->MdlAddress == nullptr) return Complete(irp, STATUS_INVALID_PARAMETER, 0);
+    output = static_cast<UCHAR*>(MmGetSystemAddressForMdlSafe(irp->MdlAddress, NormalPagePriority));
+    if (output == nullptr) return Complete(irp, STATUS_INSUFFICIENT_RESOURCES, 0);
+  }
+  if (inputSize != 0 && input == nullptr) return Complete(irp, STATUS_INVALID_PARAMETER, 0);
+
+  // The frame: header, input buffer, output buffer (the data of a host-to-module request).
+  const ULONG frameSize = static_cast<ULONG>(qdev_frame::kHeaderSize) + inputSize + outputSize;
+  UCHAR* frame = static_cast<UCHAR*>(ExAllocatePoolWithTag(NonPagedPool, frameSize, kPoolTag));
+  if (frame == nullptr) return Complete(irp, STATUS_INSUFFICIENT_RESOURCES, 0);
+  const ULONG id = static_cast<ULONG>(InterlockedIncrement(&device->nextId));
+  qdev_frame::EncodeHeader(
+      qdev_frame::Header{qdev_frame::kMagic, qdev_frame::kRequest, id, code, inputSize, outputSize},
+      frame);
+  if (inputSize != 0) CopyBytes(frame + qdev_frame::kHeaderSize, input, inputSize);
+  if (outputSize != 0) CopyBytes(frame + qdev_frame::kHeaderSize + inputSize, output, outputSize);
+
+  irp->Tail.Overlay.DriverContext[0] = reinterpret_cast<PVOID>(static_cast<ULONG_PTR>(id));
+  irp->Tail.Overlay.DriverContext[1] = output;
+
+  // Queue before sending, so that the reply always finds the request.
+  KIRQL irql;
+  KeAcquireSpinLock(&device->pendingLock, &irql);
+  if (device->broken) {
+    KeReleaseSpinLock(&device->pendingLock, irql);
+    ExFreePoolWithTag(frame, kPoolTag);
+    return Complete(irp, STATUS_DEVICE_NOT_CONNECTED, 0);
+  }
+  IoSetCancelRoutine(irp, CancelPending);
+  if (irp->Cancel && IoSetCancelRoutine(irp, nullptr) != nullptr) {
+    KeReleaseSpinLock(&device->pendingLock, irql);
+    ExFreePoolWithTag(frame, kPoolTag);
+    return Complete(irp, STATUS_CANCELLED, 0);
+  }
+  IoMarkIrpPending(irp);
+  InsertTailList(&device->pending, &irp->Tail.Overlay.ListEntry);
+  KeReleaseSpinLock(&device->pendingLock, irql);
+
+  // From here on the IRP may complete at any time; only its id is used.
+  const bool sent = WriteFrame(device, frame, frameSize);
+  ExFreePoolWithTag(frame, kPoolTag);
+  if (!sent) {
+    PIRP unsent = TakePending(device, true, id, nullptr);
+    if (unsent != nullptr) Complete(unsent, STATUS_DEVICE_NOT_CONNECTED, 0);
+  }
+  return STATUS_PENDING;
+}
+
+// --- devices ----------------------------------------------------------------------------------
+
+NTSTATUS OpenPipe(const WCHAR* name, USHORT nameChars, HANDLE* pipe) {
+  WCHAR buffer[kNameBufferChars];
+  UNICODE_STRING path;
+  if (!BuildName(&path, buffer, stand_in::kKernelPipePrefixW, name, nameChars)) {
+    return STATUS_NAME_TOO_LONG;
+  }
+  OBJECT_ATTRIBUTES attributes;
+  InitializeObjectAttributes(&attributes, &path, OBJ_CASE_INSENSITIVE | OBJ_KERNEL_HANDLE, nullptr,
+                             nullptr);
+  IO_STATUS_BLOCK io;
+  // Asynchronous: the reader thread's pending read must not hold up the writes.
+  return ZwCreateFile(pipe, GENERIC_READ | GENERIC_WRITE | SYNCHRONIZE, &attributes, &io, nullptr,
+                      FILE_ATTRIBUTE_NORMAL, 0, FILE_OPEN, FILE_NON_DIRECTORY_FILE, nullptr, 0);
+}
+
+void DestroyDevice(PDEVICE_OBJECT deviceObject) {
+  StandInDevice* device = ExtensionOf(deviceObject);
+  if (device->linkName.Buffer != nullptr) IoDeleteSymbolicLink(&device->linkName);
+  if (device->readerThread != nullptr) {
+    // The host closes its end first, which ends the reader; closing ours is the fallback.
+    LARGE_INTEGER timeout;
+    timeout.QuadPart = -20000000LL;  // 2 s
+    if (ZwWaitForSingleObject(device->readerThread, FALSE, &timeout) != STATUS_SUCCESS) {
+      ZwClose(device->pipe);
+      device->pipe = nullptr;
+      if (ZwWaitForSingleObject(device->readerThread, FALSE, &timeout) != STATUS_SUCCESS) {
+        return;  // the reader still runs: leave the device and its memory to it
+      }
+    }
+    ZwClose(device->readerThread);
+  }
+  if (device->pipe != nullptr) ZwClose(device->pipe);
+  if (device->readEvent != nullptr) ZwClose(device->readEvent);
+  if (device->writeEvent != nullptr) ZwClose(device->writeEvent);
+  if (device->replyBuffer != nullptr) ExFreePoolWithTag(device->replyBuffer, kPoolTag);
+  IoDeleteDevice(deviceObject);
+}
+
+NTSTATUS CreateStandInDevice(PDRIVER_OBJECT driver, const WCHAR* name, USHORT nameChars) {
+  WCHAR deviceBuffer[kNameBufferChars];
+  UNICODE_STRING deviceName;
+  if (!BuildName(&deviceName, deviceBuffer, L"\\Device\\", name, nameChars)) {
+    return STATUS_NAME_TOO_LONG;
+  }
+  PDEVICE_OBJECT deviceObject = nullptr;
+  NTSTATUS status = IoCreateDevice(driver, sizeof(StandInDevice), &deviceName, FILE_DEVICE_UNKNOWN,
+                                   0, FALSE, &deviceObject);
+  if (!NT_SUCCESS(status)) return status;
+  StandInDevice* device = ExtensionOf(deviceObject);
+  RtlZeroMemory(device, sizeof *device);
+  KeInitializeMutex(&device->writeLock, 0);
+  KeInitializeSpinLock(&device->pendingLock);
+  InitializeListHead(&device->pending);
+  deviceObject->Flags |= DO_DIRECT_IO;
+
+  UNICODE_STRING link;
+  device->replyBuffer =
+      static_cast<UCHAR*>(ExAllocatePoolWithTag(NonPagedPool, kMaxReplyPayload, kPoolTag));
+  if (device->replyBuffer == nullptr) status = STATUS_INSUFFICIENT_RESOURCES;
+  if (NT_SUCCESS(status)) status = OpenPipe(name, nameChars, &device->pipe);
+  if (NT_SUCCESS(status)) {
+    status = ZwCreateEvent(&device->readEvent, EVENT_ALL_ACCESS, nullptr, SynchronizationEvent,
+                           FALSE);
+  }
+  if (NT_SUCCESS(status)) {
+    status = ZwCreateEvent(&device->writeEvent, EVENT_ALL_ACCESS, nullptr, SynchronizationEvent,
+                           FALSE);
+  }
+  if (NT_SUCCESS(status)) {
+    status = PsCreateSystemThread(&device->readerThread, THREAD_ALL_ACCESS, nullptr, nullptr,
+                                  nullptr, ReaderThread, device);
+  }
+  if (NT_SUCCESS(status) &&
+      !BuildName(&link, device->linkBuffer, L"\\DosDevices\\", name, nameChars)) {
+    status = STATUS_NAME_TOO_LONG;
+  }
+  if (NT_SUCCESS(status)) status = IoCreateSymbolicLink(&link, &deviceName);
+  if (NT_SUCCESS(status)) device->linkName = link;
+  deviceObject->Flags &= ~DO_DEVICE_INITIALIZING;
+  if (!NT_SUCCESS(status)) DestroyDevice(deviceObject);
+  return status;
+}
+
+void DriverUnload(PDRIVER_OBJECT driver) {
+  PDEVICE_OBJECT next = nullptr;
+  for (PDEVICE_OBJECT d = driver->DeviceObject; d != nullptr; d = next) {
+    next = d->NextDevice;
+    DestroyDevice(d);
+  }
+}
+
+// Reads Parameters\Devices (REG_MULTI_SZ) of the service key into a pool buffer.
+NTSTATUS ReadDeviceList(PUNICODE_STRING registryPath, KEY_VALUE_PARTIAL_INFORMATION** list) {
+  WCHAR buffer[256];
+  UNICODE_STRING keyPath;
+  keyPath.Buffer = buffer;
+  keyPath.Length = 0;
+  keyPath.MaximumLength = sizeof buffer;
+  NTSTATUS status = RtlAppendUnicodeStringToString(&keyPath, registryPath);
+  if (NT_SUCCESS(status)) status = RtlAppendUnicodeToString(&keyPath, stand_in::kParametersKeyW);
+  if (!NT_SUCCESS(status)) return status;
+
+  OBJECT_ATTRIBUTES attributes;
+  InitializeObjectAttributes(&attributes, &keyPath, OBJ_CASE_INSENSITIVE | OBJ_KERNEL_HANDLE,
+                             nullptr, nullptr);
+  HANDLE key;
+  status = ZwOpenKey(&key, KEY_READ, &attributes);
+  if (!NT_SUCCESS(status)) return status;
+
+  UNICODE_STRING valueName;
+  RtlInitUnicodeString(&valueName, stand_in::kDevicesValueW);
+  const ULONG size = sizeof(KEY_VALUE_PARTIAL_INFORMATION) + 4096;
+  auto* info = static_cast<KEY_VALUE_PARTIAL_INFORMATION*>(
+      ExAllocatePoolWithTag(PagedPool, size, kPoolTag));
+  if (info == nullptr) {
+    ZwClose(key);
+    return STATUS_INSUFFICIENT_RESOURCES;
+  }
+  ULONG returned = 0;
+  status = ZwQueryValueKey(key, &valueName, KeyValuePartialInformation, info, size, &returned);
+  ZwClose(key);
+  if (NT_SUCCESS(status) && info->Type != REG_MULTI_SZ) status = STATUS_OBJECT_TYPE_MISMATCH;
+  if (!NT_SUCCESS(status)) {
+    ExFreePoolWithTag(info, kPoolTag);
+    return status;
+  }
+  *list = info;
+  return STATUS_SUCCESS;
+}
+
+}  // namespace
+
+extern "C" NTSTATUS DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING registryPath) {
+  driver->MajorFunction[IRP_MJ_CREATE] = DispatchCreateClose;
+  driver->MajorFunction[IRP_MJ_CLOSE] = DispatchCreateClose;
+  driver->MajorFunction[IRP_MJ_CLEANUP] = DispatchCleanup;
+  driver->MajorFunction[IRP_MJ_DEVICE_CONTROL] = DispatchDeviceControl;
+  driver->DriverUnload = DriverUnload;
+
+  KEY_VALUE_PARTIAL_INFORMATION* list = nullptr;
+  NTSTATUS status = ReadDeviceList(registryPath, &list);
+  if (!NT_SUCCESS(status)) return status;
+
+  // One device per non-empty entry of the multi-string.
+  const WCHAR* names = reinterpret_cast<const WCHAR*>(list->Data);
+  const ULONG chars = list->DataLength / sizeof(WCHAR);
+  ULONG created = 0;
+  for (ULONG i = 0; i < chars && NT_SUCCESS(status);) {
+    ULONG end = i;
+    while (end < chars && names[end] != L'\0') ++end;
+    const ULONG length = end - i;
+    if (length == 0) break;
+    if (length > stand_in::kMaxDeviceNameLength || created == kMaxDevices) {
+      status = STATUS_INVALID_PARAMETER;
+    } else {
+      status = CreateStandInDevice(driver, names + i, static_cast<USHORT>(length));
+      ++created;
+    }
+    i = end + 1;
+  }
+  ExFreePoolWithTag(list, kPoolTag);
+  if (!NT_SUCCESS(status)) DriverUnload(driver);
+  return status;
+}

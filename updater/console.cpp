@@ -1,0 +1,79 @@
+// Console output and the exit routine of the update utility.
+#include "updater/console.h"
+
+#include <cstdlib>
+
+#include "platform/win32.h"
+
+namespace updater {
+
+namespace {
+
+constexpr char kSpinnerTable[kSpinnerEntries][16] = {
+    ".",
+    "..",
+    "...",
+    "....",
+    ".....",
+    "......",
+    ".......",
+    "........",
+    ".........",
+    "..........",
+    "...........",
+    "............",
+    ".............",
+    "..............",
+    "...............",
+    "               ",
+};
+
+}  // namespace
+
+std::string_view SpinnerEntry(unsigned index) {
+  return kSpinnerTable[index % kSpinnerEntries];
+}
+
+void Console::Print(std::string_view text) {
+  std::fwrite(text.data(), 1, text.size(), out_);
+  std::fflush(out_);
+}
+
+void Console::PrintChar(char c) {
+  std::fputc(static_cast<unsigned char>(c), out_);
+  std::fflush(out_);
+}
+
+void Console::Banner() {
+  Print(" **********************************\n");
+  Print(" Update Utility for R46-90 Module  \n");
+  Print(" Version: ");
+  Print(kUtilityVersion);
+  Print(" \n");
+  Print(" **********************************\n\n");
+}
+
+void Console::SpinnerStep(unsigned step) {
+  Print(" Waiting ");
+  Print(SpinnerEntry(step));
+  Print("\r");
+  Sleep(kSpinnerStepMs);
+}
+
+void Console::Wait(unsigned steps) {
+  for (unsigned i = 0; i < steps; ++i) SpinnerStep(i);
+}
+
+void ReleaseDevice(Console& console, IR4690_BOOT_LOADER*& device, const char* message,
+                   bool failed) {
+  if (device != nullptr) {
+    const bool released = device->ReleaseInstance();
+    device = nullptr;  // gone whatever the release gave
+    console.Print(released ? " ReleaseDevice() --> OK\n" : " ReleaseDevice() --> Bad\n");
+  }
+  console.Print("\n");
+  if (message != nullptr) console.Print(message);
+  std::exit(failed ? -1 : 0);
+}
+
+}  // namespace updater

@@ -1,0 +1,50 @@
+// What the utility tells the operator, and the one way a run ends: the banner, plain text
+// lines, the waiting spinner, and ReleaseDevice, which releases the module interface, prints
+// the closing message and exits.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string_view>
+
+#include "modlib/interfaces.h"
+
+namespace updater {
+
+constexpr char kUtilityVersion[] = "01.03";
+
+// One spinner step lasts this long; a PLD restart waits kPldRestartSteps of them.
+constexpr uint32_t kSpinnerStepMs = 200;
+constexpr unsigned kPldRestartSteps = 30;
+
+// The spinner table: entries 0 to 14 are 1 to 15 full stops, entry 15 wipes them with blanks.
+constexpr unsigned kSpinnerEntries = 16;
+std::string_view SpinnerEntry(unsigned index);
+
+// Writes the utility's texts to one stream. Every text is written as it is (never used as a
+// format) and flushed at once, so that a spinner step ending in "\r" is on screen while the
+// program sleeps.
+class Console {
+ public:
+  explicit Console(FILE* out) : out_(out) {}
+
+  void Print(std::string_view text);
+  void PrintChar(char c);  // %c semantics: a zero byte is written as a zero byte
+  void Banner();
+  // Shows step `step` (0-based) of a wait and sleeps one spinner step.
+  void SpinnerStep(unsigned step);
+  // A whole wait of `steps` steps.
+  void Wait(unsigned steps);
+
+ private:
+  FILE* out_;
+};
+
+// Ends the run. Releases the interface object when there is one (printing " ReleaseDevice() -->
+// OK\n" or "... Bad\n" after its ReleaseInstance) and forgets it, prints an empty line and the
+// message, and exits through std::exit with -1 when `failed`, else 0. A failing release changes
+// neither the message nor the exit code.
+[[noreturn]] void ReleaseDevice(Console& console, IR4690_BOOT_LOADER*& device, const char* message,
+                                bool failed);
+
+}  // namespace updater

@@ -1,0 +1,29 @@
+// Maps the outcome of an image lookup to the utility's console lines.
+#include "updater/image_loader.h"
+
+namespace updater {
+
+const char* LookupFailureLine(images::LookupStep step) {
+  switch (step) {
+    case images::LookupStep::kNone:
+      return nullptr;
+    case images::LookupStep::kFindResource:
+      return " FindResource() --> Bad\n";
+    case images::LookupStep::kLoadResource:
+      return " LoadResource() --> Bad\n";
+    case images::LookupStep::kLockResource:
+      return " LockResource() --> Bad\n";
+  }
+  return " FindResource() --> Bad\n";  // an unknown step is still a failed lookup
+}
+
+ImageBytes LoadImageResource(const char* name, ImageLookup lookup, Console& console,
+                             IR4690_BOOT_LOADER*& device) {
+  const images::ImageRange range = lookup(name);
+  if (const char* line = LookupFailureLine(range.failedStep)) {
+    ReleaseDevice(console, device, line, true);
+  }
+  return ImageBytes{range.data, range.size};
+}
+
+}  // namespace updater

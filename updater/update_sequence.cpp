@@ -1,0 +1,276 @@
+// The update sequence, one straight run on one thread. Each step prints its status line or
+// ends the run through ReleaseDevice with its own failure text; nothing written to the module
+// is undone.
+#include "updater/update_sequence.h"
+
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <string_view>
+
+#include "images/image_lookup.h"
+#include "modlib/module_addresses.h"
+#include "modlib/records.h"
+#include "updater/console.h"
+#include "updater/pld_flash_image.h"
+#include "updater/selection.h"
+
+namespace updater {
+
+namespace {
+
+constexpr uint16_t kSlotCount = 127;  // virtual slots 0 to 126 are searched
+constexpr char kModelName[] = "R46-90";
+// GetModuleName fills 7 bytes; the rest stays zero so that the name is always terminated.
+constexpr size_t kModuleNameBufferSize = 16;
+
+constexpr char kAllocationFailurePrefix[] = " Can't allocate ";
+constexpr char kAllocationFailureSuffix[] = " bytes!!!\n";
+// Room for the widest count a size_t can give (20 digits) and the terminator.
+constexpr size_t kAllocationTextSize =
+    sizeof(kAllocationFailurePrefix) - 1 + 20 + sizeof(kAllocationFailureSuffix) - 1 + 1;
+
+constexpr char kRule[] = "-------------------------------------------------------------------\n";
+static_assert(sizeof(kRule) - 1 == 68, "67 dashes and a line feed");
+
+class UpdateRun {
+ public:
+  explicit UpdateRun(const UpdateDependencies& deps) : deps_(deps), console_(deps.out) {}
+
+  [[noreturn]] void Run() {
+    console_.Banner();
+    Create();
+    FindModule();
+    IdentifyModule();
+    ReadDescriptions();
+
+    const double fw = VersionNumber(firmware_.Version, sizeof(firmware_.Version));
+    const double bl = VersionNumber(bootLoader_.Version, sizeof(bootLoader_.Version));
+    mcuImage_ = ChooseMcuImage(applicationPresent_, fw, bl);
+
+    pldVersion_ = 0;
+    if (InPldBand(bl)) {
+      ExaminePld();
+      ReadModuleGrade();
+      pldImage_ = ChoosePldImage(pldVersion_, moduleGrade_, pldGrade_);
+    }
+
+    PrintSummary();
+    if (mcuImage_ != nullptr) WriteMcuImage(mcuImage_);
+    if (pldImage_ != nullptr) WritePldImage(pldImage_);
+
+    console_.Print("\n");
+    ReleaseDevice(console_, device_, "\n The program was completed successfully!!!\n", false);
+  }
+
+ private:
+  [[noreturn]] void Fail(const char* message) { ReleaseDevice(console_, device_, message, true); }
+
+  // The common shape of a step: its OK line on success, its failure text otherwise.
+  void Require(bool ok, const char* okLine, const char* failure) {
+    if (!ok) Fail(failure);
+    console_.Print(okLine);
+  }
+
+  void Create() {
+    device_ = deps_.createInstance();
+    Require(device_ != nullptr, " CreateInstance() --> OK\n", " CreateInstance() --> Bad\n");
+  }
+
+  void FindModule() {
+    for (uint16_t slot = 0; slot < kSlotCount; ++slot) {
+      if (device_->OpenQDevice(slot)) {
+        console_.Print(" OpenQDevice(");
+        console_.Print(std::to_string(slot));
+        console_.Print(") --> OK\n");
+        return;
+      }
+    }
+    Fail(" Can't find any module in first 127 virtual slots!\n");
+  }
+
+  void IdentifyModule() {
+    Require(device_->GetModuleName(moduleName_), " GetModuleName() --> OK\n",
+            " GetModuleName() --> Bad\n");
+    Require(std::strcmp(moduleName_, kModelName) == 0, "   The module is 'R46-90'\n",
+            " The module is not 'R46-90'\n");
+    Require(device_->GetUsbSpeed(&usbSpeed_), " GetUsbSpeed() --> OK\n",
+            " GetUsbSpeed() --> Bad\n");
+    console_.Print(usbSpeed_ != 0 ? "   USB Speed is HIGH (480 Mbit/s)\n"
+                                  : "   USB Speed is FULL (12 Mbit/s)\n");
+  }
+
+  void ReadDescriptions() {
+    // The module description is not cleared first: the record keeps whatever it held.
+    Require(device_->GET_MODULE_DESCRIPTION(&module_), " GET_MODULE_DESCRIPTION() --> OK\n",
+            " GET_MODULE_DESCRIPTION() --> Bad\n");
+
+    // Only whether the application starts matters here; either answer lets the run go on.
+    applicationPresent_ = device_->RunMcuApplication(module_addresses::kApplicationEntry, TRUE);
+    if (!device_->RunMcuApplication(module_addresses::kBootLoaderEntry, FALSE)) {
+      Fail(" RunMcuApplication() --> Bad\n");
+    }
+
+    std::memset(&firmware_, 0, sizeof(firmware_));
+    if (applicationPresent_) {
+      Require(device_->GET_FIRMWARE_DESCRIPTION(&firmware_), " GET_FIRMWARE_DESCRIPTION() --> OK\n",
+              " GET_FIRMWARE_DESCRIPTION() --> Bad\n");
+    }
+
+    std::memset(&bootLoader_, 0, sizeof(bootLoader_));
+    Require(device_->GET_BOOT_LOADER_DESCRIPTION(&bootLoader_),
+            " GET_BOOT_LOADER_DESCRIPTION() --> OK\n", " GET_BOOT_LOADER_DESCRIPTION() --> Bad\n");
+  }
+
+  // Sets the PLD version number and the PLD's grade from the PLD information, when the module
+  // gives any.
+  void ParsePldVersion() {
+    if (!GetPldVersionNumber(pldInfo_.Version, &pldVersion_, &pldGrade_)) {
+      Fail(" GetPldVersionNumber --> Bad\n");
+    }
+  }
+
+  // Each read starts from a cleared record, so that a failed read leaves no stale text behind.
+  bool ReadPldInfo() {
+    std::memset(&pldInfo_, 0, sizeof(pldInfo_));
+    return device_->GET_PLD_INFO(&pldInfo_);
+  }
+
+  void ExaminePld() {
+    if (ReadPldInfo()) {
+      ParsePldVersion();
+      return;
+    }
+    // No information from the PLD: when boot flash holds a container, let the PLD load it and
+    // ask once more.
+    uint8_t header[kPldFlashHeaderSize] = {};
+    if (!device_->GetArray(SEL_BOOT_FLASH, header, sizeof(header))) {
+      Fail(" GetArray(SEL_BOOT_FLASH, ) --> Bad\n");
+    }
+    if (!IsPldFlashHeaderValid(header)) return;
+    RestartPld();
+    if (ReadPldInfo()) ParsePldVersion();
+  }
+
+  void ReadModuleGrade() {
+    if (!device_->GetArray(SEL_MODULE_TG_DATA, &moduleGrade_, 1)) {
+      Fail(" GetArray(SEL_MODULE_TG_DATA, ) --> Bad\n");
+    }
+    if (moduleGrade_ >= 2) Fail(" ModuleTemperatureGrade --> Bad\n");
+    if (pldGrade_ >= 2) Fail(" PldTemperatureGrade --> Bad\n");
+  }
+
+  void RestartPld() {
+    Require(device_->StartReloadPld(), " Start Reload PLD --> OK\n", " Start Reload PLD --> Bad\n");
+    console_.Wait(kPldRestartSteps);
+    console_.Print("\n");
+    Require(device_->VerifyPld(), " Verify PLD --> OK\n", " Verify PLD --> Bad\n");
+  }
+
+  void PrintItem(std::string_view label, std::string_view text) {
+    console_.Print(label);
+    console_.Print(text);
+    console_.Print("\n");
+  }
+
+  void PrintSummary() {
+    console_.Print("\n");
+    console_.Print(kRule);
+    console_.Print("  Module Info:\n");
+    PrintItem("   # MCU Name:           ", FieldText(module_.Name));
+    PrintItem("   # SerialNumber:       ", FieldText(module_.SerialNumber));
+    console_.Print("   # Revision:           ");
+    console_.PrintChar(module_.Revision);
+    console_.Print("\n");
+    if (applicationPresent_) {
+      console_.Print("  MCU Firmware Info:\n");
+      PrintItem("   # MCU Name:           ", FieldText(firmware_.McuName));
+      PrintItem("   # Firmware Version:   ", FieldText(firmware_.Version));
+      PrintItem("   # Created:            ", FieldText(firmware_.Created));
+    }
+    console_.Print("  MCU BootLoader Info:\n");
+    PrintItem("   # MCU Name:           ", FieldText(bootLoader_.McuName));
+    PrintItem("   # BootLoader Version: ", FieldText(bootLoader_.Version));
+    PrintItem("   # Created:            ", FieldText(bootLoader_.Created));
+    if (pldVersion_ != 0) {
+      console_.Print("  PLD Firmware Info:\n");
+      PrintItem("   # PLD Name:           ", FieldText(pldInfo_.PldName));
+      PrintItem("   # Firmware Version:   ", FieldText(pldInfo_.Version));
+      PrintItem("   # Created:            ", FieldText(pldInfo_.Created));
+    }
+    console_.Print(kRule);
+    console_.Print("\n");
+  }
+
+  [[noreturn]] void FailAllocation(size_t bytes) {
+    std::snprintf(allocationText_, sizeof(allocationText_), "%s%6llu%s", kAllocationFailurePrefix,
+                  static_cast<unsigned long long>(bytes), kAllocationFailureSuffix);
+    Fail(allocationText_);
+  }
+
+  void WriteMcuImage(const char* name) {
+    const ImageBytes image = LoadImageResource(name, deps_.lookupImage, console_, device_);
+    {
+      Buffer copy = AllocateZeroed(*deps_.allocator, image.size);
+      if (!copy) FailAllocation(image.size);
+      if (image.size != 0) std::memcpy(copy.data(), image.data, image.size);
+      if (!device_->PutArray(SEL_MCU_FLASH, copy.data(), image.size)) Fail(" PutArray() --> Bad\n");
+    }
+    console_.Print(" MCU Firmware Flashing --> OK\n");
+  }
+
+  void WritePldImage(const char* name) {
+    const ImageBytes image = LoadImageResource(name, deps_.lookupImage, console_, device_);
+    const size_t containerSize = size_t{image.size} + kPldFlashHeaderSize;
+    {
+      Buffer container = BuildPldFlashImage(image.data, image.size, *deps_.allocator);
+      if (!container) FailAllocation(containerSize);
+      if (!device_->PutArray(SEL_BOOT_FLASH, container.data(),
+                             static_cast<uint32_t>(containerSize))) {
+        Fail(" PutArray() --> Bad\n");
+      }
+    }
+    console_.Print(" PLD Firmware Flashing --> OK\n");
+    RestartPld();
+  }
+
+  const UpdateDependencies& deps_;
+  Console console_;
+  IR4690_BOOT_LOADER* device_ = nullptr;  // owned from CreateInstance until ReleaseDevice
+
+  char moduleName_[kModuleNameBufferSize] = {};
+  uint8_t usbSpeed_ = 0;  // 0 full speed, anything else high speed
+  ModuleDescription module_ = {};
+  FirmwareDescription firmware_ = {};
+  BootLoaderDescription bootLoader_ = {};
+  PldInfo pldInfo_ = {};
+  bool applicationPresent_ = false;
+  uint32_t pldVersion_ = 0;  // packed major.minor.build; 0 when not known
+  uint8_t moduleGrade_ = 0;  // read from the module
+  uint8_t pldGrade_ = 0;     // from the PLD's version text
+  const char* mcuImage_ = nullptr;
+  const char* pldImage_ = nullptr;
+  char allocationText_[kAllocationTextSize] = {};
+};
+
+IR4690_BOOT_LOADER* CreateBootLoader() {
+  return static_cast<IR4690_BOOT_LOADER*>(CreateInstance(kR4690BootLoaderInterfaceName, 1, 0));
+}
+
+}  // namespace
+
+UpdateDependencies ProductionDependencies() {
+  UpdateDependencies deps;
+  deps.createInstance = CreateBootLoader;
+  deps.out = stdout;
+  deps.allocator = &HeapAllocator();
+  deps.lookupImage = images::LookupImage;
+  return deps;
+}
+
+void RunUpdate(const UpdateDependencies& dependencies) {
+  UpdateRun run(dependencies);
+  run.Run();
+}
+
+}  // namespace updater

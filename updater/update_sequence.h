@@ -1,0 +1,32 @@
+// The whole run of the update utility: find and identify the module, read its descriptions,
+// choose the images, print the summary, write the images, restart the PLD, and end through
+// ReleaseDevice. Everything the run reaches outside itself is handed in, so that tests can put
+// a fake module, a failing allocator or a missing image in place of the real ones.
+#pragma once
+
+#include <cstdio>
+#include <functional>
+
+#include "modlib/interfaces.h"
+#include "updater/allocator.h"
+#include "updater/image_loader.h"
+
+namespace updater {
+
+struct UpdateDependencies {
+  // Makes the run's interface object, or gives null. Production: CreateInstance of the
+  // boot-loader interface with DriverKind 1 and the name check kept.
+  std::function<IR4690_BOOT_LOADER*()> createInstance;
+  FILE* out = nullptr;                // the console
+  Allocator* allocator = nullptr;     // the image buffers
+  ImageLookup lookupImage = nullptr;  // the embedded images
+};
+
+// What the program itself uses: the library's factory, stdout, the heap and the embedded images.
+UpdateDependencies ProductionDependencies();
+
+// Runs the update start to end; the process exits at the end of it (0 on success, -1 at the
+// first failure).
+[[noreturn]] void RunUpdate(const UpdateDependencies& dependencies);
+
+}  // namespace updater
