@@ -43,13 +43,13 @@ class IR4690_BOOT_LOADER : public IQUSBBASE {
   virtual bool GET_FIRMWARE_DESCRIPTION(FirmwareDescription* record) = 0;
   virtual bool GET_BOOT_LOADER_DESCRIPTION(BootLoaderDescription* record) = 0;
   virtual bool GET_PLD_INFO(PldInfo* record) = 0;
-  virtual bool ENABLE_USER_FLASH_WRITE(BOOL enable) = 0;  // always true
+  virtual bool ENABLE_USER_FLASH_WRITE(BOOL enable) = 0;     // always true
   virtual bool READ_USER_FLASH(uint8_t* buffer) = 0;         // 512 bytes
   virtual bool WRITE_USER_FLASH(const uint8_t* buffer) = 0;  // 512 bytes
 };
 
 // Interface names known to the factory, compared without regard to letter case.
-constexpr char kQusbBaseInterfaceName[] = "QUSBBASE";             // gives IQUSBBASE*
+constexpr char kQusbBaseInterfaceName[] = "QUSBBASE";                  // gives IQUSBBASE*
 constexpr char kR4690BootLoaderInterfaceName[] = "R4690_BOOT_LOADER";  // gives IR4690_BOOT_LOADER*
 
 // Makes an interface object by name, or gives null for a null or unknown name or when memory

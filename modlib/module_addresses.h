@@ -4,10 +4,10 @@
 
 #include <cstdint>
 
-constexpr uint32_t SEL_MCU_FLASH = 0x83000000;       // MCU flash; the application starts here
-constexpr uint32_t SEL_MODULE_TG_DATA = 0x8C000000;  // the module's temperature-grade byte
-constexpr uint32_t SEL_PLD_INFO = 0x8F000000;        // PLD information text, 512 bytes
-constexpr uint32_t SEL_BOOT_FLASH = 0x90000000;      // PLD container in boot flash
+constexpr uint32_t SEL_MCU_FLASH = 0x83000000;        // MCU flash; the application starts here
+constexpr uint32_t SEL_MODULE_TG_DATA = 0x8C000000;   // the module's temperature-grade byte
+constexpr uint32_t SEL_PLD_INFO = 0x8F000000;         // PLD information text, 512 bytes
+constexpr uint32_t SEL_BOOT_FLASH = 0x90000000;       // PLD container in boot flash
 constexpr uint32_t SEL_MCU_FLASH_ALIAS = 0x91000000;  // second location of MCU flash records
 
 namespace module_addresses {

@@ -9,10 +9,10 @@
 #include <string_view>
 
 struct ModuleDescription {
-  char Name[16];           // model name
-  char SerialNumber[36];   // serial number
-  char Revision;           // hardware revision letter ('A', 'B', 'C', ...); 0 when none
-  uint8_t Reserved[203];   // further module data, copied unchanged
+  char Name[16];          // model name
+  char SerialNumber[36];  // serial number
+  char Revision;          // hardware revision letter ('A', 'B', 'C', ...); 0 when none
+  uint8_t Reserved[203];  // further module data, copied unchanged
 };
 
 struct FirmwareDescription {

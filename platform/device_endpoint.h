@@ -15,17 +15,17 @@ namespace qdev {
 
 // One I/O-control request as the client issued it.
 struct DeviceRequest {
-  uint64_t connection = 0;      // which open handle sent it; unique for the server's life
-  uint32_t id = 0;              // the client's request id, unique on its connection
+  uint64_t connection = 0;  // which open handle sent it; unique for the server's life
+  uint32_t id = 0;          // the client's request id, unique on its connection
   uint32_t ioControlCode = 0;
   std::vector<uint8_t> input;   // the input buffer
   std::vector<uint8_t> output;  // the output buffer as sent; its size is the output size
 };
 
 struct DeviceReply {
-  uint32_t error = 0;          // Windows error value; 0 completes the request successfully
-  uint32_t information = 0;    // byte count reported as transferred
-  std::vector<uint8_t> data;   // copied to the start of the client's output buffer
+  uint32_t error = 0;         // Windows error value; 0 completes the request successfully
+  uint32_t information = 0;   // byte count reported as transferred
+  std::vector<uint8_t> data;  // copied to the start of the client's output buffer
 };
 
 class DeviceHandler {
