@@ -2,7 +2,6 @@
 // the fault hooks make CloseHandle and CreateEventA fail on the call they name.
 #include <gtest/gtest.h>
 
-#include <string>
 #include <thread>
 
 #include "platform/test_facilities.h"
@@ -10,61 +9,31 @@
 
 namespace {
 
-HANDLE ClosedEvent() {
-  HANDLE event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-  CloseHandle(event);
-  return event;
-}
-
-struct NotAHandle {
-  const char* name;
-  HANDLE (*make)();
-};
-
-const NotAHandle kNotHandles[] = {
-    {"Null", [] { return HANDLE{nullptr}; }},
-    {"InvalidHandleValue", [] { return INVALID_HANDLE_VALUE; }},
-    {"Made-up", [] { return reinterpret_cast<HANDLE>(0x4321); }},
-    {"Closed", ClosedEvent},
-};
-
-class NotAHandleTest : public ::testing::TestWithParam<NotAHandle> {};
-
-TEST_P(NotAHandleTest, EveryCallFailsWithInvalidHandle) {
-  HANDLE h = GetParam().make();
-  SetLastError(0);
-  EXPECT_FALSE(CloseHandle(h));
-  EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
-  SetLastError(0);
-  EXPECT_FALSE(SetEvent(h));
-  EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
-  SetLastError(0);
-  EXPECT_FALSE(ResetEvent(h));
-  EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
-  SetLastError(0);
-  EXPECT_EQ(WaitForSingleObject(h, 0), WAIT_FAILED);
-  EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
-  SetLastError(0);
-  EXPECT_FALSE(CancelIo(h));
-  EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
-  OVERLAPPED ov{};
-  DWORD count = 0;
-  SetLastError(0);
-  EXPECT_FALSE(GetOverlappedResult(h, &ov, &count, FALSE));
-  EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
-}
-
-INSTANTIATE_TEST_SUITE_P(Kinds, NotAHandleTest, ::testing::ValuesIn(kNotHandles),
-                         [](const auto& info) {
-                           std::string name = info.param.name;
-                           return name == "Made-up" ? std::string("MadeUp") : name;
-                         });
-
-TEST(HandleTest, AnEventHandleIsNotADevice) {
-  HANDLE event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-  uint8_t out[4];
-  EXPECT_FALSE(DeviceIoControl(event, 0x220012, nullptr, 0, out, 4, nullptr, nullptr));
-  EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+TEST(HandleTest, CallsOnWhatIsNotALiveHandleFailWithInvalidHandle) {
+  HANDLE closed = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  ASSERT_TRUE(CloseHandle(closed));
+  HANDLE event = CreateEventA(nullptr, TRUE, FALSE, nullptr);  // live, but not a device
+  for (HANDLE h :
+       {HANDLE{nullptr}, INVALID_HANDLE_VALUE, reinterpret_cast<HANDLE>(0x4321), closed, event}) {
+    // The arguments, and so the call, are evaluated before GetLastError is read.
+    auto fails = [h](BOOL ok, const char* call) {
+      EXPECT_FALSE(ok) << call << " on " << h;
+      EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE) << call << " on " << h;
+      SetLastError(0);
+    };
+    uint8_t out[4];
+    OVERLAPPED ov{};
+    DWORD count = 0;
+    SetLastError(0);
+    fails(DeviceIoControl(h, 0x220012, nullptr, 0, out, 4, nullptr, nullptr), "DeviceIoControl");
+    if (h == event) continue;
+    fails(CancelIo(h), "CancelIo");
+    fails(GetOverlappedResult(h, &ov, &count, FALSE), "GetOverlappedResult");
+    fails(SetEvent(h), "SetEvent");
+    fails(ResetEvent(h), "ResetEvent");
+    fails(WaitForSingleObject(h, 0) != WAIT_FAILED, "WaitForSingleObject");
+    fails(CloseHandle(h), "CloseHandle");
+  }
   EXPECT_TRUE(CloseHandle(event));
 }
 
@@ -79,45 +48,35 @@ TEST(HandleTest, LastErrorBelongsToEachThread) {
   EXPECT_EQ(GetLastError(), ERROR_GEN_FAILURE);
 }
 
+// The hook armed for the n-th call; 0 leaves it disarmed.
 class FaultHookTest : public ::testing::TestWithParam<uint32_t> {
  protected:
   void TearDown() override { qdev_test::ClearFaults(); }
 };
 
 TEST_P(FaultHookTest, CloseHandleFailsOnTheNthCallButStillReleases) {
-  const uint32_t n = GetParam();
   HANDLE events[4];
   for (HANDLE& e : events) e = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-  qdev_test::FailNthCloseHandle(n);
+  qdev_test::FailNthCloseHandle(GetParam());
   for (uint32_t i = 1; i <= 4; ++i) {
     SetLastError(0);
-    BOOL ok = CloseHandle(events[i - 1]);
-    EXPECT_EQ(ok != FALSE, i != n) << "call " << i;
-    if (!ok) {
-      EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
-    }
-    // Released either way: the handle is dead.
-    EXPECT_FALSE(SetEvent(events[i - 1]));
+    EXPECT_EQ(CloseHandle(events[i - 1]) == FALSE, i == GetParam()) << "call " << i;
+    EXPECT_EQ(GetLastError(), i == GetParam() ? ERROR_INVALID_HANDLE : 0u) << "call " << i;
+    EXPECT_FALSE(SetEvent(events[i - 1])) << "call " << i;  // released either way
   }
 }
 
 TEST_P(FaultHookTest, CreateEventFailsOnTheNthCall) {
-  const uint32_t n = GetParam();
-  qdev_test::FailNthCreateEvent(n);
+  qdev_test::FailNthCreateEvent(GetParam());
   for (uint32_t i = 1; i <= 4; ++i) {
     SetLastError(0);
     HANDLE event = CreateEventA(nullptr, FALSE, FALSE, nullptr);
-    if (i == n) {
-      EXPECT_EQ(event, nullptr);
-      EXPECT_EQ(GetLastError(), ERROR_NOT_ENOUGH_MEMORY);
-    } else {
-      ASSERT_NE(event, nullptr) << "call " << i;
-      EXPECT_TRUE(CloseHandle(event));
-    }
+    EXPECT_EQ(event == nullptr, i == GetParam()) << "call " << i;
+    EXPECT_EQ(GetLastError(), i == GetParam() ? ERROR_NOT_ENOUGH_MEMORY : 0u) << "call " << i;
+    EXPECT_EQ(CloseHandle(event) != FALSE, event != nullptr) << "call " << i;
   }
 }
 
-// 0 leaves the hooks disarmed.
 INSTANTIATE_TEST_SUITE_P(Calls, FaultHookTest, ::testing::Values(0u, 1u, 3u));
 
 }  // namespace

@@ -1,12 +1,15 @@
-// Test support for the platform tests: a temporary device folder, and a scripted device handler
-// that records what reached the endpoint and answers as each test tells it.
+// Test support for the platform tests: a temporary device folder, a raw socket for endpoints
+// written by hand, and a scripted device handler that records what reached the endpoint.
 #pragma once
 
 #include <stdlib.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <condition_variable>
+#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <mutex>
@@ -38,8 +41,19 @@ class TempDeviceDir {
   std::string path_;
 };
 
-// Answers with `answer` (default: complete with no data) and records every request and every
-// cancellation. Thread-safe: the server calls it on its own thread.
+// A unix stream socket bound to path (not yet listening), or -1.
+inline int BindUnixSocket(const std::string& path) {
+  int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
+  if (fd >= 0 && bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) return fd;
+  if (fd >= 0) close(fd);
+  return -1;
+}
+
+// Answers with `answer` (default: complete with no data) and records every request.
+// Thread-safe: the server calls it on its own thread.
 class ScriptedHandler : public qdev::DeviceHandler {
  public:
   using Answer = std::function<bool(const qdev::DeviceRequest&, qdev::DeviceReply*)>;
@@ -48,41 +62,24 @@ class ScriptedHandler : public qdev::DeviceHandler {
     std::lock_guard<std::mutex> lock(mu_);
     answer_ = std::move(answer);
   }
-
   bool Handle(const qdev::DeviceRequest& request, qdev::DeviceReply* reply) override {
     Answer answer;
     {
       std::lock_guard<std::mutex> lock(mu_);
       requests_.push_back(request);
       answer = answer_;
-      cv_.notify_all();
     }
+    cv_.notify_all();
     return answer ? answer(request, reply) : true;
   }
-
-  void Cancelled(uint64_t connection, uint32_t id) override {
-    std::lock_guard<std::mutex> lock(mu_);
-    cancelled_.push_back({connection, id});
-    cv_.notify_all();
-  }
-
-  // Waits (up to 5 s) until at least n requests have arrived; false on time-out.
+  // Waits (up to 5 s) until n requests have arrived.
   bool WaitForRequests(size_t n) {
     std::unique_lock<std::mutex> lock(mu_);
     return cv_.wait_for(lock, std::chrono::seconds(5), [&] { return requests_.size() >= n; });
   }
-  bool WaitForCancellations(size_t n) {
-    std::unique_lock<std::mutex> lock(mu_);
-    return cv_.wait_for(lock, std::chrono::seconds(5), [&] { return cancelled_.size() >= n; });
-  }
-
   std::vector<qdev::DeviceRequest> requests() {
     std::lock_guard<std::mutex> lock(mu_);
     return requests_;
-  }
-  std::vector<std::pair<uint64_t, uint32_t>> cancelled() {
-    std::lock_guard<std::mutex> lock(mu_);
-    return cancelled_;
   }
 
  private:
@@ -90,7 +87,6 @@ class ScriptedHandler : public qdev::DeviceHandler {
   std::condition_variable cv_;
   Answer answer_;
   std::vector<qdev::DeviceRequest> requests_;
-  std::vector<std::pair<uint64_t, uint32_t>> cancelled_;
 };
 
 }  // namespace qdev_testing
