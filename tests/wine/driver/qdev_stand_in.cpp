@@ -27,9 +27,9 @@ constexpr USHORT kNameBufferChars = 64;
 struct StandInDevice {
   UNICODE_STRING linkName;  // \DosDevices\QDevN, removed at unload
   WCHAR linkBuffer[kNameBufferChars];
-  HANDLE pipe;         // kernel handle of this device's pipe to the model
-  HANDLE writeEvent;   // completion of the pipe writes (under writeLock)
-  HANDLE readEvent;    // completion of the reader thread's pipe reads
+  HANDLE pipe;        // kernel handle of this device's pipe to the model
+  HANDLE writeEvent;  // completion of the pipe writes (under writeLock)
+  HANDLE readEvent;   // completion of the reader thread's pipe reads
   HANDLE readerThread;
   KMUTEX writeLock;  // one frame at a time on the pipe
   KSPIN_LOCK pendingLock;
@@ -41,8 +41,12 @@ struct StandInDevice {
 
 // A pending IRP keeps its request id and the system address of its output buffer in its
 // driver context.
-ULONG IdOf(PIRP irp) { return static_cast<ULONG>(reinterpret_cast<ULONG_PTR>(irp->Tail.Overlay.DriverContext[0])); }
-UCHAR* OutputOf(PIRP irp) { return static_cast<UCHAR*>(irp->Tail.Overlay.DriverContext[1]); }
+ULONG IdOf(PIRP irp) {
+  return static_cast<ULONG>(reinterpret_cast<ULONG_PTR>(irp->Tail.Overlay.DriverContext[0]));
+}
+UCHAR* OutputOf(PIRP irp) {
+  return static_cast<UCHAR*>(irp->Tail.Overlay.DriverContext[1]);
+}
 
 StandInDevice* ExtensionOf(PDEVICE_OBJECT device) {
   return static_cast<StandInDevice*>(device->DeviceExtension);
@@ -215,10 +219,13 @@ void ReaderThread(PVOID context) {
 
 // --- dispatch routines ------------------------------------------------------------------------
 
-NTSTATUS DispatchCreateClose(PDEVICE_OBJECT, PIRP irp) { return Complete(irp, STATUS_SUCCESS, 0); }
+NTSTATUS DispatchCreate(PDEVICE_OBJECT, PIRP irp) {
+  return Complete(irp, STATUS_SUCCESS, 0);
+}
 
-// The caller's last handle has gone: its requests that are still pending go with it.
-NTSTATUS DispatchCleanup(PDEVICE_OBJECT deviceObject, PIRP irp) {
+// The caller's last handle has gone: its requests that are still pending go with it. Windows
+// says so with IRP_MJ_CLEANUP; Wine 8 sends only IRP_MJ_CLOSE, even while requests are pending.
+NTSTATUS DispatchCleanupOrClose(PDEVICE_OBJECT deviceObject, PIRP irp) {
   FailAllPending(ExtensionOf(deviceObject), IoGetCurrentIrpStackLocation(irp)->FileObject,
                  STATUS_CANCELLED);
   return Complete(irp, STATUS_SUCCESS, 0);
@@ -350,12 +357,12 @@ NTSTATUS CreateStandInDevice(PDRIVER_OBJECT driver, const WCHAR* name, USHORT na
   if (device->replyBuffer == nullptr) status = STATUS_INSUFFICIENT_RESOURCES;
   if (NT_SUCCESS(status)) status = OpenPipe(name, nameChars, &device->pipe);
   if (NT_SUCCESS(status)) {
-    status = ZwCreateEvent(&device->readEvent, EVENT_ALL_ACCESS, nullptr, SynchronizationEvent,
-                           FALSE);
+    status =
+        ZwCreateEvent(&device->readEvent, EVENT_ALL_ACCESS, nullptr, SynchronizationEvent, FALSE);
   }
   if (NT_SUCCESS(status)) {
-    status = ZwCreateEvent(&device->writeEvent, EVENT_ALL_ACCESS, nullptr, SynchronizationEvent,
-                           FALSE);
+    status =
+        ZwCreateEvent(&device->writeEvent, EVENT_ALL_ACCESS, nullptr, SynchronizationEvent, FALSE);
   }
   if (NT_SUCCESS(status)) {
     status = PsCreateSystemThread(&device->readerThread, THREAD_ALL_ACCESS, nullptr, nullptr,
@@ -401,8 +408,8 @@ NTSTATUS ReadDeviceList(PUNICODE_STRING registryPath, KEY_VALUE_PARTIAL_INFORMAT
   UNICODE_STRING valueName;
   RtlInitUnicodeString(&valueName, stand_in::kDevicesValueW);
   const ULONG size = sizeof(KEY_VALUE_PARTIAL_INFORMATION) + 4096;
-  auto* info = static_cast<KEY_VALUE_PARTIAL_INFORMATION*>(
-      ExAllocatePoolWithTag(PagedPool, size, kPoolTag));
+  auto* info =
+      static_cast<KEY_VALUE_PARTIAL_INFORMATION*>(ExAllocatePoolWithTag(PagedPool, size, kPoolTag));
   if (info == nullptr) {
     ZwClose(key);
     return STATUS_INSUFFICIENT_RESOURCES;
@@ -422,9 +429,9 @@ NTSTATUS ReadDeviceList(PUNICODE_STRING registryPath, KEY_VALUE_PARTIAL_INFORMAT
 }  // namespace
 
 extern "C" NTSTATUS DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING registryPath) {
-  driver->MajorFunction[IRP_MJ_CREATE] = DispatchCreateClose;
-  driver->MajorFunction[IRP_MJ_CLOSE] = DispatchCreateClose;
-  driver->MajorFunction[IRP_MJ_CLEANUP] = DispatchCleanup;
+  driver->MajorFunction[IRP_MJ_CREATE] = DispatchCreate;
+  driver->MajorFunction[IRP_MJ_CLEANUP] = DispatchCleanupOrClose;
+  driver->MajorFunction[IRP_MJ_CLOSE] = DispatchCleanupOrClose;
   driver->MajorFunction[IRP_MJ_DEVICE_CONTROL] = DispatchDeviceControl;
   driver->DriverUnload = DriverUnload;
 

@@ -1,0 +1,265 @@
+// The kernel-driver stand-in seen through the real Win32 I/O manager: requests reach the module
+// model with their headers and data, completions carry the model's byte counts and errors, and a
+// request that is never answered stays pending until CancelIo or the handle's close ends it. The
+// overlapped details checked here are the ones the driver transport relies on.
+//
+// Runs under Wine with the driver file beside the executable; the suite registers and starts the
+// driver itself, in the test's own Windows session.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "modlib/driver_contract.h"
+#include "platform/win32.h"
+#include "sim/embedded_images.h"
+#include "sim/rack.h"
+#include "sim/scenario_json.h"
+#include "tests/wine/host/driver_service.h"
+#include "tests/wine/host/pipe_endpoint.h"
+
+namespace {
+
+using driver_contract::VendorRequest;
+
+// Slot 0 with three faults: the PLD verification is never answered, the boot-loader description
+// comes back one byte short, and the temperature-grade read is refused.
+constexpr char kScenario[] = R"({"modules":[{"faults":[
+  {"action":"noAnswer","request":"verifyPld"},
+  {"action":"short","request":"read","address":"0x83003FB0"},
+  {"action":"fail","request":"read","address":"0x8C000000"}]}]})";
+
+constexpr DWORD kWaitMs = 5000;
+constexpr ULONG_PTR kStatusPending = 0x103;  // Internal of a pending request holds an NTSTATUS
+
+class StandInTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    std::string error;
+    sim::Scenario scenario;
+    ASSERT_TRUE(sim::ParseScenario(kScenario, &scenario, &error)) << error;
+    rack_ = new sim::Rack;
+    ASSERT_TRUE(rack_->Build(scenario, sim::LookUpEmbeddedImages(), &error)) << error;
+    rack_->PowerUp();
+    powerGone_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    endpoint_ = new stand_in::PipeEndpoint(rack_, "QDev0", powerGone_);
+    ASSERT_TRUE(endpoint_->Create(&error)) << error;
+    endpoint_->Start();
+    driver_ = new stand_in::DriverService;
+    ASSERT_TRUE(driver_->Install(stand_in::DriverPathBesideExecutable(), {"QDev0"}, &error))
+        << error;
+    ASSERT_TRUE(driver_->Start(&error)) << error;
+    ASSERT_TRUE(endpoint_->WaitConnected(kWaitMs));
+  }
+
+  static void TearDownTestSuite() {
+    if (endpoint_ != nullptr) {
+      endpoint_->Stop();
+      EXPECT_FALSE(endpoint_->ProtocolError());
+    }
+    delete driver_;  // stops the driver
+    delete endpoint_;
+    delete rack_;
+    if (powerGone_ != nullptr) CloseHandle(powerGone_);
+    driver_ = nullptr;
+    endpoint_ = nullptr;
+    rack_ = nullptr;
+    powerGone_ = nullptr;
+  }
+
+  void SetUp() override {
+    device_ = Open("\\\\.\\QDev0");
+    ASSERT_NE(device_, INVALID_HANDLE_VALUE) << GetLastError();
+    // The module powers up running its application; requests to memory need the boot loader.
+    std::vector<uint8_t> none;
+    OVERLAPPED overlapped{};
+    overlapped.hEvent = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    const BOOL started = Start(0, 0x0F, 0x3C00, 0, &none, &overlapped);
+    DWORD bytes = 0;
+    ASSERT_TRUE(started || GetLastError() == ERROR_IO_PENDING);
+    ASSERT_TRUE(GetOverlappedResult(device_, &overlapped, &bytes, TRUE));
+    CloseHandle(overlapped.hEvent);
+    rack_->traffic().Clear();
+  }
+  void TearDown() override {
+    if (device_ != INVALID_HANDLE_VALUE) CloseHandle(device_);
+  }
+
+  static HANDLE Open(const char* path) {
+    return CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                       FILE_FLAG_OVERLAPPED, nullptr);
+  }
+
+  // A vendor request on the QDev naming; `data` is the output buffer (its size the data length).
+  BOOL Start(uint16_t direction, uint16_t code, uint16_t value, uint16_t index,
+             std::vector<uint8_t>* data, OVERLAPPED* overlapped) {
+    uint8_t header[driver_contract::kVendorRequestSize];
+    driver_contract::EncodeVendorRequest(VendorRequest{direction, code, value, index}, header);
+    return DeviceIoControl(device_, IOCTL_VENDOR_REQUEST, header, sizeof header,
+                           data->empty() ? nullptr : data->data(), static_cast<DWORD>(data->size()),
+                           nullptr, overlapped);
+  }
+
+  static sim::Rack* rack_;
+  static HANDLE powerGone_;
+  static stand_in::PipeEndpoint* endpoint_;
+  static stand_in::DriverService* driver_;
+  HANDLE device_ = INVALID_HANDLE_VALUE;
+};
+
+sim::Rack* StandInTest::rack_ = nullptr;
+HANDLE StandInTest::powerGone_ = nullptr;
+stand_in::PipeEndpoint* StandInTest::endpoint_ = nullptr;
+stand_in::DriverService* StandInTest::driver_ = nullptr;
+
+// One completed request: what GetOverlappedResult said.
+struct Outcome {
+  BOOL ok;
+  DWORD error;  // GetLastError after a failed result
+  DWORD bytes;
+};
+
+Outcome Finish(HANDLE device, BOOL started, OVERLAPPED* overlapped) {
+  if (!started && GetLastError() != ERROR_IO_PENDING) return Outcome{FALSE, GetLastError(), 0};
+  EXPECT_EQ(WaitForSingleObject(overlapped->hEvent, kWaitMs), WAIT_OBJECT_0);
+  DWORD bytes = 12345;
+  const BOOL ok = GetOverlappedResult(device, overlapped, &bytes, TRUE);
+  return Outcome{ok, ok ? ERROR_SUCCESS : GetLastError(), bytes};
+}
+
+struct RequestCase {
+  const char* name;
+  uint16_t direction, code, value, index;
+  uint32_t size;
+  BOOL ok;
+  DWORD error;
+  DWORD bytes;
+  const char* traffic;  // the line the model records
+};
+
+const RequestCase kRequests[] = {
+    {"ModelName", 1, 0x0B, 0, 0, 7, TRUE, ERROR_SUCCESS, 7,
+     "QDev0 ioctl=0x22003E dir=1 req=0x0B value=0x0000 index=0x0000 len=7 -> ok"},
+    {"RunWithoutData", 0, 0x0F, 0x3C00, 0, 0, TRUE, ERROR_SUCCESS, 0,
+     "QDev0 ioctl=0x22003E dir=0 req=0x0F value=0x3C00 index=0x0000 len=0 -> ok"},
+    {"ShortRead", 1, 0x0E, 0x3FB0, 0x8300, 79, TRUE, ERROR_SUCCESS, 78,
+     "QDev0 ioctl=0x22003E dir=1 req=0x0E value=0x3FB0 index=0x8300 len=79 -> short 78"},
+    {"RefusedRead", 1, 0x0E, 0x0000, 0x8C00, 1, FALSE, ERROR_GEN_FAILURE, 0,
+     "QDev0 ioctl=0x22003E dir=1 req=0x0E value=0x0000 index=0x8C00 len=1 -> refused"},
+    {"UnknownRequest", 1, 0x55, 0, 0, 4, FALSE, ERROR_GEN_FAILURE, 0,
+     "QDev0 ioctl=0x22003E dir=1 req=0x55 value=0x0000 index=0x0000 len=4 -> refused"},
+    {"WriteIntoBootFlash", 0, 0x0D, 0x0000, 0x9000, 4096, TRUE, ERROR_SUCCESS, 4096,
+     "QDev0 ioctl=0x22003E dir=0 req=0x0D value=0x0000 index=0x9000 len=4096 -> ok"},
+};
+
+class RequestTest : public StandInTest, public ::testing::WithParamInterface<RequestCase> {};
+
+TEST_P(RequestTest, CompletesWithTheModelsCountAndError) {
+  const RequestCase& c = GetParam();
+  std::vector<uint8_t> data(c.size);
+  for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<uint8_t>(i * 7 + 1);
+  OVERLAPPED overlapped{};
+  overlapped.hEvent = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+  const Outcome outcome = Finish(
+      device_, Start(c.direction, c.code, c.value, c.index, &data, &overlapped), &overlapped);
+  EXPECT_EQ(outcome.ok, c.ok);
+  EXPECT_EQ(outcome.error, c.error);
+  EXPECT_EQ(outcome.bytes, c.bytes);
+  CloseHandle(overlapped.hEvent);
+  EXPECT_EQ(rack_->traffic().Lines(), std::vector<std::string>{c.traffic});
+}
+
+INSTANTIATE_TEST_SUITE_P(Requests, RequestTest, ::testing::ValuesIn(kRequests),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(StandInTest, DataTravelsBothWaysInTheOutputBuffer) {
+  // What a write puts into boot flash, a read of the same range brings back.
+  std::vector<uint8_t> written(256);
+  for (size_t i = 0; i < written.size(); ++i) written[i] = static_cast<uint8_t>(255 - i);
+  OVERLAPPED overlapped{};
+  overlapped.hEvent = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+  EXPECT_TRUE(
+      Finish(device_, Start(0, 0x0D, 0x0100, 0x9000, &written, &overlapped), &overlapped).ok);
+  std::vector<uint8_t> read(256, 0xEE);
+  EXPECT_TRUE(Finish(device_, Start(1, 0x0E, 0x0100, 0x9000, &read, &overlapped), &overlapped).ok);
+  EXPECT_EQ(read, written);
+
+  uint8_t info[driver_contract::kDeviceInfoSize];
+  DWORD bytes = 0;
+  const BOOL started = DeviceIoControl(device_, IOCTL_GET_DEVICE_INFO, nullptr, 0, info,
+                                       sizeof info, nullptr, &overlapped);
+  EXPECT_TRUE(started || GetLastError() == ERROR_IO_PENDING);
+  EXPECT_TRUE(GetOverlappedResult(device_, &overlapped, &bytes, TRUE));
+  EXPECT_EQ(bytes, driver_contract::kDeviceInfoSize);
+  EXPECT_EQ(driver_contract::ModuleTypeCodeOf(info), 32u);
+  CloseHandle(overlapped.hEvent);
+}
+
+TEST_F(StandInTest, AnUnansweredRequestStaysPendingUntilCancelIo) {
+  OVERLAPPED overlapped{};
+  overlapped.hEvent = CreateEventA(nullptr, TRUE, TRUE, nullptr);  // set: the start must reset it
+  std::vector<uint8_t> none;
+  ASSERT_FALSE(Start(0, 0x07, 0, 0, &none, &overlapped));
+  ASSERT_EQ(GetLastError(), ERROR_IO_PENDING);
+  EXPECT_EQ(WaitForSingleObject(overlapped.hEvent, 300), WAIT_TIMEOUT);
+  EXPECT_EQ(overlapped.Internal, kStatusPending);
+  DWORD bytes = 12345;
+  EXPECT_FALSE(GetOverlappedResult(device_, &overlapped, &bytes, FALSE));
+  EXPECT_EQ(GetLastError(), ERROR_IO_INCOMPLETE);
+
+  EXPECT_TRUE(CancelIo(device_));
+  EXPECT_FALSE(GetOverlappedResult(device_, &overlapped, &bytes, TRUE));
+  EXPECT_EQ(GetLastError(), ERROR_OPERATION_ABORTED);
+  EXPECT_EQ(bytes, 0u);
+  CloseHandle(overlapped.hEvent);
+
+  // The device serves the next request as before.
+  std::vector<uint8_t> name(7);
+  overlapped = OVERLAPPED{};
+  overlapped.hEvent = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+  const Outcome outcome = Finish(device_, Start(1, 0x0B, 0, 0, &name, &overlapped), &overlapped);
+  EXPECT_TRUE(outcome.ok);
+  EXPECT_EQ(std::string(name.begin(), name.begin() + 6), "R46-90");
+  CloseHandle(overlapped.hEvent);
+}
+
+TEST_F(StandInTest, ClosingTheHandleEndsItsPendingRequest) {
+  OVERLAPPED overlapped{};
+  overlapped.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  std::vector<uint8_t> none;
+  ASSERT_FALSE(Start(0, 0x07, 0, 0, &none, &overlapped));
+  ASSERT_EQ(GetLastError(), ERROR_IO_PENDING);
+  ASSERT_TRUE(CloseHandle(device_));
+  device_ = INVALID_HANDLE_VALUE;
+  EXPECT_EQ(WaitForSingleObject(overlapped.hEvent, kWaitMs), WAIT_OBJECT_0);
+  EXPECT_NE(overlapped.Internal, kStatusPending);
+  CloseHandle(overlapped.hEvent);
+}
+
+TEST_F(StandInTest, DeviceNamesResolveLikeWindowsObjectNames) {
+  struct NameCase {
+    const char* path;
+    bool opens;
+    DWORD error;
+  };
+  const NameCase cases[] = {
+      {"\\\\.\\QDev1", false, ERROR_FILE_NOT_FOUND},
+      {"\\\\.\\QDevUsb0", false, ERROR_FILE_NOT_FOUND},
+      {"\\\\.\\QDev00", false, ERROR_FILE_NOT_FOUND},
+      {"\\\\.\\qdev0", true, ERROR_SUCCESS},  // object names ignore case
+      {"\\\\.\\QDev0", true, ERROR_SUCCESS},  // a second open, share mode 0 notwithstanding
+  };
+  for (const NameCase& c : cases) {
+    SetLastError(ERROR_SUCCESS);
+    HANDLE h = Open(c.path);
+    EXPECT_EQ(h != INVALID_HANDLE_VALUE, c.opens) << c.path;
+    if (h != INVALID_HANDLE_VALUE) {
+      CloseHandle(h);
+    } else {
+      EXPECT_EQ(GetLastError(), c.error) << c.path;
+    }
+  }
+}
+
+}  // namespace
