@@ -1,5 +1,8 @@
-// Synthetic images for the simulator's tests.
+// Synthetic images and helpers for the simulator's tests.
 #include "sim/sim_test_images.h"
+
+#include <fstream>
+#include <sstream>
 
 #include "modlib/driver_contract.h"
 #include "sim/pld.h"
@@ -19,9 +22,8 @@ std::vector<uint8_t> MakePld(uint8_t step) {
 }  // namespace
 
 const std::vector<uint8_t>& TestPldImage(bool industrial) {
-  static const std::vector<uint8_t> commercial = MakePld(3);
-  static const std::vector<uint8_t> industrialImage = MakePld(5);
-  return industrial ? industrialImage : commercial;
+  static const std::vector<uint8_t> images[2] = {MakePld(3), MakePld(5)};
+  return images[industrial ? 1 : 0];
 }
 
 const sim::EmbeddedImages& TestImages() {
@@ -42,6 +44,24 @@ std::vector<uint8_t> Header(uint16_t direction, uint16_t code, uint16_t value, u
   std::vector<uint8_t> h(driver_contract::kVendorRequestSize);
   driver_contract::EncodeVendorRequest({direction, code, value, index}, h.data());
   return h;
+}
+
+sim::Fault MakeFault(sim::FaultAction action, std::optional<uint32_t> request,
+                     std::optional<uint32_t> address, uint32_t nth, std::optional<uint32_t> bytes) {
+  return sim::Fault{action, request, address, nth, bytes};
+}
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+std::string FieldText(const std::vector<uint8_t>& bytes, size_t at, size_t width) {
+  std::string s;
+  for (size_t i = at; i < at + width && i < bytes.size() && bytes[i] != 0; ++i) s += char(bytes[i]);
+  return s;
 }
 
 }  // namespace sim_test

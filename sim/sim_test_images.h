@@ -1,12 +1,15 @@
-// Synthetic firmware images for the model's tests, so that they run without the image layer:
-// applications of each revision with their release versions, and two PLD images that pass a
-// reload. Test support only.
+// Test support for the simulator's tests: synthetic firmware images, so that the model's tests run
+// without the image layer (applications of each revision with their release versions, and two
+// PLD images that pass a reload), and small helpers for requests, faults, files and texts.
 #pragma once
 
 #include <cstdint>
+#include <optional>
+#include <string>
 #include <vector>
 
 #include "sim/module_content.h"
+#include "sim/scenario.h"
 
 namespace sim_test {
 
@@ -15,5 +18,16 @@ const std::vector<uint8_t>& TestPldImage(bool industrial);
 
 // A vendor-request input buffer.
 std::vector<uint8_t> Header(uint16_t direction, uint16_t code, uint16_t value, uint16_t index);
+
+// A fault with the filters given (brace-initialising one would have to spell out every member).
+sim::Fault MakeFault(sim::FaultAction action, std::optional<uint32_t> request = {},
+                     std::optional<uint32_t> address = {}, uint32_t nth = 0,
+                     std::optional<uint32_t> bytes = {});
+
+// A whole file; empty when it can't be read.
+std::string ReadFile(const std::string& path);
+
+// The text of a zero-padded field of `width` bytes at `at`.
+std::string FieldText(const std::vector<uint8_t>& bytes, size_t at, size_t width);
 
 }  // namespace sim_test
