@@ -4,13 +4,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
 
 namespace {
 
-// A field's bytes as a string, all of them, zeros included.
+// All of a field's bytes, zeros included.
 template <size_t N>
 std::string Bytes(const char (&field)[N]) {
   return std::string(field, N);
@@ -18,26 +19,29 @@ std::string Bytes(const char (&field)[N]) {
 
 // The expected bytes of a field: the value, then zeros to the width.
 std::string Padded(const std::string& value, size_t width) {
-  std::string out = value.substr(0, width);
+  std::string out = value;
   out.resize(width, '\0');
   return out;
 }
 
-PldInfo Parse(const std::string& text, char revision = 'C') {
-  std::vector<char> buffer(512, '\0');
-  std::memcpy(buffer.data(), text.data(), std::min(text.size(), buffer.size()));
+// Parses `text` as the first bytes of a 512-byte buffer that ends in zeros; memory holds
+// `size` bytes, so the sanitizer build catches a read past them.
+PldInfo Parse(const std::string& text, char revision = 'C', size_t size = 512) {
+  std::vector<char> memory(size, '\0');
+  std::memcpy(memory.data(), text.data(), std::min(text.size(), size));
   PldInfo info;
   std::memset(&info, 0x5A, sizeof info);  // the parse must write every byte
-  pld_info_text::ParsePldInfoText(buffer.data(), buffer.size(), revision, &info);
+  pld_info_text::ParsePldInfoText(memory.data(), 512, revision, &info);
   return info;
 }
 
+const std::string kUnknown = "????????";
+const std::string kNoComments = "Invalid Pld Comments";
+const std::string k128(128, 'k');
+
 struct TextCase {
   const char* label;
-  std::string text;
-  std::string version;  // the field's expected bytes before padding
-  std::string created;
-  std::string comments;
+  std::string text, version, created, comments;  // the fields' expected bytes before padding
 };
 
 class PldTextParse : public testing::TestWithParam<TextCase> {};
@@ -52,102 +56,64 @@ TEST_P(PldTextParse, FieldsFollowTheText) {
   EXPECT_EQ(Bytes(info.Author), Padded("Dorvanov K.E.", 25));
 }
 
-const std::string kComments128(128, 'k');
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Texts, PldTextParse, testing::Values(
+  TextCase{"Commercial", "<Version>{3.0.7c (build Nov 12 2020)} <Comments>{R46-90 PLD "
+           "configuration, commercial grade}", "3.0.7c", "Nov 12 2020",
+           "R46-90 PLD configuration, commercial grade"},
+  // missing markers and delimiters
+  TextCase{"Empty", "", kUnknown, kUnknown, kNoComments},
+  TextCase{"NoVersionMarker", "{3.0.7c (build May 1)} <Comments>{c}", kUnknown, "May 1", "c"},
+  TextCase{"VersionWithoutBrace", "<Version>3.0.7c (build May 1)", kUnknown, "May 1", kNoComments},
+  TextCase{"NoBuildMarker", "<Version>{3.0.7i }", "3.0.7i", kUnknown, kNoComments},
+  TextCase{"CommentsNeverClosed", "<Comments>{never closed", kUnknown, kUnknown, kNoComments},
+  // values longer than their fields fill them without a terminator
+  TextCase{"VersionTooLong", "<Version>{12345678901 x", "1234567890", kUnknown, kNoComments},
+  TextCase{"CreatedTooLong", "(build 123456789012345)", kUnknown, "12345678901234", kNoComments},
+  TextCase{"CommentsTooLong", "<Comments>{" + k128 + "zz}", kUnknown, kUnknown, k128},
+  // empty values: the closing delimiter right after the opening one
+  TextCase{"EmptyVersionAndCreated", "<Version>{ (build )", "", "", kNoComments},
+  TextCase{"EmptyComments", "<Comments>{}", kUnknown, kUnknown, ""},
+  // the closing delimiter before the opening one: at most the field's width after the opening
+  // delimiter, never past the end of the text
+  TextCase{"BlankBeforeBrace", "<Version> x{0123456789AB", "0123456789", kUnknown, kNoComments},
+  TextCase{"BlankBeforeBraceAtEnd", "<Version> {ab", "ab", kUnknown, kNoComments},
+  TextCase{"ParenthesisBeforeBlank", "(build) xyz", kUnknown, "xyz", kNoComments},
+  TextCase{"ClosingBraceBeforeOpening", "<Comments>}{ab", kUnknown, kUnknown, "ab"},
+  // text after the first zero byte is not part of the text
+  TextCase{"StopsAtZero", std::string("<Version>{9.9\0 (build X)", 24), kUnknown, kUnknown,
+           kNoComments}),
+  [](const testing::TestParamInfo<TextCase>& info) { return info.param.label; });
+// clang-format on
 
-INSTANTIATE_TEST_SUITE_P(
-    Texts, PldTextParse,
-    testing::Values(
-        TextCase{"Commercial",
-                 "<Version>{3.0.7c (build Nov 12 2020)} <Comments>{R46-90 PLD configuration, "
-                 "commercial grade}",
-                 "3.0.7c", "Nov 12 2020", "R46-90 PLD configuration, commercial grade"},
-        TextCase{"Empty", "", "????????", "????????", "Invalid Pld Comments"},
-        TextCase{"NoVersionMarker", "{3.0.7c (build Nov 12 2020)} <Comments>{c}", "????????",
-                 "Nov 12 2020", "c"},
-        TextCase{"VersionWithoutBlank", "<Comments>{x} <Version>{3.0.7c", "????????", "????????",
-                 "x"},
-        TextCase{"VersionWithoutBrace", "<Version>3.0.7c (build Nov 12 2020)", "????????",
-                 "Nov 12 2020", "Invalid Pld Comments"},
-        TextCase{"NoBuildMarker", "<Version>{3.0.7i }", "3.0.7i", "????????",
-                 "Invalid Pld Comments"},
-        TextCase{"BuildWithoutParenthesis", "<Version>{1 (build Nov", "1", "????????",
-                 "Invalid Pld Comments"},
-        TextCase{"CommentsWithoutClosingBrace", "<Comments>{never closed", "????????", "????????",
-                 "Invalid Pld Comments"},
-        // Eleven digits then a blank: the first ten fill the field without a zero.
-        TextCase{"VersionLongerThanField", "<Version>{12345678901 x", "1234567890", "????????",
-                 "Invalid Pld Comments"},
-        TextCase{"CreatedLongerThanField", "(build 123456789012345)", "????????", "12345678901234",
-                 "Invalid Pld Comments"},
-        TextCase{"CommentsFillField", "<Comments>{" + kComments128 + "zz}", "????????", "????????",
-                 kComments128},
-        // Empty values: the closing delimiter right after the opening one.
-        TextCase{"EmptyVersion", "<Version>{ (build )", "", "", "Invalid Pld Comments"},
-        TextCase{"EmptyComments", "<Comments>{}", "????????", "????????", ""},
-        // The closing delimiter before the opening one: at most the field's width after the
-        // opening delimiter, never past the end of the text.
-        TextCase{"BlankBeforeBrace", "<Version> x{0123456789ABCDEF", "0123456789", "????????",
-                 "Invalid Pld Comments"},
-        TextCase{"BlankBeforeBraceAtEnd", "<Version> {ab", "ab", "????????",
-                 "Invalid Pld Comments"},
-        TextCase{"BraceLastByte", "<Version> {", "", "????????", "Invalid Pld Comments"},
-        TextCase{"ParenthesisBeforeBlank", "(build) xyz", "????????", "xyz",
-                 "Invalid Pld Comments"},
-        TextCase{"ParenthesisBeforeBlankLong",
-                 "(build)" + std::string(3, 'y') + " " + std::string(20, 'd'), "????????",
-                 std::string(14, 'd'), "Invalid Pld Comments"},
-        TextCase{"ClosingBraceBeforeOpening", "<Comments>}{ab", "????????", "????????", "ab"},
-        // Delimiters are searched from where the marker begins, not only after it.
-        TextCase{"FirstMarkerCounts", "<Version>{1.0 <Version>{2.0 ", "1.0", "????????",
-                 "Invalid Pld Comments"},
-        // Text after the first zero byte is not part of the text.
-        TextCase{"StopsAtZero", std::string("<Version>{9.9", 13) + '\0' + " (build X)", "????????",
-                 "????????", "Invalid Pld Comments"}),
-    [](const testing::TestParamInfo<TextCase>& info) { return info.param.label; });
-
-// A text that fills all 512 bytes has no zero byte: the search stays within the 512 bytes even
-// though the bytes that follow in memory would complete the value.
+// A text that fills all 512 bytes has no zero byte: the search stays within them even though
+// the bytes that follow in memory would complete the values, and a value opened at the end
+// ends there.
 TEST(PldTextParseBounds, FullBufferWithoutZero) {
-  std::vector<char> memory(600, 'x');
-  const std::string head = "<Version>{";
-  std::memcpy(memory.data() + 512 - head.size(), head.data(), head.size());
-  memory[512] = ' ';  // a closing blank just past the text
-  std::memcpy(memory.data() + 513, "(build ok)", 10);
-  PldInfo info;
-  pld_info_text::ParsePldInfoText(memory.data(), 512, 'C', &info);
-  EXPECT_EQ(Bytes(info.Version), Padded("????????", 10));
-  EXPECT_EQ(Bytes(info.Created), Padded("????????", 14));
-}
+  std::string text(600, 'x');
+  text.replace(512 - 10, 10, "<Version>{");
+  text.replace(512, 11, " (build ok)");
+  PldInfo info = Parse(text, 'C', 600);
+  EXPECT_EQ(Bytes(info.Version), Padded(kUnknown, 10));
+  EXPECT_EQ(Bytes(info.Created), Padded(kUnknown, 14));
 
-// The text's last bytes open a value whose closing delimiter came earlier: the copy ends at the
-// end of the text, which fills the whole 512 bytes.
-TEST(PldTextParseBounds, ReversedDelimitersAtEndOfFullBuffer) {
-  std::vector<char> memory(512, 'z');  // exactly the text: a read past it is caught
-  std::memcpy(memory.data(), "<Comments>}", 11);
-  memory[509] = '{';
-  PldInfo info;
-  pld_info_text::ParsePldInfoText(memory.data(), 512, 'C', &info);
+  text.assign(512, 'z');
+  text.replace(0, 11, "<Comments>}");
+  text[509] = '{';
+  info = Parse(text, 'C', 512);
   EXPECT_EQ(Bytes(info.Comments), Padded("zz", 128));
 }
 
-struct RevisionCase {
-  char revision;
-  const char* name;
-};
-
-class PldNameByRevision : public testing::TestWithParam<RevisionCase> {};
-
-TEST_P(PldNameByRevision, NameFollowsRevision) {
-  const PldInfo info = Parse("<Version>{3.0.7c (build Nov 12 2020)}", GetParam().revision);
-  EXPECT_EQ(Bytes(info.PldName), Padded(GetParam().name, 45));
+TEST(PldNameByRevision, NameFollowsRevision) {
+  const std::pair<char, const char*> cases[] = {{'A', "ALTERA ACEX EP1K10TC144"},
+                                                {'B', "ALTERA Cyclone EP1C3T144"},
+                                                {'C', "ALTERA Cyclone IV EP4CE6E22"},
+                                                {'D', "Unknown PLD type"},
+                                                {'c', "Unknown PLD type"},
+                                                {'\0', "Unknown PLD type"}};
+  for (const auto& [revision, name] : cases) {
+    EXPECT_EQ(Bytes(Parse("<Version>{3.0.7c", revision).PldName), Padded(name, 45)) << revision;
+  }
 }
-
-INSTANTIATE_TEST_SUITE_P(Revisions, PldNameByRevision,
-                         testing::Values(RevisionCase{'A', "ALTERA ACEX EP1K10TC144"},
-                                         RevisionCase{'B', "ALTERA Cyclone EP1C3T144"},
-                                         RevisionCase{'C', "ALTERA Cyclone IV EP4CE6E22"},
-                                         RevisionCase{'D', "Unknown PLD type"},
-                                         RevisionCase{'c', "Unknown PLD type"},
-                                         RevisionCase{'\0', "Unknown PLD type"}));
 
 }  // namespace

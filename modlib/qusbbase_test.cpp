@@ -1,9 +1,10 @@
-// TQUSBBASE and its driver transport against a recording driver: device naming, exact byte
-// counts, the time-out, the open sequence and the module-type check, every failure code, the
+// TQUSBBASE and its driver transport against a simulated module: device naming, the open
+// sequence, every code the base and its transport store with the fault behind it, the
 // last-error report and the factory's names.
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <functional>
 #include <string>
 
 #include "modlib/driver_contract.h"
@@ -13,224 +14,119 @@
 namespace modlib_test {
 namespace {
 
-using Transport = DriverTest;
-using BaseObject = DriverTest;
+using Base = ModuleTest;
 
-// A run request's header, for requests without data.
-struct Header {
-  uint8_t bytes[8];
-  Header() { driver_contract::EncodeVendorRequest({0, 0x0F, 0x3C00, 0}, bytes); }
-};
+bool Open(TQUSBBASE& o) {
+  return o.OpenQDevice(0);
+}
 
-class DeviceNaming : public DriverTest, public testing::WithParamInterface<uint8_t> {
- protected:
-  void Publish() override {
-    Serve("QDev7", &driver);
-    Serve("QDevUsb7", &usb_);
+// The model-name request straight through the transport.
+bool NameRequest(TQUSBBASE& o) {
+  uint8_t header[8], name[7];
+  driver_contract::EncodeVendorRequest({1, 0x0B, 0, 0}, header);
+  return o.DriverRequest(IOCTL_VENDOR_REQUEST, header, 8, name, sizeof name, 5000);
+}
+
+TEST_F(Base, DriverKindChoosesDeviceNameAndCode) {
+  Start(R"({"slot":7,"naming":"both"})");
+  for (int kind : {0, 1, 2, 255}) {
+    TQUSBBASE& object = *NewBootLoader(static_cast<uint8_t>(kind));
+    char name[7];
+    ASSERT_TRUE(object.OpenDriverDevice(7) && object.GetModuleName(name) && object.CloseDevice());
+    EXPECT_EQ(Traffic(), Lines{kind == 0 ? "QDevUsb7 220012 1 0B 0000 0000 7"
+                                         : "QDev7 22003E 1 0B 0000 0000 7"});
   }
-  RecordingDriver usb_;
-};
-
-TEST_P(DeviceNaming, DriverKindChoosesPathAndCode) {
-  TQUSBBASE& object = *NewBootLoader(GetParam());
-  ASSERT_TRUE(object.OpenDriverDevice(7));
-  char name[7];
-  ASSERT_TRUE(object.GetModuleName(name));
-  const bool usb = GetParam() == 0;
-  EXPECT_EQ(VendorRequestCode(object), usb ? 0x220012u : 0x22003Eu);
-  EXPECT_EQ((usb ? usb_ : driver).Lines(),
-            std::vector<std::string>{usb ? "220012 1 0B 0000 0000 7" : "22003E 1 0B 0000 0000 7"});
-  EXPECT_TRUE((usb ? driver : usb_).Requests().empty());
 }
 
-INSTANTIATE_TEST_SUITE_P(Kinds, DeviceNaming, testing::Values(0, 1, 2, 255));
-
-struct AnswerCase {
-  uint32_t outputSize;
-  Answer answer;
-  bool succeeds;
-};
-
-class TransportAnswer : public DriverTest, public testing::WithParamInterface<AnswerCase> {};
-
-// Only the exact byte count in both directions counts as success; no failure closes the device.
-TEST_P(TransportAnswer, ExactByteCountDecides) {
-  const AnswerCase& c = GetParam();
-  driver.script = [&c](const Request&, size_t) { return std::optional<Answer>(c.answer); };
-  TQUSBBASE& object = *NewBase();
-  ASSERT_TRUE(object.OpenDriverDevice(0));
-  std::vector<uint8_t> data(c.outputSize + 1);
-  EXPECT_EQ(object.DriverRequest(0x22003E, Header().bytes, 8, c.outputSize ? data.data() : nullptr,
-                                 c.outputSize, 5000),
-            c.succeeds);
-  EXPECT_EQ(LastErrorCode(object), c.succeeds ? 100 : 1001);
-  EXPECT_NE(object.GetDeviceHandle(), INVALID_HANDLE_VALUE);
+// Every accepted type opens with the same three requests, and a success leaves the last code;
+// full-speed models are not asked for their speed.
+TEST_F(Base, OpenReadsDeviceInfoNameAndSpeed) {
+  for (int type : {38, 31, 30, 32, 39, 33, 36, 37}) {
+    Start(R"({"typeCode":)" + std::to_string(type) + "}");
+    TQUSBBASE& object = *NewBase();
+    char name[7];
+    ASSERT_FALSE(object.GetModuleName(name));
+    EXPECT_TRUE(Open(object)) << type;
+    EXPECT_EQ(LastErrorCode(object), 107);
+    EXPECT_EQ(Traffic(),
+              (Lines{"22005E 80", "22003E 1 0B 0000 0000 7", "22003E 1 06 0000 0000 1"}));
+  }
+  Start(R"({"modelName":"P310"})");
+  EXPECT_TRUE(Open(*NewBase()));
+  EXPECT_EQ(Traffic(), (Lines{"22005E 80", "22003E 1 0B 0000 0000 7"}));
 }
 
-INSTANTIATE_TEST_SUITE_P(Answers, TransportAnswer,
-                         testing::Values(AnswerCase{256, {false, 0, 256, {}}, true},
-                                         AnswerCase{256, {false, 0, 255, {}}, false},
-                                         AnswerCase{256, {false, 0, 257, {}}, false},
-                                         AnswerCase{16, {false, ERROR_GEN_FAILURE, 16, {}}, false},
-                                         AnswerCase{0, {false, 0, 0, {}}, true},
-                                         AnswerCase{0, {false, 0, 1, {}}, false}));
-
-TEST_F(Transport, NoDeviceAndMissingSlot) {
-  TQUSBBASE& object = *NewBase();
-  EXPECT_FALSE(object.DriverRequest(0x22003E, Header().bytes, 8, nullptr, 0, 5000));
-  EXPECT_EQ(LastErrorCode(object), 107);
-  ASSERT_TRUE(object.OpenDriverDevice(0));
-  EXPECT_FALSE(object.OpenDriverDevice(5));  // closes slot 0's device first
-  EXPECT_EQ(LastErrorCode(object), 102);
-  EXPECT_EQ(object.GetDeviceHandle(), INVALID_HANDLE_VALUE);
-  EXPECT_FALSE(object.GetDeviceInfo());
-  EXPECT_EQ(LastErrorCode(object), 107);
-  EXPECT_TRUE(driver.Requests().empty());
-}
-
-// No event: the request fails before the driver and leaves the code. An event that cannot be
-// closed fails the request with 1001.
-TEST_F(Transport, EventFaults) {
-  TQUSBBASE& object = *NewBase();
-  ASSERT_FALSE(object.OpenDriverDevice(9));
-  ASSERT_TRUE(object.OpenDriverDevice(0));
-  qdev_test::FailNthCreateEvent(1);
-  EXPECT_FALSE(object.DriverRequest(0x22003E, Header().bytes, 8, nullptr, 0, 5000));
-  EXPECT_EQ(LastErrorCode(object), 102);
-  EXPECT_TRUE(driver.Requests().empty());
-  qdev_test::FailNthCloseHandle(1);
-  EXPECT_FALSE(object.DriverRequest(0x22003E, Header().bytes, 8, nullptr, 0, 5000));
-  EXPECT_EQ(LastErrorCode(object), 1001);
-  EXPECT_EQ(driver.Requests().size(), 1u);
-}
-
-// A request never answered costs one time-out on the platform clock (run fast here), is
-// withdrawn from the driver, and the next request on the object works.
-TEST_F(Transport, TimeOutCostsOneRequestTimeout) {
-  qdev_test::SetTimeScale(50);
-  driver.script = NeverAt(0);
-  TQUSBBASE& object = *NewBase();
-  ASSERT_TRUE(object.OpenDriverDevice(0));
-  uint8_t header[8];
-  driver_contract::EncodeVendorRequest({1, 0x0E, 0, 0x8300}, header);
-  uint8_t data[64];
-  const uint64_t start = GetTickCount64();
-  EXPECT_FALSE(object.DriverRequest(0x22003E, header, 8, data, sizeof data, 5000));
-  const uint64_t elapsed = GetTickCount64() - start;
-  EXPECT_EQ(LastErrorCode(object), 1001);
-  EXPECT_GE(elapsed, 5000u);
-  EXPECT_LT(elapsed, 7500u);
-  for (int i = 0; i < 200 && driver.CancelCount() == 0; ++i) Sleep(50);
-  EXPECT_EQ(driver.CancelCount(), 1u);
-  EXPECT_TRUE(object.DriverRequest(0x22003E, header, 8, data, sizeof data, 5000));
-  EXPECT_EQ(data[63], ModuleByte(0x83000000 + 63));
-}
-
-TEST_F(BaseObject, OpenReadsDeviceInfoNameAndSpeed) {
-  TQUSBBASE& object = *NewBase();
-  ASSERT_TRUE(object.OpenQDevice(0));
-  EXPECT_EQ(driver.Lines(), (std::vector<std::string>{"22005E 80", "22003E 1 0B 0000 0000 7",
-                                                      "22003E 1 06 0000 0000 1"}));
-  EXPECT_EQ(UsbSpeed(object), 1);
-  EXPECT_EQ(LastErrorCode(object), 100);
-}
-
-// One open against one module: the result, the code and how many requests were made.
-struct OpenCase {
-  uint32_t typeCode;
-  const char* name;
-  uint8_t speed;
-  int failAt;  // request refused, -1: none
+// A fault and the code it leaves: on a fresh base object, `run` fails.
+struct FaultCase {
+  const char* label;
+  const char* module;  // the module's scenario entry
+  std::function<bool(TQUSBBASE&)> run;
   uint16_t code;
-  size_t requests;
+  size_t requests;  // that reached the module
   bool leftOpen;
 };
 
-class BaseOpen : public DriverTest, public testing::WithParamInterface<OpenCase> {};
+class BaseFault : public ModuleTest, public testing::WithParamInterface<FaultCase> {};
 
-TEST_P(BaseOpen, Outcome) {
-  const OpenCase& c = GetParam();
-  driver.module = FakeModule{c.typeCode, c.name, c.speed, 'C'};
-  if (c.failAt >= 0) driver.script = FailAt(static_cast<size_t>(c.failAt));
+TEST_P(BaseFault, StoresItsCode) {
+  const FaultCase& c = GetParam();
+  Start(c.module);
   TQUSBBASE& object = *NewBase();
-  EXPECT_EQ(object.OpenQDevice(0), c.code == 100);
+  EXPECT_FALSE(c.run(object));
   EXPECT_EQ(LastErrorCode(object), c.code);
-  EXPECT_EQ(driver.Requests().size(), c.requests);
+  EXPECT_EQ(Traffic().size(), c.requests);
   EXPECT_EQ(object.GetDeviceHandle() != INVALID_HANDLE_VALUE, c.leftOpen);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Modules, BaseOpen,
-    testing::Values(  // every listed type opens
-        OpenCase{38, "R46-90", 1, -1, 100, 3, true}, OpenCase{31, "R46-90", 0, -1, 100, 3, true},
-        OpenCase{30, "R46-90", 1, -1, 100, 3, true}, OpenCase{32, "R46-90", 1, -1, 100, 3, true},
-        OpenCase{39, "R46-90", 1, -1, 100, 3, true}, OpenCase{33, "R46-90", 1, -1, 100, 3, true},
-        OpenCase{36, "R46-90", 1, -1, 100, 3, true}, OpenCase{37, "R46-90", 1, -1, 100, 3, true},
-        // a refused type stops at once and leaves the device open
-        OpenCase{34, "R46-90", 1, -1, 877, 1, true},
-        OpenCase{0xFFFE, "R46-90", 1, -1, 877, 1, true},
-        // full-speed models are not asked for their speed
-        OpenCase{32, "P310", 1, -1, 100, 2, true}, OpenCase{32, "P620", 1, -1, 100, 2, true},
-        // every other failure closes the device
-        OpenCase{32, "R46-90", 1, 0, 877, 1, false}, OpenCase{32, "R46-90", 1, 1, 103, 2, false},
-        OpenCase{32, "R46-90", 1, 2, 104, 3, false}, OpenCase{32, "R46-90", 2, -1, 105, 3, false},
-        OpenCase{32, "R46-90", 255, -1, 105, 3, false},
-        // GetUsbSpeed knows no such model (110), so the open reports 104
-        OpenCase{32, "r46-90", 1, -1, 104, 2, false}));
-
-// The device a refused type left open is closed by the next open, which ignores that close's
-// result: with the very next CloseHandle failing, the open still succeeds.
-TEST_F(BaseObject, NextOpenClosesTheDeviceLeftOpen) {
-  driver.module.typeCode = 34;
-  TQUSBBASE& object = *NewBase();
-  ASSERT_FALSE(object.OpenQDevice(0));
-  driver.module.typeCode = 32;
-  qdev_test::FailNthCloseHandle(1);
-  EXPECT_TRUE(object.OpenQDevice(0));
-  EXPECT_EQ(LastErrorCode(object), 877);
-}
-
-TEST_F(BaseObject, OperationFailures) {
-  TQUSBBASE& object = *NewBase();
-  char name[8];
-  uint8_t speed = 0;
-  EXPECT_FALSE(object.GetModuleName(name));
-  EXPECT_EQ(LastErrorCode(object), 107);
-  EXPECT_FALSE(object.GetUsbSpeed(&speed));
-  EXPECT_EQ(LastErrorCode(object), 107);
-  ASSERT_TRUE(object.OpenQDevice(0));
-  EXPECT_EQ(LastErrorCode(object), 107);  // a success leaves the code
-  EXPECT_FALSE(object.GetModuleName(nullptr));
-  EXPECT_EQ(LastErrorCode(object), 108);
-  driver.script = FailAt(3);
-  std::memset(name, 'x', sizeof name);
-  EXPECT_FALSE(object.GetModuleName(name));
-  EXPECT_EQ(LastErrorCode(object), 109);
-  EXPECT_EQ(name[7], 'x');  // 7 bytes only
-  driver.script = FailAt(4);
-  EXPECT_FALSE(object.GetUsbSpeed(&speed));
-  EXPECT_EQ(LastErrorCode(object), 109);
-}
-
-TEST_F(BaseObject, CloseAndRelease) {
-  TQUSBBASE& object = *NewBase();
-  // Closed: no system call, so the armed failure hits the open's first request instead.
-  qdev_test::FailNthCloseHandle(1);
-  EXPECT_TRUE(object.CloseDevice());
-  EXPECT_FALSE(object.OpenQDevice(0));
-  EXPECT_EQ(LastErrorCode(object), 877);
-
-  ASSERT_TRUE(object.OpenQDevice(0));
-  qdev_test::FailNthCloseHandle(1);
-  EXPECT_FALSE(object.CloseDevice());
-  EXPECT_EQ(LastErrorCode(object), 106);
-  EXPECT_EQ(object.GetDeviceHandle(), INVALID_HANDLE_VALUE);
-  EXPECT_TRUE(object.CloseDevice());
-
-  ASSERT_TRUE(object.OpenQDevice(0));
-  qdev_test::FailNthCloseHandle(1);
-  EXPECT_FALSE(Release(&object));  // freed all the same: the sanitizer build sees no leak
-}
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Faults, BaseFault, testing::Values(
+  FaultCase{"NoModuleInSlot", R"({"slot":3})", Open, 102, 0, false},
+  FaultCase{"DeviceInfoRefused", R"({"faults":[{"action":"fail","request":"deviceInfo"}]})",
+            Open, 877, 1, false},
+  // a refused type alone leaves the device open
+  FaultCase{"TypeRefused", R"({"typeCode":34})", Open, 877, 1, true},
+  FaultCase{"NameRefused", R"({"faults":[{"action":"fail","request":"modelName"}]})",
+            Open, 103, 2, false},
+  FaultCase{"SpeedRefused", R"({"faults":[{"action":"fail","request":"usbSpeed"}]})",
+            Open, 104, 3, false},
+  // GetUsbSpeed knows no such model (110), so the open reports 104
+  FaultCase{"ModelUnknown", R"({"modelName":"r46-90"})", Open, 104, 2, false},
+  FaultCase{"SpeedTwo", R"({"usbSpeed":2})", Open, 105, 3, false},
+  FaultCase{"Speed255", R"({"usbSpeed":255})", Open, 105, 3, false},
+  FaultCase{"CloseHandleFails", "{}", [](TQUSBBASE& o) {
+    Open(o);
+    qdev_test::FailNthCloseHandle(1);
+    return o.CloseDevice();
+  }, 106, 3, false},
+  FaultCase{"NoDevice", "{}", [](TQUSBBASE& o) { uint8_t s; return o.GetUsbSpeed(&s); },
+            107, 0, false},
+  FaultCase{"NoNameBuffer", "{}", [](TQUSBBASE& o) { return Open(o) && o.GetModuleName(nullptr); },
+            108, 3, true},
+  FaultCase{"NameRefusedLater", R"({"faults":[{"action":"fail","request":"modelName","nth":2}]})",
+            [](TQUSBBASE& o) { char n[7]; return Open(o) && o.GetModuleName(n); }, 109, 4, true},
+  FaultCase{"SpeedRefusedLater", R"({"faults":[{"action":"fail","request":"usbSpeed","nth":2}]})",
+            [](TQUSBBASE& o) { uint8_t s; return Open(o) && o.GetUsbSpeed(&s); }, 109, 4, true},
+  FaultCase{"SpeedOfUnnamedModule", "{}",
+            [](TQUSBBASE& o) { uint8_t s; return o.OpenDriverDevice(0) && o.GetUsbSpeed(&s); },
+            110, 0, true},
+  FaultCase{"RequestRefused", R"({"faults":[{"action":"fail"}]})",
+            [](TQUSBBASE& o) { return o.OpenDriverDevice(0) && NameRequest(o); }, 1001, 1, true},
+  FaultCase{"ShortRead", R"({"faults":[{"action":"short"}]})",
+            [](TQUSBBASE& o) { return o.OpenDriverDevice(0) && NameRequest(o); }, 1001, 1, true},
+  FaultCase{"EventNotClosed", "{}", [](TQUSBBASE& o) {
+    if (!o.OpenDriverDevice(0) || !NameRequest(o)) return true;  // works without the fault
+    qdev_test::FailNthCloseHandle(1);
+    return NameRequest(o);
+  }, 1001, 2, true},
+  // no event: the request fails before the driver and leaves the code of the failed open
+  FaultCase{"NoEvent", "{}", [](TQUSBBASE& o) {
+    o.OpenDriverDevice(3);
+    o.OpenDriverDevice(0);
+    qdev_test::FailNthCreateEvent(1);
+    return NameRequest(o);
+  }, 102, 0, true}),
+  [](const testing::TestParamInfo<FaultCase>& info) { return info.param.label; });
+// clang-format on
 
 TEST(LastErrorInfoReport, FallbackTextAndCode199) {
   // The fallback text in code page 1251.
@@ -243,45 +139,37 @@ TEST(LastErrorInfoReport, FallbackTextAndCode199) {
   for (; *hex != '\0'; hex += 2) expected += static_cast<char>(std::stoi({hex, 2}, nullptr, 16));
   ASSERT_EQ(expected.size(), 138u);
 
-  auto* object = static_cast<IQUSBBASE*>(CreateInstance("QUSBBASE", 1, 0));
-  EXPECT_FALSE(object->GetLastErrorInfo(nullptr));
+  void* made = CreateInstance("QUSBBASE", 1, 0);
+  TQUSBBASE& object = *static_cast<TQUSBBASE*>(static_cast<IQUSBBASE*>(made));
+  char name[7];
+  ASSERT_FALSE(object.GetModuleName(name));  // 107: no device
+  EXPECT_FALSE(object.GetLastErrorInfo(nullptr));
   LastErrorInfo info;
   std::memset(&info, 0x7F, sizeof info);
-  EXPECT_FALSE(object->GetLastErrorInfo(&info));
+  EXPECT_FALSE(object.GetLastErrorInfo(&info));
   EXPECT_EQ(info.ErrorNumber, 199u);
   EXPECT_EQ(std::string(info.ErrorString, 139), expected + '\0');
-  EXPECT_EQ(LastErrorCode(*static_cast<TQUSBBASE*>(object)), 100);
-  object->ReleaseInstance();
+  EXPECT_EQ(LastErrorCode(object), 107);
+  object.ReleaseInstance();
 }
 
-struct NameCase {
-  const char* name;
-  int kind;  // 0 null, 1 base, 2 boot loader
-};
-
-class Factory : public testing::TestWithParam<NameCase> {};
-
-TEST_P(Factory, NamesIgnoreLetterCaseOnly) {
-  void* made = CreateInstance(GetParam().name, 1, 0);
-  ASSERT_EQ(made != nullptr, GetParam().kind != 0);
-  if (GetParam().kind == 1) {
-    auto* object = static_cast<IQUSBBASE*>(made);
-    EXPECT_EQ(dynamic_cast<TR4690_BOOT_LOADER*>(object), nullptr);
-    EXPECT_TRUE(object->ReleaseInstance());
-  } else if (GetParam().kind == 2) {
-    auto* object = static_cast<IR4690_BOOT_LOADER*>(made);
-    EXPECT_NE(dynamic_cast<TR4690_BOOT_LOADER*>(object), nullptr);
-    EXPECT_TRUE(object->ReleaseInstance());
+// Names match without regard to letter case and nothing else: 1 a base object, 2 a boot loader.
+TEST(Factory, NamesIgnoreLetterCaseOnly) {
+  const std::pair<const char*, int> cases[] = {
+      {"QUSBBASE", 1},          {"qusbbase", 1},  {"QusbBase", 1},  {"R4690_BOOT_LOADER", 2},
+      {"r4690_boot_loader", 2}, {"QUSBBASE ", 0}, {" QUSBBASE", 0}, {"R4690_BOOT_LOADER ", 0},
+      {"QUSBBAS", 0},           {"", 0},          {nullptr, 0}};
+  for (const auto& [name, kind] : cases) {
+    void* made = CreateInstance(name, 1, 0);
+    ASSERT_EQ(made != nullptr, kind != 0) << (name ? name : "null");
+    if (made == nullptr) continue;
+    // The pointer is to the interface the name stands for.
+    IQUSBBASE* base =
+        kind == 1 ? static_cast<IQUSBBASE*>(made) : static_cast<IR4690_BOOT_LOADER*>(made);
+    EXPECT_EQ(dynamic_cast<TR4690_BOOT_LOADER*>(base) != nullptr, kind == 2) << name;
+    EXPECT_TRUE(base->ReleaseInstance());
   }
 }
-
-INSTANTIATE_TEST_SUITE_P(Names, Factory,
-                         testing::Values(NameCase{"QUSBBASE", 1}, NameCase{"qusbbase", 1},
-                                         NameCase{"QusbBase", 1}, NameCase{"R4690_BOOT_LOADER", 2},
-                                         NameCase{"r4690_boot_loader", 2}, NameCase{"QUSBBASE ", 0},
-                                         NameCase{" QUSBBASE", 0},
-                                         NameCase{"R4690_BOOT_LOADER ", 0}, NameCase{"QUSBBAS", 0},
-                                         NameCase{"", 0}, NameCase{nullptr, 0}));
 
 }  // namespace
 }  // namespace modlib_test

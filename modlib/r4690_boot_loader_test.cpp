@@ -1,6 +1,6 @@
-// TR4690_BOOT_LOADER against a recording driver, where a test needs exact control: the request
-// sequence and headers of each operation, failures at a given request or address, requests
-// that never answer, and every code the interface stores.
+// TR4690_BOOT_LOADER against a simulated module: the open, the request sequence and headers of
+// each operation with every code it stores, a module that never answers, and the bytes that
+// reach the module's memories.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -8,148 +8,145 @@
 #include <string>
 #include <vector>
 
+#include "modlib/module_addresses.h"
 #include "modlib/test_driver.h"
 #include "platform/test_facilities.h"
 
 namespace modlib_test {
 namespace {
 
-using Lines = std::vector<std::string>;
-using BootLoader = DriverTest;
+using BootLoader = ModuleTest;
+using Operation = std::function<bool(TR4690_BOOT_LOADER&)>;
+const char kRefuseAll[] = R"([{"action":"fail"}])";
+uint8_t gBuffer[8193];
 
-TEST_F(BootLoader, OpenSequence) {
-  TR4690_BOOT_LOADER& object = *NewBootLoader();
-  ASSERT_TRUE(object.OpenQDevice(0));
-  EXPECT_EQ(driver.Lines(),
-            (Lines{"22005E 80", "22003E 1 0B 0000 0000 7", "22003E 1 06 0000 0000 1",
-                   "22003E 1 0B 0000 0000 7", "22003E 0 0F 3C00 0000 0"}));
-  EXPECT_EQ(LastErrorCode(object), 100);
+TEST_F(BootLoader, OpenRunsTheBootLoader) {
+  Start();
+  ASSERT_TRUE(NewBootLoader()->OpenQDevice(0));
+  EXPECT_EQ(Traffic(), (Lines{"22005E 80", "22003E 1 0B 0000 0000 7", "22003E 1 06 0000 0000 1",
+                              "22003E 1 0B 0000 0000 7", "22003E 0 0F 3C00 0000 0"}));
+  EXPECT_FALSE(simulator.ApplicationRunning(0));
+}
+
+// DriverKind 0: no device information, any module type, and the USB code for all but the PLD
+// and user-flash write requests.
+TEST_F(BootLoader, UsbNamingKeepsTheCodeOfPldAndUserFlashWrites) {
+  Start(R"({"naming":"QDevUsb","typeCode":12345})");
+  TR4690_BOOT_LOADER& object = *NewBootLoader(0);
+  ASSERT_TRUE(object.OpenQDevice(0) && object.StartReloadPld());
+  ASSERT_TRUE(object.ENABLE_USER_FLASH_WRITE(TRUE) && object.WRITE_USER_FLASH(gBuffer));
+  ASSERT_TRUE(object.READ_USER_FLASH(gBuffer));
+  EXPECT_EQ(Traffic(),
+            (Lines{"QDevUsb0 220012 1 0B 0000 0000 7", "QDevUsb0 220012 1 06 0000 0000 1",
+                   "QDevUsb0 220012 1 0B 0000 0000 7", "QDevUsb0 220012 0 0F 3C00 0000 0",
+                   "QDevUsb0 22003E 0 0C 0000 0000 0", "QDevUsb0 22003E 0 0D 1D00 9100 512",
+                   "QDevUsb0 220012 1 0E 1D00 9100 512"}));
 }
 
 struct OpenCase {
-  uint32_t typeCode;
-  const char* name;
+  const char* module;  // scenario entry; its faults count the open's requests from the first
   int32_t skipNameCheck;
-  int failAt;  // -1: none
   bool opens;
   uint16_t code;
   bool leftOpen;
 };
 
-class BootLoaderOpen : public DriverTest, public testing::WithParamInterface<OpenCase> {};
+class BootLoaderOpen : public ModuleTest, public testing::WithParamInterface<OpenCase> {};
 
+// The open tries type 32, then type 39, then checks the name and runs the boot loader.
 TEST_P(BootLoaderOpen, Outcome) {
   const OpenCase& c = GetParam();
-  driver.module = FakeModule{c.typeCode, c.name, 1, 'C'};
-  if (c.failAt >= 0) driver.script = FailAt(static_cast<size_t>(c.failAt));
+  Start(c.module);
   TR4690_BOOT_LOADER& object = *NewBootLoader(1, c.skipNameCheck);
   EXPECT_EQ(object.OpenQDevice(0), c.opens);
   EXPECT_EQ(LastErrorCode(object), c.code);
   EXPECT_EQ(object.GetDeviceHandle() != INVALID_HANDLE_VALUE, c.leftOpen);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Modules, BootLoaderOpen,
-    testing::Values(OpenCase{32, "R46-90", 0, -1, true, 100, true},
-                    OpenCase{39, "R46-90", 0, -1, true, 877,
-                             true},  // left by the first attempt; opens
-                    // neither type: the second attempt's mismatch leaves the device open
-                    OpenCase{33, "R46-90", 0, -1, false, 877, true},
-                    // so does it after a failure of the first attempt past the type check
-                    OpenCase{32, "R46-90", 0, 1, false, 877, true},
-                    // the second attempt's own failures, for a module of the second type
-                    OpenCase{39, "R46-90", 0, 1, false, 877, false},
-                    OpenCase{39, "R46-90", 0, 2, false, 103, false},
-                    OpenCase{39, "R46-90", 0, 3, false, 104, false},
-                    OpenCase{39, "R46-90X", 0, -1, false, 104, false},
-                    // the name check's read, the run request, and a full-speed model's name
-                    OpenCase{32, "R46-90", 0, 3, false, 1001, false},
-                    OpenCase{32, "R46-90", 0, 4, false, 1001, false},
-                    OpenCase{32, "P310", 0, -1, false, 1001, false},
-                    // a skipped name check opens another model and still runs the boot loader
-                    OpenCase{32, "P620", -1, -1, true, 100, true}));
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Modules, BootLoaderOpen, testing::Values(
+  OpenCase{"{}", 0, true, 100, true},
+  OpenCase{R"({"typeCode":39})", 0, true, 877, true},  // left by the first attempt
+  // neither type, or the first attempt failing past its type check: the second attempt's
+  // mismatch leaves the device open
+  OpenCase{R"({"typeCode":33})", 0, false, 877, true},
+  OpenCase{R"({"faults":[{"action":"fail","nth":2}]})", 0, false, 877, true},
+  // the second attempt's own failures
+  OpenCase{R"({"typeCode":39,"faults":[{"action":"fail","nth":3}]})", 0, false, 103, false},
+  OpenCase{R"({"typeCode":39,"modelName":"R46-90X"})", 0, false, 104, false},
+  // the name check's read, the run request, and a full-speed model's name
+  OpenCase{R"({"faults":[{"action":"fail","nth":4}]})", 0, false, 1001, false},
+  OpenCase{R"({"faults":[{"action":"fail","nth":5}]})", 0, false, 1001, false},
+  OpenCase{R"({"modelName":"P310"})", 0, false, 1001, false},
+  // a skipped name check opens another model and still runs the boot loader
+  OpenCase{R"({"modelName":"P620"})", -1, true, 100, true}));
+// clang-format on
 
-// A boot-loader object open on QDev0 before the operation of each case.
+// An open object, with user-flash writes enabled, before each case's operation.
 struct OperationCase {
   const char* label;
-  char revision;  // when set, GET_MODULE_DESCRIPTION has read it first
-  bool running;   // the application was started first
-  RecordingDriver::Script script;
-  std::function<bool(TR4690_BOOT_LOADER&)> run;
+  char revision;       // the module's; when set, GET_MODULE_DESCRIPTION has read it first
+  bool running;        // the application was started first
+  const char* faults;  // the module's faults from then on, or null
+  Operation run;
   bool ok;
   uint16_t code;  // 100: left as it was
-  Lines requests;
+  Lines traffic;
 };
 
-class BootLoaderOperation : public DriverTest, public testing::WithParamInterface<OperationCase> {};
+class BootLoaderOperation : public ModuleTest, public testing::WithParamInterface<OperationCase> {};
 
 TEST_P(BootLoaderOperation, RequestsAndCode) {
   const OperationCase& c = GetParam();
+  Start(c.revision == 0 ? "{}"
+                        : R"({"aliases":true,"revision":")" + std::string(1, c.revision) + "\"}");
   TR4690_BOOT_LOADER& object = *NewBootLoader();
-  ASSERT_TRUE(object.OpenQDevice(0));
+  ASSERT_TRUE(object.OpenQDevice(0) && object.ENABLE_USER_FLASH_WRITE(TRUE));
   ModuleDescription description;
-  driver.module.revision = c.revision;
-  if (c.revision != 0) {
-    ASSERT_TRUE(object.GET_MODULE_DESCRIPTION(&description));
-  }
-  if (c.running) {
-    ASSERT_TRUE(object.RunMcuApplication(0x83000000, TRUE));
-  }
-  ASSERT_TRUE(object.ENABLE_USER_FLASH_WRITE(TRUE));
-  driver.Clear();
-  driver.script = c.script;
+  ASSERT_TRUE(c.revision == 0 || object.GET_MODULE_DESCRIPTION(&description));
+  ASSERT_TRUE(!c.running || object.RunMcuApplication(0x83000000, TRUE));
+  Traffic();
+  if (c.faults != nullptr) SetFaults(c.faults);
   EXPECT_EQ(c.run(object), c.ok);
   EXPECT_EQ(LastErrorCode(object), c.code);
-  EXPECT_EQ(driver.Lines(), c.requests);
+  EXPECT_EQ(Traffic(), c.traffic);
 }
 
-uint8_t gBuffer[4097];
-std::function<bool(TR4690_BOOT_LOADER&)> Get(uint32_t address, uint32_t size, void* to = gBuffer) {
+Operation Get(uint32_t address, uint32_t size, void* to = gBuffer) {
   return [=](TR4690_BOOT_LOADER& o) { return o.GetArray(address, to, size); };
 }
-std::function<bool(TR4690_BOOT_LOADER&)> Put(uint32_t address, uint32_t size,
-                                             void* from = gBuffer) {
-  return [=](TR4690_BOOT_LOADER& o) { return o.PutArray(address, from, size); };
+Operation Put(uint32_t address, uint32_t size) {
+  return [=](TR4690_BOOT_LOADER& o) { return o.PutArray(address, gBuffer, size); };
 }
-std::function<bool(TR4690_BOOT_LOADER&)> Run(uint32_t address, BOOL flag) {
+Operation Run(uint32_t address, BOOL flag) {
   return [=](TR4690_BOOT_LOADER& o) { return o.RunMcuApplication(address, flag); };
 }
 template <typename Record>
-std::function<bool(TR4690_BOOT_LOADER&)> Read(bool (TR4690_BOOT_LOADER::*op)(Record*)) {
+Operation Read(bool (TR4690_BOOT_LOADER::*op)(Record*)) {
   return [op](TR4690_BOOT_LOADER& o) {
     Record record;
     return (o.*op)(&record);
   };
 }
-const auto kModule = Read(&TR4690_BOOT_LOADER::GET_MODULE_DESCRIPTION);
-const auto kFirmware = Read(&TR4690_BOOT_LOADER::GET_FIRMWARE_DESCRIPTION);
-const auto kBootLoader = Read(&TR4690_BOOT_LOADER::GET_BOOT_LOADER_DESCRIPTION);
-const auto kPld = Read(&TR4690_BOOT_LOADER::GET_PLD_INFO);
-const auto kReload = [](TR4690_BOOT_LOADER& o) { return o.StartReloadPld(); };
-const auto kVerify = [](TR4690_BOOT_LOADER& o) { return o.VerifyPld(); };
-const auto kReadUser = [](TR4690_BOOT_LOADER& o) { return o.READ_USER_FLASH(gBuffer); };
-const auto kWriteUser = [](TR4690_BOOT_LOADER& o) { return o.WRITE_USER_FLASH(gBuffer); };
-const auto kReadUserNull = [](TR4690_BOOT_LOADER& o) { return o.READ_USER_FLASH(nullptr); };
-const auto kWriteUserNull = [](TR4690_BOOT_LOADER& o) { return o.WRITE_USER_FLASH(nullptr); };
-const auto kWriteUserDisabled = [](TR4690_BOOT_LOADER& o) {
-  o.ENABLE_USER_FLASH_WRITE(FALSE);
-  return o.WRITE_USER_FLASH(nullptr);
-};
-const RecordingDriver::Script kRefuseAll = [](const Request&, size_t) { return Refused(); };
+const Operation kModule = Read(&TR4690_BOOT_LOADER::GET_MODULE_DESCRIPTION);
+const Operation kFirmware = Read(&TR4690_BOOT_LOADER::GET_FIRMWARE_DESCRIPTION);
+const Operation kBootLoader = Read(&TR4690_BOOT_LOADER::GET_BOOT_LOADER_DESCRIPTION);
+const Operation kPld = Read(&TR4690_BOOT_LOADER::GET_PLD_INFO);
+const Operation kReload = [](TR4690_BOOT_LOADER& o) { return o.StartReloadPld(); };
+const Operation kVerify = [](TR4690_BOOT_LOADER& o) { return o.VerifyPld(); };
+const Operation kReadUser = [](TR4690_BOOT_LOADER& o) { return o.READ_USER_FLASH(gBuffer); };
+const Operation kWriteUser = [](TR4690_BOOT_LOADER& o) { return o.WRITE_USER_FLASH(gBuffer); };
 
 // clang-format off
 INSTANTIATE_TEST_SUITE_P(Operations, BootLoaderOperation, testing::Values(
-  OperationCase{"Get4096", 0, false, nullptr, Get(0x90000000, 4096), true, 100,
-                {"22003E 1 0E 0000 9000 4096"}},
   OperationCase{"Get4097", 0, false, nullptr, Get(0x9000F800, 4097), true, 100,
                 {"22003E 1 0E F800 9000 4096", "22003E 1 0E 0800 9001 1"}},
   OperationCase{"Put4097", 0, false, nullptr, Put(0x83000000, 4097), true, 100,
                 {"22003E 0 0D 0000 8300 4096", "22003E 0 0D 1000 8300 1"}},
-  OperationCase{"GetSecondChunkFails", 0, false, FailAt(1), Get(0x90000000, 4097), false, 1001,
-                {"22003E 1 0E 0000 9000 4096", "22003E 1 0E 1000 9000 1"}},
+  OperationCase{"GetRefusedAddress", 0, false, R"([{"action":"fail","address":"0x90001000"}])",
+                Get(0x90000000, 4097), false, 1001,
+                {"22003E 1 0E 0000 9000 4096", "22003E 1 0E 1000 9000 1 -> refused"}},
   OperationCase{"GetNull", 0, false, nullptr, Get(0x90000000, 1, nullptr), false, 1001, {}},
-  OperationCase{"GetZero", 0, false, nullptr, Get(0x90000000, 0), false, 1001, {}},
-  OperationCase{"PutNull", 0, false, nullptr, Put(0x90000000, 1, nullptr), false, 1001, {}},
   OperationCase{"PutZero", 0, false, nullptr, Put(0x90000000, 0), false, 1001, {}},
   OperationCase{"RunApplicationFlag5", 0, false, nullptr, Run(0x83000000, 5), true, 100,
                 {"22003E 0 0F 0000 0001 0"}},
@@ -159,58 +156,58 @@ INSTANTIATE_TEST_SUITE_P(Operations, BootLoaderOperation, testing::Values(
                 {"22003E 0 0F 3C00 0000 0"}},
   OperationCase{"RunOtherAddress", 0, false, nullptr, Run(0x83000004, TRUE), false, 1001, {}},
   OperationCase{"RunRefused", 0, false, kRefuseAll, Run(0x83000000, TRUE), false, 1001,
-                {"22003E 0 0F 0000 0001 0"}},
+                {"22003E 0 0F 0000 0001 0 -> refused"}},
+  // a refused run leaves the boot-loader services open: the next read goes out (and finds the
+  // application still running)
+  OperationCase{"RunRefusedWhileRunning", 0, true, R"([{"action":"fail","nth":1}])",
+                [](TR4690_BOOT_LOADER& o) {
+                  return o.RunMcuApplication(0x83000000, TRUE) ||
+                         o.GetArray(0x90000000, gBuffer, 1);
+                }, false, 1001,
+                {"22003E 0 0F 0000 0001 0 -> refused", "22003E 1 0E 0000 9000 1 -> refused"}},
   OperationCase{"Reload", 0, false, nullptr, kReload, true, 100, {"22003E 0 0C 0000 0000 0"}},
   OperationCase{"ReloadRefused", 0, false, kRefuseAll, kReload, false, 519,
-                {"22003E 0 0C 0000 0000 0"}},
+                {"22003E 0 0C 0000 0000 0 -> refused"}},
   OperationCase{"VerifyUnread", 0, false, nullptr, kVerify, true, 100, {}},
   OperationCase{"VerifyA", 'A', false, nullptr, kVerify, true, 100, {}},
-  OperationCase{"VerifyLowerCase", 'c', false, nullptr, kVerify, true, 100, {}},
-  OperationCase{"VerifyB", 'B', false, nullptr, kVerify, true, 100, {"22003E 0 07 0000 0000 0"}},
-  OperationCase{"VerifyZ", 'Z', false, nullptr, kVerify, true, 100, {"22003E 0 07 0000 0000 0"}},
+  OperationCase{"VerifyC", 'C', false, nullptr, kVerify, true, 100, {"22003E 0 07 0000 0000 0"}},
   OperationCase{"VerifyRefused", 'C', false, kRefuseAll, kVerify, false, 519,
-                {"22003E 0 07 0000 0000 0"}},
-  OperationCase{"Module", 0, false, nullptr, kModule, true, 100, {"22003E 1 0E 3000 9100 256"}},
+                {"22003E 0 07 0000 0000 0 -> refused"}},
   // the second address serves; the first read's code stays behind
-  OperationCase{"ModuleSecond", 0, false, FailAddress(0x91003000), kModule, true, 1001,
-                {"22003E 1 0E 3000 9100 256", "22003E 1 0E 3000 8300 256"}},
+  OperationCase{"ModuleSecond", 0, false, R"([{"action":"fail","address":"0x91003000"}])", kModule,
+                true, 1001, {"22003E 1 0E 3000 9100 256 -> refused", "22003E 1 0E 3000 8300 256"}},
   OperationCase{"ModuleNone", 0, false, kRefuseAll, kModule, false, 1501,
-                {"22003E 1 0E 3000 9100 256", "22003E 1 0E 3000 8300 256"}},
-  OperationCase{"Firmware", 0, false, nullptr, kFirmware, true, 100, {"22003E 1 0E 1F00 9100 227"}},
-  OperationCase{"FirmwareSecond", 0, false, FailAddress(0x91001F00), kFirmware, true, 1001,
-                {"22003E 1 0E 1F00 9100 227", "22003E 1 0E 2F00 8300 227"}},
+                {"22003E 1 0E 3000 9100 256 -> refused", "22003E 1 0E 3000 8300 256 -> refused"}},
   OperationCase{"FirmwareNone", 0, false, kRefuseAll, kFirmware, false, 1501,
-                {"22003E 1 0E 1F00 9100 227", "22003E 1 0E 2F00 8300 227"}},
-  OperationCase{"BootLoader", 0, false, nullptr, kBootLoader, true, 100,
-                {"22003E 1 0E 3FB0 8300 79"}},
+                {"22003E 1 0E 1F00 9100 227 -> refused", "22003E 1 0E 2F00 8300 227 -> refused"}},
   OperationCase{"BootLoaderNone", 0, false, kRefuseAll, kBootLoader, false, 1501,
-                {"22003E 1 0E 3FB0 8300 79"}},
-  OperationCase{"Pld", 0, false, nullptr, kPld, true, 100, {"22003E 1 0E 0000 8F00 512"}},
-  OperationCase{"PldNone", 0, false, kRefuseAll, kPld, false, 1501, {"22003E 1 0E 0000 8F00 512"}},
+                {"22003E 1 0E 3FB0 8300 79 -> refused"}},
+  OperationCase{"PldNone", 0, false, kRefuseAll, kPld, false, 1501,
+                {"22003E 1 0E 0000 8F00 512 -> refused"}},
   OperationCase{"ReadUser", 0, false, nullptr, kReadUser, true, 100, {"22003E 1 0E 1D00 9100 512"}},
-  OperationCase{"ReadUserSecond", 0, false, FailAddress(0x91001D00), kReadUser, true, 1001,
-                {"22003E 1 0E 1D00 9100 512", "22003E 1 0E 2D00 8300 512"}},
   OperationCase{"ReadUserNone", 0, false, kRefuseAll, kReadUser, false, 516,
-                {"22003E 1 0E 1D00 9100 512", "22003E 1 0E 2D00 8300 512"}},
-  OperationCase{"ReadUserNull", 0, false, nullptr, kReadUserNull, false, 503, {}},
+                {"22003E 1 0E 1D00 9100 512 -> refused", "22003E 1 0E 2D00 8300 512 -> refused"}},
+  OperationCase{"ReadUserNull", 0, false, nullptr,
+                [](TR4690_BOOT_LOADER& o) { return o.READ_USER_FLASH(nullptr); }, false, 503, {}},
   OperationCase{"WriteUserA", 'A', false, nullptr, kWriteUser, true, 100,
                 {"22003E 0 0D 2D00 8300 512"}},
   OperationCase{"WriteUserB", 'B', false, nullptr, kWriteUser, true, 100,
                 {"22003E 0 0D 2D00 8300 512"}},
-  OperationCase{"WriteUserD", 'D', false, nullptr, kWriteUser, true, 100,
-                {"22003E 0 0D 1D00 9100 512"}},
-  OperationCase{"WriteUserUnread", 0, false, nullptr, kWriteUser, true, 100,
+  OperationCase{"WriteUserC", 'C', false, nullptr, kWriteUser, true, 100,
                 {"22003E 0 0D 1D00 9100 512"}},
   OperationCase{"WriteUserRefused", 'C', false, kRefuseAll, kWriteUser, false, 519,
-                {"22003E 0 0D 1D00 9100 512"}},
-  OperationCase{"WriteUserNull", 'C', false, nullptr, kWriteUserNull, false, 503, {}},
+                {"22003E 0 0D 1D00 9100 512 -> refused"}},
+  OperationCase{"WriteUserNull", 'C', false, nullptr,
+                [](TR4690_BOOT_LOADER& o) { return o.WRITE_USER_FLASH(nullptr); }, false, 503, {}},
   // the enable flag is tested before the buffer
-  OperationCase{"WriteUserDisabled", 'C', false, nullptr, kWriteUserDisabled, false, 528, {}},
+  OperationCase{"WriteUserDisabled", 'C', false, nullptr, [](TR4690_BOOT_LOADER& o) {
+                  return o.ENABLE_USER_FLASH_WRITE(FALSE) && o.WRITE_USER_FLASH(nullptr);
+                }, false, 528, {}},
   // a running application: the user-flash write returns to the boot loader first...
   OperationCase{"WriteUserRunning", 'C', true, nullptr, kWriteUser, true, 100,
                 {"22003E 0 0F 3C00 0000 0", "22003E 0 0D 1D00 9100 512"}},
   OperationCase{"WriteUserNoBootLoader", 'C', true, kRefuseAll, kWriteUser, false, 501,
-                {"22003E 0 0F 3C00 0000 0"}},
+                {"22003E 0 0F 3C00 0000 0 -> refused"}},
   // ...while every other service refuses without a request
   OperationCase{"RunningGet", 0, true, nullptr, Get(0x90000000, 1), false, 1001, {}},
   OperationCase{"RunningPut", 0, true, nullptr, Put(0x90000000, 1), false, 1001, {}},
@@ -224,86 +221,62 @@ INSTANTIATE_TEST_SUITE_P(Operations, BootLoaderOperation, testing::Values(
   [](const testing::TestParamInfo<OperationCase>& info) { return info.param.label; });
 // clang-format on
 
-// Each chunk's bytes land at its own offset, in both directions.
-TEST_F(BootLoader, ChunksCarryTheirOwnBytes) {
-  TR4690_BOOT_LOADER& object = *NewBootLoader();
-  ASSERT_TRUE(object.OpenQDevice(0));
-  driver.Clear();
-  std::vector<uint8_t> data(8193);
-  ASSERT_TRUE(object.GetArray(0x90000000, data.data(), 8193));
-  for (uint32_t i = 0; i < data.size(); ++i) ASSERT_EQ(data[i], ModuleByte(0x90000000 + i)) << i;
-  data[4096] ^= 0xFF;
-  ASSERT_TRUE(object.PutArray(0x83000000, data.data(), 8193));
-  const std::vector<Request> r = driver.Requests();
-  ASSERT_EQ(r.size(), 6u);
-  std::vector<uint8_t> sent;
-  for (size_t i = 3; i < 6; ++i) sent.insert(sent.end(), r[i].output.begin(), r[i].output.end());
-  EXPECT_EQ(sent, data);
-}
-
-TEST_F(BootLoader, StateFollowsTheRunRequests) {
-  TR4690_BOOT_LOADER& object = *NewBootLoader();
-  ASSERT_TRUE(object.OpenQDevice(0));
-  EXPECT_FALSE(McuApplicationRunning(object));
-  ASSERT_TRUE(object.RunMcuApplication(0x83000000, TRUE));
-  EXPECT_TRUE(McuApplicationRunning(object));
-  EXPECT_FALSE(object.RunMcuApplication(0x83000004, FALSE));  // changes nothing
-  EXPECT_TRUE(McuApplicationRunning(object));
-  driver.script = kRefuseAll;
-  EXPECT_FALSE(object.RunMcuApplication(0x83000000, TRUE));  // a refused run leaves it false
-  EXPECT_FALSE(McuApplicationRunning(object));
-}
-
-// A module that never answers costs one time-out per transfer, not per remaining chunk, and
-// the object's next transfer works.
+// A module that never answers costs one time-out per transfer on the platform clock (run fast
+// here), not one per chunk, and the object's next transfer works.
 TEST_F(BootLoader, SilentModuleCostsOneTimeout) {
+  Start();
   TR4690_BOOT_LOADER& object = *NewBootLoader();
   ASSERT_TRUE(object.OpenQDevice(0));
+  Traffic();
+  SetFaults(R"([{"action":"noAnswer","nth":1}])");
   qdev_test::SetTimeScale(50);
-  driver.Clear();
-  driver.script = NeverAt(0);
   const uint64_t start = GetTickCount64();
   EXPECT_FALSE(object.GetArray(0x90000000, gBuffer, 4097));
   const uint64_t elapsed = GetTickCount64() - start;
   EXPECT_GE(elapsed, 5000u);
   EXPECT_LT(elapsed, 7500u);
-  EXPECT_EQ(driver.Requests().size(), 1u);
+  EXPECT_EQ(LastErrorCode(object), 1001);
   EXPECT_TRUE(object.GetArray(0x90000000, gBuffer, 4097));
+  EXPECT_EQ(Traffic(), (Lines{"22003E 1 0E 0000 9000 4096 -> no answer",
+                              "22003E 1 0E 0000 9000 4096", "22003E 1 0E 1000 9000 1"}));
 }
 
-TEST_F(BootLoader, BaseFailuresBecome1001) {
+// The records are the module's bytes, each chunk of a block transfer lands at its own offset,
+// and the user flash holds what was written.
+TEST_F(BootLoader, BytesReachTheModuleUnchanged) {
+  Start(R"({"serialNumber":"4690C-21-000042"})");
   TR4690_BOOT_LOADER& object = *NewBootLoader();
-  char name[7];
-  EXPECT_FALSE(object.GetModuleName(name));
-  EXPECT_EQ(LastErrorCode(object), 1001);
   ASSERT_TRUE(object.OpenQDevice(0));
-  qdev_test::FailNthCloseHandle(1);
-  EXPECT_FALSE(object.CloseDevice());
-  EXPECT_EQ(LastErrorCode(object), 1001);
-  EXPECT_EQ(object.GetDeviceHandle(), INVALID_HANDLE_VALUE);
-  ASSERT_TRUE(object.OpenQDevice(0));
-  qdev_test::FailNthCloseHandle(1);
-  EXPECT_FALSE(Release(&object));
-}
+  const auto memory = [this](uint32_t address, uint32_t size) {
+    std::vector<uint8_t> data;
+    EXPECT_TRUE(simulator.ReadMemory(0, address, size, &data));
+    return data;
+  };
+  ModuleDescription module;
+  FirmwareDescription firmware;
+  BootLoaderDescription bootLoader;
+  PldInfo pld;
+  ASSERT_TRUE(object.GET_MODULE_DESCRIPTION(&module) && object.GET_FIRMWARE_DESCRIPTION(&firmware));
+  ASSERT_TRUE(object.GET_BOOT_LOADER_DESCRIPTION(&bootLoader) && object.GET_PLD_INFO(&pld));
+  EXPECT_EQ(std::memcmp(&module, memory(0x83003000, 256).data(), 256), 0);
+  EXPECT_EQ(std::memcmp(&firmware, memory(0x83001F00, 227).data(), 227), 0);
+  EXPECT_EQ(std::memcmp(&bootLoader, memory(0x83003FB0, 79).data(), 79), 0);
+  EXPECT_EQ(FieldText(module.SerialNumber), "4690C-21-000042");
+  EXPECT_EQ(FieldText(pld.PldName), "ALTERA Cyclone IV EP4CE6E22");
+  EXPECT_EQ(FieldText(pld.Version), "3.0.7c");
 
-class BootLoaderUsbNaming : public DriverTest {
-  void Publish() override { Serve("QDevUsb0", &driver); }
-};
-
-// DriverKind 0: no device information, and the USB code for all but the PLD and user-flash
-// write requests.
-TEST_F(BootLoaderUsbNaming, PldAndUserFlashWritesKeepTheirCode) {
-  driver.module.typeCode = 12345;  // not looked at
-  TR4690_BOOT_LOADER& object = *NewBootLoader(0);
-  ASSERT_TRUE(object.OpenQDevice(0));
-  ASSERT_TRUE(object.StartReloadPld());
-  ASSERT_TRUE(object.ENABLE_USER_FLASH_WRITE(TRUE));
-  ASSERT_TRUE(object.WRITE_USER_FLASH(gBuffer));
-  ASSERT_TRUE(object.READ_USER_FLASH(gBuffer));
-  EXPECT_EQ(driver.Lines(),
-            (Lines{"220012 1 0B 0000 0000 7", "220012 1 06 0000 0000 1", "220012 1 0B 0000 0000 7",
-                   "220012 0 0F 3C00 0000 0", "22003E 0 0C 0000 0000 0",
-                   "22003E 0 0D 1D00 9100 512", "220012 1 0E 1D00 9100 512"}));
+  std::vector<uint8_t> image(8193), back(8193);
+  for (size_t i = 0; i < image.size(); ++i) image[i] = static_cast<uint8_t>(i * 7 + i / 256);
+  ASSERT_TRUE(object.PutArray(SEL_BOOT_FLASH + 0x20000, image.data(), 8193));
+  ASSERT_TRUE(object.GetArray(SEL_BOOT_FLASH + 0x20000, back.data(), 8193));
+  EXPECT_EQ(back, image);
+  EXPECT_EQ(memory(SEL_BOOT_FLASH + 0x20000, 8193), image);
+  image.resize(512);
+  back.assign(512, 0);
+  ASSERT_TRUE(object.ENABLE_USER_FLASH_WRITE(TRUE) && object.WRITE_USER_FLASH(image.data()));
+  ASSERT_TRUE(object.READ_USER_FLASH(back.data()));
+  EXPECT_EQ(back, image);
+  EXPECT_EQ(memory(0x83001D00, 512), image);
 }
 
 }  // namespace
