@@ -8,7 +8,7 @@
 #include <string>
 
 #include "modlib/driver_contract.h"
-#include "modlib/test_driver.h"
+#include "modlib/simulated_module_fixture.h"
 #include "platform/test_facilities.h"
 
 namespace modlib_test {

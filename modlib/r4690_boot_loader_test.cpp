@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "modlib/module_addresses.h"
-#include "modlib/test_driver.h"
+#include "modlib/simulated_module_fixture.h"
 #include "platform/test_facilities.h"
 
 namespace modlib_test {

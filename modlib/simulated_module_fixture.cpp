@@ -1,5 +1,5 @@
 // The simulated-module fixture and the test peer of the library's classes.
-#include "modlib/test_driver.h"
+#include "modlib/simulated_module_fixture.h"
 
 #include <cstdio>
 #include <cstdlib>
