@@ -59,6 +59,7 @@ typedef HANDLE HGLOBAL;
 #define ERROR_INVALID_PARAMETER 87u
 #define ERROR_SEM_TIMEOUT 121u
 #define ERROR_INSUFFICIENT_BUFFER 122u
+#define ERROR_INVALID_NAME 123u
 #define ERROR_OPERATION_ABORTED 995u
 #define ERROR_IO_INCOMPLETE 996u
 #define ERROR_IO_PENDING 997u
@@ -82,14 +83,17 @@ typedef HANDLE HGLOBAL;
 #define WAIT_TIMEOUT 0x00000102u
 #define WAIT_FAILED 0xFFFFFFFFu
 
+// OVERLAPPED::Internal of a request still in progress.
+#define STATUS_PENDING 0x00000103u
+
 // Resources
 #define MAKEINTRESOURCEA(i) (reinterpret_cast<LPSTR>(static_cast<ULONG_PTR>(static_cast<WORD>(i))))
 #define RT_RCDATA MAKEINTRESOURCEA(10)
 
 typedef struct _SECURITY_ATTRIBUTES SECURITY_ATTRIBUTES, *LPSECURITY_ATTRIBUTES;
 
-// The completion record of an overlapped request. Internal holds the request's status (a
-// Windows error value here), InternalHigh the number of bytes transferred.
+// The completion record of an overlapped request. Internal holds the request's NTSTATUS
+// (STATUS_PENDING until it completes), InternalHigh the number of bytes transferred.
 typedef struct _OVERLAPPED {
   ULONG_PTR Internal;
   ULONG_PTR InternalHigh;

@@ -1,6 +1,7 @@
 // Device I/O: CreateFileA on a device name connects to its endpoint; DeviceIoControl sends
 // requests that a reader thread per handle completes; CancelIo and GetOverlappedResult keep
-// their Windows meaning. The framing is that of platform/device_frame.h.
+// their Windows meaning. The framing is that of platform/device_frame.h; completion records hold
+// NTSTATUS values, as on Windows.
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -19,6 +20,7 @@
 #include "platform/device_frame.h"
 #include "platform/posix/event.h"
 #include "platform/posix/handles.h"
+#include "platform/posix/ntstatus.h"
 #include "platform/posix/socket_util.h"
 #include "platform/win32.h"
 
@@ -29,6 +31,30 @@ constexpr DWORD kErrorTooManyOpenFiles = 4;  // Windows' ERROR_TOO_MANY_OPEN_FIL
 // An endpoint that accepts a connection but does not answer its open within this real time is
 // taken for a hung one.
 constexpr int kOpenReplySeconds = 10;
+
+// The completion record is shared with the caller, who may read it on another thread (through
+// GetOverlappedResult) while the reader thread completes it: the status is written last and read
+// first, so a status that is no longer pending comes with its byte count.
+NtStatus LoadStatus(const OVERLAPPED* record) {
+  return static_cast<NtStatus>(__atomic_load_n(&record->Internal, __ATOMIC_ACQUIRE));
+}
+
+void StoreCompletion(OVERLAPPED* record, NtStatus status, DWORD information) {
+  __atomic_store_n(&record->InternalHigh, ULONG_PTR{information}, __ATOMIC_RELAXED);
+  __atomic_store_n(&record->Internal, ULONG_PTR{status}, __ATOMIC_RELEASE);
+}
+
+// The end of GetOverlappedResult and of a blocking DeviceIoControl, once the request is no longer
+// pending (or a wait for it has ended): the byte count, and the status as Windows judges it.
+BOOL ReportCompletion(const OVERLAPPED* record, LPDWORD bytes) {
+  const NtStatus status = LoadStatus(record);
+  if (bytes != nullptr) {
+    *bytes = static_cast<DWORD>(__atomic_load_n(&record->InternalHigh, __ATOMIC_RELAXED));
+  }
+  if (StatusSucceeded(status)) return TRUE;
+  SetLastError(ErrorFromStatus(status));
+  return FALSE;
+}
 
 // One open device: a connection to the endpoint and the requests pending on it.
 class Device : public Object {
@@ -49,7 +75,7 @@ class Device : public Object {
       if (closed_) return;
       closed_ = true;
       // Closing a handle cancels its requests, as on Windows.
-      for (auto& entry : pending_) Complete(&entry.second, ERROR_OPERATION_ABORTED, 0);
+      for (auto& entry : pending_) Complete(&entry.second, kStatusCancelled, 0);
       pending_.clear();
       done_.notify_all();
     }
@@ -60,7 +86,8 @@ class Device : public Object {
   BOOL Control(DWORD code, const void* in, DWORD inSize, void* out, DWORD outSize,
                LPDWORD bytesReturned, LPOVERLAPPED overlapped);
   BOOL Cancel();
-  BOOL Result(LPOVERLAPPED overlapped, LPDWORD bytes, BOOL wait);
+  // Waits until the request of `record` issued on this handle, if any, is no longer pending.
+  void AwaitCompletion(const OVERLAPPED* record);
 
  private:
   struct Pending {
@@ -71,13 +98,12 @@ class Device : public Object {
     std::thread::id issuer;        // CancelIo cancels only the calling thread's requests
   };
 
-  static void Complete(Pending* p, DWORD error, DWORD information) {
-    p->record->Internal = error;
-    p->record->InternalHigh = information;
+  static void Complete(Pending* p, NtStatus status, DWORD information) {
+    StoreCompletion(p->record, status, information);
     if (p->event) p->event->Set();
   }
 
-  bool IsPendingLocked(LPOVERLAPPED record) const {
+  bool IsPendingLocked(const OVERLAPPED* record) const {
     return std::any_of(pending_.begin(), pending_.end(),
                        [record](const auto& entry) { return entry.second.record == record; });
   }
@@ -114,7 +140,7 @@ bool Device::ReadOneReply() {
   Pending& p = it->second;
   size_t n = std::min<size_t>(size, p.outputSize);
   if (n > 0) std::memcpy(p.output, data.data(), n);
-  Complete(&p, h.word3, h.word4);
+  Complete(&p, StatusFromError(h.word3), h.word4);
   pending_.erase(it);
   done_.notify_all();
   return true;
@@ -130,7 +156,7 @@ void Device::ReadReplies() {
   std::lock_guard<std::mutex> lock(mu_);
   gone_ = true;
   // What a request pending on a module that is unplugged gets on Windows.
-  for (auto& entry : pending_) Complete(&entry.second, ERROR_DEVICE_NOT_CONNECTED, 0);
+  for (auto& entry : pending_) Complete(&entry.second, kStatusDeviceNotConnected, 0);
   pending_.clear();
   done_.notify_all();
 }
@@ -174,8 +200,7 @@ BOOL Device::Control(DWORD code, const void* in, DWORD inSize, void* out, DWORD 
     id = nextId_++;
     pending_.emplace(id, Pending{record, static_cast<uint8_t*>(out), outSize, event,
                                  std::this_thread::get_id()});
-    record->Internal = ERROR_IO_PENDING;
-    record->InternalHigh = 0;
+    StoreCompletion(record, kStatusPending, 0);
     // Windows resets the event when the request starts.
     if (event) event->Reset();
   }
@@ -204,13 +229,7 @@ BOOL Device::Control(DWORD code, const void* in, DWORD inSize, void* out, DWORD 
   }
   std::unique_lock<std::mutex> lock(mu_);
   done_.wait(lock, [&] { return pending_.count(id) == 0; });
-  if (bytesReturned != nullptr) *bytesReturned = static_cast<DWORD>(record->InternalHigh);
-  DWORD error = static_cast<DWORD>(record->Internal);
-  if (error != ERROR_SUCCESS) {
-    SetLastError(error);
-    return FALSE;
-  }
-  return TRUE;
+  return ReportCompletion(record, bytesReturned);
 }
 
 BOOL Device::Cancel() {
@@ -224,7 +243,7 @@ BOOL Device::Cancel() {
         ++it;
         continue;
       }
-      Complete(&it->second, ERROR_OPERATION_ABORTED, 0);
+      Complete(&it->second, kStatusCancelled, 0);
       cancelled.push_back(it->first);
       it = pending_.erase(it);
     }
@@ -241,22 +260,9 @@ BOOL Device::Cancel() {
   return TRUE;
 }
 
-BOOL Device::Result(LPOVERLAPPED overlapped, LPDWORD bytes, BOOL wait) {
+void Device::AwaitCompletion(const OVERLAPPED* record) {
   std::unique_lock<std::mutex> lock(mu_);
-  if (IsPendingLocked(overlapped)) {
-    if (!wait) {
-      SetLastError(ERROR_IO_INCOMPLETE);
-      return FALSE;
-    }
-    done_.wait(lock, [&] { return !IsPendingLocked(overlapped); });
-  }
-  if (bytes != nullptr) *bytes = static_cast<DWORD>(overlapped->InternalHigh);
-  DWORD error = static_cast<DWORD>(overlapped->Internal);
-  if (error != ERROR_SUCCESS) {
-    SetLastError(error);
-    return FALSE;
-  }
-  return TRUE;
+  done_.wait(lock, [&] { return !IsPendingLocked(record); });
 }
 
 // The Windows error for a failed connect to an endpoint socket.
@@ -278,9 +284,10 @@ DWORD ConnectError(int error) {
 }
 
 // Connects to the endpoint and opens it; the connected socket, or -1 with *error set.
-int OpenEndpoint(const std::string& device, DWORD access, DWORD shareMode, DWORD* error) {
+int OpenEndpoint(const std::string& folder, const std::string& device, DWORD access,
+                 DWORD shareMode, DWORD* error) {
   std::string path;
-  if (!SocketPath(DeviceFolder(), device, &path)) {
+  if (!SocketPath(folder, device, &path)) {
     *error = ERROR_FILE_NOT_FOUND;
     return -1;
   }
@@ -355,14 +362,26 @@ HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShar
     return INVALID_HANDLE_VALUE;
   }
   const char* device = lpFileName + prefixLength;
-  if (*device == '\0' || HasSeparator(device) || std::strcmp(device, ".") == 0 ||
-      std::strcmp(device, "..") == 0) {
+  if (*device == '\0' || std::strcmp(device, ".") == 0 || std::strcmp(device, "..") == 0) {
+    // Windows resolves these to the device namespace itself, which is no name that opens.
+    SetLastError(ERROR_INVALID_NAME);
+    return INVALID_HANDLE_VALUE;
+  }
+  if (HasSeparator(device)) {
     SetLastError(ERROR_PATH_NOT_FOUND);
     return INVALID_HANDLE_VALUE;
   }
   try {
+    const std::string folder = DeviceFolder();
     DWORD error = ERROR_SUCCESS;
-    int fd = OpenEndpoint(device, dwDesiredAccess, dwShareMode, &error);
+    int fd = OpenEndpoint(folder, device, dwDesiredAccess, dwShareMode, &error);
+    if (fd < 0 && error == ERROR_FILE_NOT_FOUND) {
+      // Device names do not depend on case on Windows: \\.\qdev5 opens QDev5.
+      for (const std::string& name : NamesIgnoringCase(folder, device)) {
+        fd = OpenEndpoint(folder, name, dwDesiredAccess, dwShareMode, &error);
+        if (fd >= 0 || error != ERROR_FILE_NOT_FOUND) break;
+      }
+    }
     if (fd < 0) {
       SetLastError(error);
       return INVALID_HANDLE_VALUE;
@@ -406,21 +425,36 @@ BOOL WINAPI DeviceIoControl(HANDLE hDevice, DWORD dwIoControlCode, LPVOID lpInBu
   }
 }
 
+// As on Windows, the result comes from the record alone; the handle matters only for a wait on a
+// request whose record has no event, which waits on the handle.
 BOOL WINAPI GetOverlappedResult(HANDLE hFile, LPOVERLAPPED lpOverlapped,
                                 LPDWORD lpNumberOfBytesTransferred, BOOL bWait) {
-  auto device = qdev_posix::LookupHandleAs<qdev_posix::Device>(hFile);
-  if (!device) {
-    SetLastError(ERROR_INVALID_HANDLE);
-    return FALSE;
-  }
+  using namespace qdev_posix;
   if (lpOverlapped == nullptr) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return FALSE;
   }
-  return device->Result(lpOverlapped, lpNumberOfBytesTransferred, bWait);
+  if (LoadStatus(lpOverlapped) == kStatusPending) {
+    if (!bWait) {
+      SetLastError(ERROR_IO_INCOMPLETE);
+      return FALSE;
+    }
+    if (lpOverlapped->hEvent != nullptr) {
+      if (WaitForSingleObject(lpOverlapped->hEvent, INFINITE) == WAIT_FAILED) return FALSE;
+    } else if (auto device = LookupHandleAs<Device>(hFile)) {
+      device->AwaitCompletion(lpOverlapped);
+    } else if (WaitForSingleObject(hFile, INFINITE) == WAIT_FAILED) {
+      return FALSE;
+    }
+    // Should something else have signalled the event, the request may still be pending: Windows
+    // then reports success, and so does this.
+  }
+  return ReportCompletion(lpOverlapped, lpNumberOfBytesTransferred);
 }
 
 BOOL WINAPI CancelIo(HANDLE hFile) {
+  // The current process's pseudo-handle has no requests to cancel.
+  if (qdev_posix::IsCurrentProcess(hFile)) return TRUE;
   auto device = qdev_posix::LookupHandleAs<qdev_posix::Device>(hFile);
   if (!device) {
     SetLastError(ERROR_INVALID_HANDLE);

@@ -66,15 +66,18 @@ struct TransferCase {
   uint32_t replyData;    // bytes of data in the reply
   uint32_t information;  // byte count that the reply reports
   DWORD error;
+  ULONG_PTR status;  // the NTSTATUS in the completed record
 };
 
 const TransferCase kTransfers[] = {
-    {"NoInput", 0, 80, 80, 80, ERROR_SUCCESS},
-    {"ReadBlock", 8, 4096, 4096, 4096, ERROR_SUCCESS},
-    {"WriteBlock", 8, 256, 0, 256, ERROR_SUCCESS},
-    {"ShortRead", 8, 64, 10, 10, ERROR_SUCCESS},
-    {"OverlongReplyIsCut", 8, 16, 40, 16, ERROR_SUCCESS},
-    {"FailedWithCount", 8, 32, 4, 4, ERROR_SEM_TIMEOUT},
+    {"NoInput", 0, 80, 80, 80, ERROR_SUCCESS, 0},
+    {"ReadBlock", 8, 4096, 4096, 4096, ERROR_SUCCESS, 0},
+    {"WriteBlock", 8, 256, 0, 256, ERROR_SUCCESS, 0},
+    {"ShortRead", 8, 64, 10, 10, ERROR_SUCCESS, 0},
+    {"OverlongReplyIsCut", 8, 16, 40, 16, ERROR_SUCCESS, 0},
+    {"FailedWithCount", 8, 32, 4, 4, ERROR_SEM_TIMEOUT, 0xC00000B5},  // STATUS_IO_TIMEOUT
+    {"Refused", 8, 32, 0, 0, ERROR_GEN_FAILURE, 0xC0000001},          // STATUS_UNSUCCESSFUL
+    {"ErrorOutsideTheTable", 8, 32, 0, 0, 1234, 0xC00704D2},  // carried in the Win32 facility
 };
 
 class TransferTest : public DeviceTest, public ::testing::WithParamInterface<TransferCase> {};
@@ -96,6 +99,7 @@ TEST_P(TransferTest, DataAndCountArriveExactly) {
   ov.hEvent = CreateEventA(nullptr, FALSE, FALSE, nullptr);
   Issue(device, &ov, buffer.data(), c.outSize, input);
   ASSERT_EQ(WaitForSingleObject(ov.hEvent, 5000), WAIT_OBJECT_0);
+  EXPECT_EQ(ov.Internal, c.status);
   DWORD count = 0xDEAD;
   EXPECT_EQ(GetOverlappedResult(device, &ov, &count, TRUE) ? ERROR_SUCCESS : GetLastError(),
             c.error);
@@ -187,19 +191,24 @@ TEST_F(DeviceTest, SecondOpenFollowsTheShareModesAndTheDeviceReopensAfterClose) 
   }
 }
 
-TEST_F(DeviceTest, OpensThatFindNoDeviceFailAsOnWindows) {
+TEST_F(DeviceTest, OpensFindTheDeviceAsOnWindows) {
   const struct {
     const char* path;
     DWORD error;
   } cases[] = {
+      {"\\\\.\\qDEV5", ERROR_SUCCESS},            // names do not depend on case
       {"\\\\.\\QDev9", ERROR_FILE_NOT_FOUND},     // no endpoint
       {"QDev5", ERROR_FILE_NOT_FOUND},            // not in the device namespace
       {"\\\\.\\QDev5\\x", ERROR_PATH_NOT_FOUND},  // below a device
+      {"\\\\.\\", ERROR_INVALID_NAME},            // the namespace itself
+      {"\\\\.\\.", ERROR_INVALID_NAME},           // resolved to the namespace
+      {"\\\\.\\..", ERROR_INVALID_NAME},          // likewise
   };
   for (const auto& c : cases) {
     SetLastError(0);
-    EXPECT_EQ(Open(c.path), INVALID_HANDLE_VALUE) << c.path;
-    EXPECT_EQ(GetLastError(), c.error) << c.path;
+    HANDLE device = Open(c.path);
+    EXPECT_EQ(device == INVALID_HANDLE_VALUE ? GetLastError() : ERROR_SUCCESS, c.error) << c.path;
+    EXPECT_TRUE(CloseHandle(device));  // INVALID_HANDLE_VALUE too, as on Windows
   }
 }
 
@@ -266,9 +275,11 @@ TEST(RawEndpointTest, UnansweredRequestTimesOutIsCancelledAndItsLateReplyIsDropp
   HANDLE device = Open("\\\\.\\QDev1");
   ASSERT_NE(device, INVALID_HANDLE_VALUE);
   OVERLAPPED ov{};
-  ov.hEvent = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+  HANDLE event = CreateEventA(nullptr, FALSE, TRUE, nullptr);  // the request resets it
+  ov.hEvent = event;
   std::vector<uint8_t> stale(4, 0), fresh(4, 0);
   Issue(device, &ov, stale.data(), 4);
+  EXPECT_EQ(ov.Internal, STATUS_PENDING);
   EXPECT_EQ(WaitForSingleObject(ov.hEvent, 100), WAIT_TIMEOUT);
   DWORD count = 1;
   EXPECT_FALSE(GetOverlappedResult(device, &ov, &count, FALSE));
@@ -276,18 +287,20 @@ TEST(RawEndpointTest, UnansweredRequestTimesOutIsCancelledAndItsLateReplyIsDropp
 
   ASSERT_TRUE(CancelIo(device));
   EXPECT_EQ(WaitForSingleObject(ov.hEvent, 0), WAIT_OBJECT_0);
+  EXPECT_EQ(ov.Internal, 0xC0000120u);  // STATUS_CANCELLED
   EXPECT_FALSE(GetOverlappedResult(device, &ov, &count, TRUE));
   EXPECT_EQ(GetLastError(), ERROR_OPERATION_ABORTED);
   EXPECT_EQ(count, 0u);
 
-  // The next request on the handle gets its own reply; the late one touches nothing.
+  // The next request on the handle gets its own reply; the late one touches nothing. Without an
+  // event, GetOverlappedResult waits on the handle.
+  ov.hEvent = nullptr;
   Issue(device, &ov, fresh.data(), 4);
-  ASSERT_EQ(WaitForSingleObject(ov.hEvent, 5000), WAIT_OBJECT_0);
   EXPECT_TRUE(GetOverlappedResult(device, &ov, &count, TRUE));
   EXPECT_EQ(count, 4u);
   EXPECT_EQ(fresh, (std::vector<uint8_t>{1, 2, 3, 4}));
   EXPECT_EQ(stale, std::vector<uint8_t>(4, 0));
-  EXPECT_TRUE(CloseHandle(ov.hEvent));
+  EXPECT_TRUE(CloseHandle(event));
   EXPECT_TRUE(CloseHandle(device));
 }
 

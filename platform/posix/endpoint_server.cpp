@@ -391,8 +391,11 @@ bool EndpointServer::AddDevice(const std::string& name, DeviceHandler* handler,
     *error = "the endpoint server has stopped";
     return false;
   }
-  if (impl_->devices.count(name) != 0) {
-    *error = "device \"" + name + "\" is already served by this server";
+  // Names that differ only in case are one device to CreateFileA, as on Windows.
+  for (const auto& entry : impl_->devices) {
+    if (!qdev_posix::SameDeviceName(entry.first, name)) continue;
+    *error = "device \"" + name + "\" is already served by this server" +
+             (entry.first == name ? std::string() : " as \"" + entry.first + "\"");
     return false;
   }
   std::string path;
@@ -404,6 +407,19 @@ bool EndpointServer::AddDevice(const std::string& name, DeviceHandler* handler,
   if (!MakeFolders(impl_->dir, error)) return false;
 
   struct stat st;
+  for (const std::string& other : qdev_posix::NamesIgnoringCase(impl_->dir, name)) {
+    std::string otherPath;
+    if (!qdev_posix::SocketPath(impl_->dir, other, &otherPath) ||
+        ::lstat(otherPath.c_str(), &st) != 0 || !S_ISSOCK(st.st_mode)) {
+      continue;
+    }
+    if (SomeoneListens(otherPath)) {
+      *error =
+          "device \"" + name + "\" is already served as \"" + other + "\" at \"" + otherPath + "\"";
+      return false;
+    }
+    ::unlink(otherPath.c_str());  // stale, as below
+  }
   if (::lstat(path.c_str(), &st) == 0) {
     if (!S_ISSOCK(st.st_mode)) {
       *error = "\"" + path + "\" exists and is not a socket";

@@ -1,5 +1,5 @@
-// The endpoint server: refusing names it cannot serve without disturbing what is there, replacing
-// a stale socket, and removing its own sockets on Stop.
+// The endpoint server: refusing names it cannot serve (one served already, in any case) without
+// disturbing what is there, replacing stale sockets, and removing its own sockets on Stop.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -36,7 +36,8 @@ struct AddCase {
   const char* name;
   std::string device;
   Setup setup;
-  const char* reasonPart;  // a piece of the one-line reason
+  const char* reasonPart;        // a piece of the one-line reason
+  const char* served = nullptr;  // the name served first, when not `device`
 };
 
 const AddCase kRefusals[] = {
@@ -44,6 +45,10 @@ const AddCase kRefusals[] = {
     {"Twice", "QDev5", Setup::kServedHere, "already served by this server"},
     {"RegularFile", "QDev5", Setup::kRegularFile, "is not a socket"},
     {"LiveServer", "QDev5", Setup::kServedElsewhere, "already served at"},
+    // Names that differ only in case are one device.
+    {"TwiceInOtherCase", "qdev5", Setup::kServedHere, "served by this server as \"QDev5\"",
+     "QDev5"},
+    {"LiveServerInOtherCase", "QDEV5", Setup::kServedElsewhere, "served as \"QDev5\"", "QDev5"},
     {"PathTooLong", "QDev5", Setup::kLongFolder, "longer than 107 bytes"},
 };
 
@@ -60,7 +65,7 @@ TEST_P(AddDeviceTest, RefusesWithAReasonAndLeavesWhatWasThere) {
   qdev::EndpointServer first(folder), second(folder);
   std::string error;
   if (served) {
-    ASSERT_TRUE(first.AddDevice(c.device, &handler, &error)) << error;
+    ASSERT_TRUE(first.AddDevice(c.served ? c.served : c.device, &handler, &error)) << error;
     ASSERT_TRUE(first.Start(&error)) << error;
   }
   qdev::EndpointServer& server = c.setup == Setup::kServedHere ? first : second;
@@ -79,11 +84,13 @@ TEST_P(AddDeviceTest, RefusesWithAReasonAndLeavesWhatWasThere) {
 INSTANTIATE_TEST_SUITE_P(Cases, AddDeviceTest, ::testing::ValuesIn(kRefusals),
                          [](const auto& info) { return std::string(info.param.name); });
 
-TEST(EndpointServerTest, ReplacesAStaleSocketAndRemovesItsOwnOnStop) {
+TEST(EndpointServerTest, ReplacesStaleSocketsAndRemovesItsOwnOnStop) {
   TempDeviceDir dir;
-  const std::string path = dir.path() + "/QDev3";
-  close(qdev_testing::BindUnixSocket(path));  // a socket nobody serves, as a crash leaves it
-  ASSERT_TRUE(fs::exists(path));
+  const std::string path = dir.path() + "/QDev3", otherCase = dir.path() + "/qDev3";
+  for (const std::string& stale : {path, otherCase}) {
+    close(qdev_testing::BindUnixSocket(stale));  // a socket nobody serves, as a crash leaves it
+    ASSERT_TRUE(fs::exists(stale));
+  }
   EXPECT_EQ(Open("QDev3"), INVALID_HANDLE_VALUE);
   EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
 
@@ -93,6 +100,7 @@ TEST(EndpointServerTest, ReplacesAStaleSocketAndRemovesItsOwnOnStop) {
   ASSERT_TRUE(server.AddDevice("QDev3", &handler, &error)) << error;
   ASSERT_TRUE(server.Start(&error)) << error;
   EXPECT_FALSE(server.Start(&error));
+  EXPECT_FALSE(fs::exists(otherCase));
   HANDLE device = Open("QDev3");
   EXPECT_EQ(Request(device), 0);
   EXPECT_TRUE(CloseHandle(device));

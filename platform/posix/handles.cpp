@@ -77,12 +77,13 @@ BOOL WINAPI CloseHandle(HANDLE hObject) {
       r.objects.erase(it);
     }
   }
-  if (!object) {
+  if (object) {
+    object->Close();
+    object.reset();
+  } else if (!IsCurrentProcess(hObject)) {
     SetLastError(ERROR_INVALID_HANDLE);
     return FALSE;
   }
-  object->Close();
-  object.reset();
   if (injectFailure) {
     SetLastError(ERROR_INVALID_HANDLE);
     return FALSE;

@@ -18,6 +18,13 @@ class Object {
   virtual void Close() {}
 };
 
+// INVALID_HANDLE_VALUE is also the current process's pseudo-handle on Windows, and the calls
+// that accept a process handle treat it so: closing it does nothing, and a wait on it never
+// ends while the process runs.
+inline bool IsCurrentProcess(HANDLE handle) {
+  return handle == INVALID_HANDLE_VALUE;
+}
+
 // Publishes an object; returns its new handle, or nullptr when memory runs out.
 HANDLE RegisterHandle(std::shared_ptr<Object> object);
 

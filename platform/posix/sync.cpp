@@ -187,6 +187,11 @@ BOOL WINAPI ResetEvent(HANDLE hEvent) {
 }
 
 DWORD WINAPI WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds) {
+  if (qdev_posix::IsCurrentProcess(hHandle)) {
+    // The process is signalled when it ends, which its own threads never see.
+    Sleep(dwMilliseconds);
+    return WAIT_TIMEOUT;
+  }
   std::shared_ptr<qdev_posix::Object> object = qdev_posix::LookupHandle(hHandle);
   if (!object) {
     SetLastError(ERROR_INVALID_HANDLE);
