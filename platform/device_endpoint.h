@@ -15,8 +15,7 @@ namespace qdev {
 
 // One I/O-control request as the client issued it.
 struct DeviceRequest {
-  uint64_t connection = 0;  // which open handle sent it; unique for the server's life
-  uint32_t id = 0;          // the client's request id, unique on its connection
+  uint32_t id = 0;  // the client's request id, unique on its connection
   uint32_t ioControlCode = 0;
   std::vector<uint8_t> input;   // the input buffer
   std::vector<uint8_t> output;  // the output buffer as sent; its size is the output size
@@ -32,11 +31,9 @@ class DeviceHandler {
  public:
   virtual ~DeviceHandler() = default;
   // Called on the server's thread, one request at a time. Return true to complete the request
-  // with *reply now; return false to leave it pending (answer it later with
-  // EndpointServer::Reply, or never).
+  // with *reply; return false to leave it unanswered, as a module that never answers would (the
+  // client's wait times out and it cancels the request).
   virtual bool Handle(const DeviceRequest& request, DeviceReply* reply) = 0;
-  // The client cancelled a pending request, or its handle was closed with requests pending.
-  virtual void Cancelled(uint64_t /*connection*/, uint32_t /*id*/) {}
 };
 
 class EndpointServer {
@@ -60,10 +57,6 @@ class EndpointServer {
 
   // Stops serving, closes every connection and removes the endpoints this server published.
   void Stop();
-
-  // Completes a request that the handler left pending. Thread-safe. A reply for a request that
-  // was cancelled, or whose connection has gone, is dropped on the client's side or here.
-  void Reply(uint64_t connection, uint32_t id, const DeviceReply& reply);
 
   // Closes every open connection of a device, as an unplugged module would.
   void DropConnections(const std::string& name);

@@ -99,11 +99,10 @@ struct EndpointServer::Impl {
     bool opened = false;  // a kOpen was granted
     DWORD access = 0;
     DWORD shareMode = 0;
-    bool dead = false;                     // end of stream, protocol error or dropped: close it
-    bool closeAfterFlush = false;          // an open was refused: send the refusal, then close
-    std::vector<uint8_t> in;               // received bytes that do not yet make a whole frame
-    std::vector<uint8_t> out;              // frames not yet written
-    std::map<uint32_t, uint32_t> pending;  // request id -> output size
+    bool dead = false;             // end of stream, protocol error or dropped: close it
+    bool closeAfterFlush = false;  // an open was refused: send the refusal, then close
+    std::vector<uint8_t> in;       // received bytes that do not yet make a whole frame
+    std::vector<uint8_t> out;      // frames not yet written
   };
 
   std::string dir;
@@ -149,13 +148,11 @@ struct EndpointServer::Impl {
     FlushLocked(c);
   }
 
-  // Sends the reply of a pending request; a request no longer pending is not answered.
-  void ReplyLocked(Connection* c, uint32_t id, const DeviceReply& reply) {
+  // Sends the reply of a request; no more data than the request's output buffer holds.
+  void ReplyLocked(Connection* c, const DeviceRequest& request, const DeviceReply& reply) {
     if (c->dead) return;
-    auto it = c->pending.find(id);
-    if (it == c->pending.end()) return;
-    size_t size = std::min<size_t>(reply.data.size(), it->second);
-    c->pending.erase(it);
+    const uint32_t id = request.id;
+    size_t size = std::min<size_t>(reply.data.size(), request.output.size());
     QueueFrameLocked(c,
                      {qdev_frame::kMagic, qdev_frame::kReply, id, reply.error, reply.information,
                       static_cast<uint32_t>(size)},
@@ -225,48 +222,35 @@ struct EndpointServer::Impl {
                          0);
       } else if (h.type == qdev_frame::kRequest && c->opened) {
         DeviceRequest request;
-        request.connection = c->id;
         request.id = h.id;
         request.ioControlCode = h.word3;
         request.input.assign(payload.begin(), payload.begin() + h.word4);
         request.output.assign(payload.begin() + h.word4, payload.end());
-        c->pending[h.id] = h.word5;
         DeviceHandler* handler = c->handler;
         lock.unlock();
         DeviceReply reply;
         bool complete = handler->Handle(request, &reply);
         lock.lock();
-        if (complete) ReplyLocked(c, h.id, reply);
+        if (complete) ReplyLocked(c, request, reply);
       } else if (h.type == qdev_frame::kCancel && c->opened) {
-        if (c->pending.erase(h.id) == 0) continue;
-        DeviceHandler* handler = c->handler;
-        uint64_t connection = c->id;
-        lock.unlock();
-        handler->Cancelled(connection, h.id);
-        lock.lock();
+        // Handlers answer at once or never, so there is nothing to withdraw.
       } else {
         c->dead = true;  // a frame out of place: the peer does not speak this protocol
       }
     }
   }
 
-  // Closes the dead connections and tells their handlers about the requests left pending.
+  // Closes the dead connections (every connection when `all`).
   void ReapDead(bool all) {
-    std::vector<std::pair<DeviceHandler*, std::pair<uint64_t, uint32_t>>> orphans;
-    {
-      std::lock_guard<std::mutex> lock(mu);
-      for (auto it = connections.begin(); it != connections.end();) {
-        Connection& c = it->second;
-        if (!c.dead && !all) {
-          ++it;
-          continue;
-        }
-        for (const auto& p : c.pending) orphans.push_back({c.handler, {c.id, p.first}});
-        ::close(c.fd);
-        it = connections.erase(it);
+    std::lock_guard<std::mutex> lock(mu);
+    for (auto it = connections.begin(); it != connections.end();) {
+      if (!it->second.dead && !all) {
+        ++it;
+        continue;
       }
+      ::close(it->second.fd);
+      it = connections.erase(it);
     }
-    for (const auto& o : orphans) o.first->Cancelled(o.second.first, o.second.second);
   }
 
   void AcceptLocked(const std::string& name, Device* d) {
@@ -492,14 +476,6 @@ void EndpointServer::Stop() {
   std::lock_guard<std::mutex> lock(impl_->mu);
   impl_->stopped = true;
   impl_->ReleaseDevicesLocked();
-}
-
-void EndpointServer::Reply(uint64_t connection, uint32_t id, const DeviceReply& reply) {
-  std::lock_guard<std::mutex> lock(impl_->mu);
-  auto it = impl_->connections.find(connection);
-  if (it == impl_->connections.end()) return;
-  impl_->ReplyLocked(&it->second, id, reply);
-  if (!it->second.out.empty() || it->second.dead) impl_->Wake();
 }
 
 void EndpointServer::DropConnections(const std::string& name) {
