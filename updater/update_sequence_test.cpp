@@ -247,11 +247,4 @@ TEST_P(UpdateFailureTest, EndsAfterTheSummaryWithItsMessage) {
 INSTANTIATE_TEST_SUITE_P(Steps, UpdateFailureTest, ::testing::ValuesIn(kFailures),
                          [](const auto& info) { return std::string(info.param.name); });
 
-// Not a text the module can give, but one the run must stop on before choosing any image.
-TEST_F(UpdateSequenceTest, UnparsablePldVersionEndsTheRun) {
-  SetFieldText(fake_.pld.Version, "3.0");
-  EXPECT_TRUE(EndsWith(Run(kFailed), std::string(" GET_BOOT_LOADER_DESCRIPTION() --> OK\n") +
-                                         kReleasedOk + " GetPldVersionNumber --> Bad\n"));
-}
-
 }  // namespace
