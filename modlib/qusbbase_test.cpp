@@ -27,6 +27,15 @@ bool NameRequest(TQUSBBASE& o) {
   return o.DriverRequest(IOCTL_VENDOR_REQUEST, header, 8, name, sizeof name, 5000);
 }
 
+// The object ends whatever its close gives; the sanitizer build reports it if it is not freed.
+TEST_F(Base, ReleaseReportsAFailedCloseAndStillEnds) {
+  Start();
+  auto* base = static_cast<IQUSBBASE*>(CreateInstance("QUSBBASE", 1, 0));
+  ASSERT_TRUE(base != nullptr && base->OpenQDevice(0));
+  qdev_test::FailNthCloseHandle(1);
+  EXPECT_FALSE(base->ReleaseInstance());
+}
+
 TEST_F(Base, DriverKindChoosesDeviceNameAndCode) {
   Start(R"({"slot":7,"naming":"both"})");
   for (int kind : {0, 1, 2, 255}) {

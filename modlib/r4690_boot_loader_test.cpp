@@ -139,6 +139,8 @@ const Operation kWriteUser = [](TR4690_BOOT_LOADER& o) { return o.WRITE_USER_FLA
 
 // clang-format off
 INSTANTIATE_TEST_SUITE_P(Operations, BootLoaderOperation, testing::Values(
+  OperationCase{"Get4096", 0, false, nullptr, Get(0x90000000, 4096), true, 100,
+                {"22003E 1 0E 0000 9000 4096"}},
   OperationCase{"Get4097", 0, false, nullptr, Get(0x9000F800, 4097), true, 100,
                 {"22003E 1 0E F800 9000 4096", "22003E 1 0E 0800 9001 1"}},
   OperationCase{"Put4097", 0, false, nullptr, Put(0x83000000, 4097), true, 100,
@@ -171,6 +173,7 @@ INSTANTIATE_TEST_SUITE_P(Operations, BootLoaderOperation, testing::Values(
   OperationCase{"VerifyUnread", 0, false, nullptr, kVerify, true, 100, {}},
   OperationCase{"VerifyA", 'A', false, nullptr, kVerify, true, 100, {}},
   OperationCase{"VerifyC", 'C', false, nullptr, kVerify, true, 100, {"22003E 0 07 0000 0000 0"}},
+  OperationCase{"VerifyD", 'D', false, nullptr, kVerify, true, 100, {"22003E 0 07 0000 0000 0"}},
   OperationCase{"VerifyRefused", 'C', false, kRefuseAll, kVerify, false, 519,
                 {"22003E 0 07 0000 0000 0 -> refused"}},
   // the second address serves; the first read's code stays behind
@@ -194,6 +197,8 @@ INSTANTIATE_TEST_SUITE_P(Operations, BootLoaderOperation, testing::Values(
   OperationCase{"WriteUserB", 'B', false, nullptr, kWriteUser, true, 100,
                 {"22003E 0 0D 2D00 8300 512"}},
   OperationCase{"WriteUserC", 'C', false, nullptr, kWriteUser, true, 100,
+                {"22003E 0 0D 1D00 9100 512"}},
+  OperationCase{"WriteUserD", 'D', false, nullptr, kWriteUser, true, 100,
                 {"22003E 0 0D 1D00 9100 512"}},
   OperationCase{"WriteUserRefused", 'C', false, kRefuseAll, kWriteUser, false, 519,
                 {"22003E 0 0D 1D00 9100 512 -> refused"}},
