@@ -205,34 +205,26 @@ bool TR4690_BOOT_LOADER::ReadRecord(void* cache, uint32_t size, uint32_t first, 
   return false;
 }
 
-bool TR4690_BOOT_LOADER::GET_MODULE_DESCRIPTION(ModuleDescription* record) {
-  if (!RecordReadAllowed(record)) return false;
-  if (!ReadRecord(&ModuleDescriptionCache, sizeof ModuleDescriptionCache, addr::kModuleDescription,
-                  addr::kModuleDescriptionMcu)) {
-    return false;
-  }
-  std::memcpy(record, &ModuleDescriptionCache, sizeof ModuleDescriptionCache);
+bool TR4690_BOOT_LOADER::ReadDescription(void* record, void* cache, uint32_t size, uint32_t first,
+                                         uint32_t second) {
+  if (!RecordReadAllowed(record) || !ReadRecord(cache, size, first, second)) return false;
+  std::memcpy(record, cache, size);
   return true;
+}
+
+bool TR4690_BOOT_LOADER::GET_MODULE_DESCRIPTION(ModuleDescription* record) {
+  return ReadDescription(record, &ModuleDescriptionCache, sizeof ModuleDescriptionCache,
+                         addr::kModuleDescription, addr::kModuleDescriptionMcu);
 }
 
 bool TR4690_BOOT_LOADER::GET_FIRMWARE_DESCRIPTION(FirmwareDescription* record) {
-  if (!RecordReadAllowed(record)) return false;
-  if (!ReadRecord(&FirmwareDescriptionCache, sizeof FirmwareDescriptionCache,
-                  addr::kFirmwareDescription, addr::kFirmwareDescriptionMcu)) {
-    return false;
-  }
-  std::memcpy(record, &FirmwareDescriptionCache, sizeof FirmwareDescriptionCache);
-  return true;
+  return ReadDescription(record, &FirmwareDescriptionCache, sizeof FirmwareDescriptionCache,
+                         addr::kFirmwareDescription, addr::kFirmwareDescriptionMcu);
 }
 
 bool TR4690_BOOT_LOADER::GET_BOOT_LOADER_DESCRIPTION(BootLoaderDescription* record) {
-  if (!RecordReadAllowed(record)) return false;
-  if (!ReadRecord(&BootLoaderDescriptionCache, sizeof BootLoaderDescriptionCache,
-                  addr::kBootLoaderDescription, 0)) {
-    return false;
-  }
-  std::memcpy(record, &BootLoaderDescriptionCache, sizeof BootLoaderDescriptionCache);
-  return true;
+  return ReadDescription(record, &BootLoaderDescriptionCache, sizeof BootLoaderDescriptionCache,
+                         addr::kBootLoaderDescription, 0);
 }
 
 bool TR4690_BOOT_LOADER::GET_PLD_INFO(PldInfo* record) {

@@ -71,6 +71,9 @@ class TR4690_BOOT_LOADER : public IR4690_BOOT_LOADER, public TQUSBBASE {
   // Reads size bytes into cache from the first address, or from the second when that fails
   // (0 for none); false with 1501 stored when no read succeeds.
   bool ReadRecord(void* cache, uint32_t size, uint32_t first, uint32_t second);
+  // One description read: the shared checks, ReadRecord into the cache, then the cache copied
+  // into the caller's record.
+  bool ReadDescription(void* record, void* cache, uint32_t size, uint32_t first, uint32_t second);
   // A request without data sent with IOCTL_VENDOR_REQUEST, whatever the device naming.
   bool SendPldRequest(uint16_t requestCode);
 
