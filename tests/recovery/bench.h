@@ -51,7 +51,8 @@ class Bench {
 
   std::vector<uint8_t> McuFlash() const;
   std::vector<uint8_t> BootFlash() const;
-  void Keep() { keep_ = true; }  // leave the folder for a look afterwards
+  void Keep() { keep_ = true; }       // leave the folder for a look afterwards
+  int Runs() const { return runs_; }  // of the utility so far
 
  private:
   BenchSettings settings_;

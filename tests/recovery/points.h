@@ -59,6 +59,7 @@ struct Verdict {
   std::string expected;
   std::string seen;
   uint32_t ms = 0;  // real time of the point
+  int runs = 0;     // of the utility
 };
 
 Verdict RunPoint(const SuiteSettings& settings, const RecoveryModule& module,

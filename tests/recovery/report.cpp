@@ -6,7 +6,7 @@ namespace recovery {
 namespace {
 
 struct Tally {
-  size_t points = 0, passed = 0, recovered = 0, deadEnds = 0;
+  size_t points = 0, passed = 0, recovered = 0, deadEnds = 0, runs = 0;
   double seconds = 0;
 
   void Add(const Verdict& v) {
@@ -14,6 +14,7 @@ struct Tally {
     passed += v.passed;
     recovered += v.recovered;
     deadEnds += !v.recovered;
+    runs += v.runs;
     seconds += v.ms / 1000.0;
   }
   void Add(const Tally& t) {
@@ -21,6 +22,7 @@ struct Tally {
     passed += t.passed;
     recovered += t.recovered;
     deadEnds += t.deadEnds;
+    runs += t.runs;
     seconds += t.seconds;
   }
 };
@@ -73,10 +75,11 @@ bool PrintReport(FILE* out, const std::vector<ModuleResult>& results, unsigned w
   }
   std::fprintf(out,
                "total: %zu power-loss points, %zu recovered (%.1f s); %zu single-fault points, "
-               "%zu as the rules say, %zu recovered (%.1f s); %zu failed; %.1f s on %u workers\n",
+               "%zu as the rules say, %zu recovered (%.1f s); %zu failed; %zu runs of the "
+               "utility, %.1f s on %u workers\n",
                lossTotal.points, lossTotal.recovered, lossTotal.seconds, faultTotal.points,
                faultTotal.passed, faultTotal.recovered, faultTotal.seconds, failures.size(),
-               seconds, workers);
+               lossTotal.runs + faultTotal.runs, seconds, workers);
   return ok;
 }
 
