@@ -34,6 +34,7 @@ void ModuleTest::TearDown() {
   simulator.Stop();
   qdev_test::ClearFaults();
   qdev_test::SetTimeScale(1);
+  qdev_test::SetWaitScale(1);
   std::error_code ignored;
   std::filesystem::remove_all(folder, ignored);
 }

@@ -16,8 +16,8 @@ namespace modlib_test {
 
 using Lines = std::vector<std::string>;
 
-// Platform fault hooks and the clock scale are reset, and every object made here released,
-// after each test.
+// Platform fault hooks and the time and wait scales are reset, and every object made here
+// released, after each test.
 class ModuleTest : public testing::Test {
  protected:
   void SetUp() override;

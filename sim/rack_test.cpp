@@ -1,5 +1,5 @@
-// The rack: routing by device name, traffic lines of the unusual requests, and a power loss that
-// leaves the state folder as after the last completed request.
+// The rack: routing by device name, traffic lines of the unusual requests and their reading back,
+// and a power loss that leaves the state folder as after the last completed request.
 #include "sim/rack.h"
 
 #include <gtest/gtest.h>
@@ -47,6 +47,33 @@ TEST(RackTraffic, BothNamesReachOneModuleAndOddRequestsGetTheirLines) {
                 "QDevUsb2 ioctl=0x220012 dir=0 req=0x0F value=0x3C00 index=0x0000 len=0 -> ok",
                 "QDev2 ioctl=0x22003E in=5 len=0 -> refused",
                 "QDevUsb2 ioctl=0x220000 len=4 -> refused"}));
+}
+
+// Every form of traffic line reads back into the entry that wrote it; anything else does not.
+TEST(RackTraffic, LinesReadBackIntoTheirEntries) {
+  const std::string lines[] = {
+      "QDev0 ioctl=0x22003E dir=1 req=0x0E value=0x3000 index=0x9100 len=256 -> ok",
+      "QDev5 ioctl=0x22003E dir=0 req=0x0D value=0xD000 index=0x9001 len=3695 -> refused",
+      "QDevUsb2 ioctl=0x220012 dir=1 req=0x0B value=0x0000 index=0x0000 len=7 -> short 3",
+      "QDev0 ioctl=0x22003E dir=0 req=0x07 value=0x0000 index=0x0000 len=0 -> no answer",
+      "QDev0 ioctl=0x22005E len=80 -> ok",
+      "QDev2 ioctl=0x22003E in=5 len=0 -> refused",
+  };
+  for (const std::string& line : lines) {
+    sim::TrafficEntry entry;
+    ASSERT_TRUE(sim::ParseTrafficLine(line, &entry)) << line;
+    EXPECT_EQ(sim::FormatTrafficLine(entry), line);
+  }
+  sim::TrafficEntry entry;
+  ASSERT_TRUE(sim::ParseTrafficLine(lines[1], &entry));
+  EXPECT_EQ(entry.requestCode, 0x0D);
+  EXPECT_EQ(uint32_t{entry.index} << 16 | entry.value, 0x9001D000u);
+  EXPECT_EQ(entry.outputSize, 3695u);
+  for (const char* other : {"QDev0 power lost", "QDev0 ioctl=0x22005E len=80 -> ok ", "",
+                            "QDev0 ioctl=0x22005E len=80 -> maybe",
+                            "QDev0 ioctl=0x22003E dir=1 req=0x0E len=256 -> ok"}) {
+    EXPECT_FALSE(sim::ParseTrafficLine(other, &entry)) << other;
+  }
 }
 
 TEST(RackState, PowerLossKeepsEveryCompletedWriteForTheNextStart) {

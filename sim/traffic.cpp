@@ -37,6 +37,66 @@ std::string FormatPowerLossLine(const std::string& device) {
   return device + " power lost";
 }
 
+namespace {
+
+// The request part of a traffic line, after the device name; *outcomeAt is where the outcome
+// begins.
+bool ParseRequestPart(const char* text, TrafficEntry* e, int* outcomeAt) {
+  unsigned direction = 0, code = 0, value = 0, index = 0;
+  int end = -1;
+  if (std::sscanf(text, "ioctl=0x%X dir=%u req=0x%X value=0x%X index=0x%X len=%u -> %n",
+                  &e->ioControlCode, &direction, &code, &value, &index, &e->outputSize,
+                  &end) == 6 &&
+      end >= 0) {
+    e->hasHeader = true;
+    e->inputSize = 8;
+    e->direction = static_cast<uint16_t>(direction);
+    e->requestCode = static_cast<uint16_t>(code);
+    e->value = static_cast<uint16_t>(value);
+    e->index = static_cast<uint16_t>(index);
+  } else if (std::sscanf(text, "ioctl=0x%X in=%u len=%u -> %n", &e->ioControlCode, &e->inputSize,
+                         &e->outputSize, &end) != 3 ||
+             end < 0) {
+    if (std::sscanf(text, "ioctl=0x%X len=%u -> %n", &e->ioControlCode, &e->outputSize, &end) !=
+            2 ||
+        end < 0) {
+      return false;
+    }
+  }
+  *outcomeAt = end;
+  return true;
+}
+
+}  // namespace
+
+bool ParseTrafficLine(const std::string& line, TrafficEntry* entry) {
+  const size_t space = line.find(' ');
+  if (space == std::string::npos) return false;
+  TrafficEntry e;
+  e.device = line.substr(0, space);
+  const char* rest = line.c_str() + space + 1;
+  int outcomeAt = 0;
+  if (!ParseRequestPart(rest, &e, &outcomeAt)) return false;
+  const std::string outcome = rest + outcomeAt;
+  unsigned transferred = 0;
+  if (outcome == "ok") {
+    e.outcome = Outcome::kOk;
+  } else if (outcome == "refused") {
+    e.outcome = Outcome::kRefused;
+  } else if (outcome == "no answer") {
+    e.outcome = Outcome::kNoAnswer;
+  } else if (std::sscanf(outcome.c_str(), "short %u", &transferred) == 1) {
+    e.outcome = Outcome::kShort;
+    e.transferred = transferred;
+  } else {
+    return false;
+  }
+  // Only what the format writes reads back: anything else around the fields is no traffic line.
+  if (FormatTrafficLine(e) != line) return false;
+  *entry = e;
+  return true;
+}
+
 bool TrafficRecord::OpenFile(const std::string& path, std::string* error) {
   std::lock_guard<std::mutex> lock(mutex_);
   file_.close();

@@ -39,6 +39,9 @@ struct TrafficEntry {
 
 std::string FormatTrafficLine(const TrafficEntry& entry);
 std::string FormatPowerLossLine(const std::string& device);
+// Reads back a line that FormatTrafficLine wrote; false for any other line, a power-loss line
+// among them.
+bool ParseTrafficLine(const std::string& line, TrafficEntry* entry);
 
 // The lines so far, and optionally a file that receives each line as it is added (flushed per
 // line, so that a killed simulator leaves a complete record). Thread-safe.

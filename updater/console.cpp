@@ -30,6 +30,10 @@ constexpr char kSpinnerTable[kSpinnerEntries][16] = {
 
 }  // namespace
 
+void PlatformSleep(uint32_t ms) {
+  Sleep(ms);
+}
+
 std::string_view SpinnerEntry(unsigned index) {
   return kSpinnerTable[index % kSpinnerEntries];
 }
@@ -57,7 +61,7 @@ void Console::SpinnerStep(unsigned step) {
   Print(" Waiting ");
   Print(SpinnerEntry(step));
   Print("\r");
-  Sleep(kSpinnerStepMs);
+  sleep_(kSpinnerStepMs);
 }
 
 void Console::Wait(unsigned steps) {

@@ -21,12 +21,16 @@ constexpr unsigned kPldRestartSteps = 30;
 constexpr unsigned kSpinnerEntries = 16;
 std::string_view SpinnerEntry(unsigned index);
 
+// How the spinner sleeps through a step: the platform's Sleep in the utility.
+using SleepFunction = void (*)(uint32_t ms);
+void PlatformSleep(uint32_t ms);
+
 // Writes the utility's texts to one stream. Every text is written as it is (never used as a
 // format) and flushed at once, so that a spinner step ending in "\r" is on screen while the
 // program sleeps.
 class Console {
  public:
-  explicit Console(FILE* out) : out_(out) {}
+  explicit Console(FILE* out, SleepFunction sleep = PlatformSleep) : out_(out), sleep_(sleep) {}
 
   void Print(std::string_view text);
   void PrintChar(char c);  // %c semantics: a zero byte is written as a zero byte
@@ -38,6 +42,7 @@ class Console {
 
  private:
   FILE* out_;
+  SleepFunction sleep_;
 };
 
 // Ends the run. Releases the interface object when there is one (printing " ReleaseDevice() -->

@@ -1,7 +1,8 @@
 // The whole run of the update utility: find and identify the module, read its descriptions,
 // choose the images, print the summary, write the images, restart the PLD, and end through
 // ReleaseDevice. Everything the run reaches outside itself is handed in, so that tests can put
-// a fake module, a failing allocator or a missing image in place of the real ones.
+// a fake module, a failing allocator, a missing image or a sleep that takes no time in place of
+// the real ones.
 #pragma once
 
 #include <cstdio>
@@ -9,6 +10,7 @@
 
 #include "modlib/interfaces.h"
 #include "updater/allocator.h"
+#include "updater/console.h"
 #include "updater/image_loader.h"
 
 namespace updater {
@@ -17,9 +19,10 @@ struct UpdateDependencies {
   // Makes the run's interface object, or gives null. Production: CreateInstance of the
   // boot-loader interface with DriverKind 1 and the name check kept.
   std::function<IR4690_BOOT_LOADER*()> createInstance;
-  FILE* out = nullptr;                // the console
-  Allocator* allocator = nullptr;     // the image buffers
-  ImageLookup lookupImage = nullptr;  // the embedded images
+  FILE* out = nullptr;                  // the console
+  Allocator* allocator = nullptr;       // the image buffers
+  ImageLookup lookupImage = nullptr;    // the embedded images
+  SleepFunction sleep = PlatformSleep;  // the spinner's steps
 };
 
 // What the program itself uses: the library's factory, stdout, the heap and the embedded images.

@@ -1,6 +1,7 @@
 // The update sequence against a fake module, run to its exit in a child process, for what a
 // simulated module cannot produce: no interface object, a failing release, allocation failures,
-// failed image lookups, an unparsable PLD version, and description fields that fill their width.
+// failed image lookups, description fields that fill their width, and the PLD restart's
+// verification in each of its two places.
 #include "updater/update_sequence.h"
 
 #include <gtest/gtest.h>
@@ -15,6 +16,9 @@
 #include <vector>
 
 #include "images/image_names.h"
+#include "modlib/module_addresses.h"
+#include "updater/console.h"
+#include "updater/pld_flash_image.h"
 
 namespace {
 
@@ -37,6 +41,9 @@ class FakeModule final : public IR4690_BOOT_LOADER {
     SetFieldText(pld.Version, "3.0.7cxxxx");
     SetFieldText(pld.Created, "Nov 12 2020 14");
     SetFieldText(pld.Manufacturer, "MAKER");
+    const uint8_t image[4] = {1, 2, 3, 4};
+    updater::Buffer container = updater::BuildPldFlashImage(image, 4, updater::HeapAllocator());
+    std::memcpy(containerHeader, container.data(), sizeof containerHeader);
   }
 
   ModuleDescription module = {};
@@ -44,6 +51,9 @@ class FakeModule final : public IR4690_BOOT_LOADER {
   BootLoaderDescription bl = {};
   PldInfo pld = {};
   bool releaseResult = true;
+  int pldInfoFailures = 0;     // GET_PLD_INFO fails this many times, then answers
+  std::vector<bool> verifies;  // VerifyPld's results in turn; true once they run out
+  uint8_t containerHeader[updater::kPldFlashHeaderSize];  // boot flash holds a valid container
 
   bool OpenQDevice(uint16_t) override { return true; }
   bool CloseDevice() override { return true; }
@@ -52,18 +62,26 @@ class FakeModule final : public IR4690_BOOT_LOADER {
   bool GetModuleName(char* name) override { return std::memcpy(name, "R46-90", 7) != nullptr; }
   bool GetUsbSpeed(uint8_t* speed) override { return Give(speed, uint8_t{1}); }
   bool GetLastErrorInfo(LastErrorInfo*) override { return false; }
-  // Only the grade byte is read: 0, commercial.
-  bool GetArray(uint32_t, void* to, uint32_t n) override {
-    return n == 1 && Give(static_cast<uint8_t*>(to), uint8_t{0});
+  // The grade byte, 0 (commercial), and the container header in boot flash.
+  bool GetArray(uint32_t address, void* to, uint32_t n) override {
+    if (address == SEL_BOOT_FLASH && n == sizeof containerHeader) {
+      return std::memcpy(to, containerHeader, n) != nullptr;
+    }
+    return address == SEL_MODULE_TG_DATA && n == 1 && Give(static_cast<uint8_t*>(to), uint8_t{0});
   }
   bool PutArray(uint32_t, const void*, uint32_t) override { return true; }
   bool RunMcuApplication(uint32_t, BOOL) override { return true; }
   bool StartReloadPld() override { return true; }
-  bool VerifyPld() override { return true; }
+  bool VerifyPld() override {
+    if (verifies.empty()) return true;
+    const bool result = verifies.front();
+    verifies.erase(verifies.begin());
+    return result;
+  }
   bool GET_MODULE_DESCRIPTION(ModuleDescription* d) override { return Give(d, module); }
   bool GET_FIRMWARE_DESCRIPTION(FirmwareDescription* d) override { return Give(d, fw); }
   bool GET_BOOT_LOADER_DESCRIPTION(BootLoaderDescription* d) override { return Give(d, bl); }
-  bool GET_PLD_INFO(PldInfo* d) override { return Give(d, pld); }
+  bool GET_PLD_INFO(PldInfo* d) override { return pldInfoFailures-- <= 0 && Give(d, pld); }
   bool ENABLE_USER_FLASH_WRITE(BOOL) override { return true; }
   bool READ_USER_FLASH(uint8_t*) override { return false; }
   bool WRITE_USER_FLASH(const uint8_t*) override { return false; }
@@ -148,6 +166,7 @@ class UpdateSequenceTest : public ::testing::Test {
           deps.out = std::fopen(outPath_.c_str(), "wb");
           deps.allocator = &allocator_;
           deps.lookupImage = Lookup;
+          deps.sleep = [](uint32_t) {};  // a PLD restart's wait takes no time
           updater::RunUpdate(deps);
         },
         ::testing::ExitedWithCode(expectedExit), "");
@@ -245,6 +264,74 @@ TEST_P(UpdateFailureTest, EndsAfterTheSummaryWithItsMessage) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Steps, UpdateFailureTest, ::testing::ValuesIn(kFailures),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// The PLD restart's verification where it can fail. While the PLD is examined (its information
+// unreadable, a valid container in boot flash) a failure is a status line and the run goes on:
+// it reads the information once more and, when that fails too, writes the image of the module's
+// grade. After a PLD write the same failure still ends the run with its message.
+struct RestartCase {
+  const char* name;
+  int pldInfoFailures;
+  std::vector<bool> verifies;
+  bool pldBlock;  // the summary shows the PLD
+  int exit;
+  std::string tail;  // how the transcript ends, from the summary's last rule
+};
+
+void PrintTo(const RestartCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+// A PLD restart's lines, up to the verification's line when one is given.
+std::string Restart(const char* verifyLine) {
+  std::string text = " Start Reload PLD --> OK\n";
+  for (unsigned i = 0; i < updater::kPldRestartSteps; ++i) {
+    text += " Waiting " + std::string(updater::SpinnerEntry(i)) + "\r";
+  }
+  return text + "\n" + verifyLine;
+}
+
+const std::string kPldWritten = kSummaryEnd + " PLD Firmware Flashing --> OK\n";
+const RestartCase kRestarts[] = {
+    {"UnverifiedWhileExaminingWritesTheGradesImage",
+     2,
+     {false},
+     false,
+     0,
+     kPldWritten + Restart(" Verify PLD --> OK\n") + "\n" + kReleasedOk + kSuccess},
+    {"UnverifiedButReadableGoesOnWithItsVersion",
+     1,
+     {false},
+     true,
+     0,
+     kSummaryEnd + "\n" + kReleasedOk + kSuccess},
+    {"UnverifiedAfterTheWriteEndsTheRun",
+     2,
+     {false, false},
+     false,
+     kFailed,
+     kPldWritten + Restart("") + kReleasedOk + " Verify PLD --> Bad\n"},
+};
+
+class PldRestartTest : public UpdateSequenceTest,
+                       public ::testing::WithParamInterface<RestartCase> {};
+
+TEST_P(PldRestartTest, ExaminationGoesOnWhereAWriteStops) {
+  const RestartCase& c = GetParam();
+  fake_.pldInfoFailures = c.pldInfoFailures;
+  fake_.verifies = c.verifies;
+  const std::string transcript = Run(c.exit);
+  // The examination's restart, its failed verification as a status line, then the summary.
+  EXPECT_NE(transcript.find(" GET_BOOT_LOADER_DESCRIPTION() --> OK\n" +
+                            Restart(" Verify PLD --> Bad\n") + "\n" + kRule),
+            std::string::npos)
+      << transcript;
+  EXPECT_EQ(transcript.find("  PLD Firmware Info:\n") != std::string::npos, c.pldBlock);
+  EXPECT_TRUE(EndsWith(transcript, c.tail));
+}
+
+INSTANTIATE_TEST_SUITE_P(Verifications, PldRestartTest, ::testing::ValuesIn(kRestarts),
                          [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

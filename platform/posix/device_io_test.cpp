@@ -1,10 +1,12 @@
 // Device I/O against an endpoint: byte counts and data in both directions, a request that is
-// never answered and its late reply, a vanishing endpoint, share modes and failed opens.
+// never answered and its late reply, a slow answer under the time scales, a vanishing endpoint,
+// share modes and failed opens.
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <functional>
 #include <string>
 #include <thread>
@@ -13,6 +15,7 @@
 #include "platform/device_endpoint.h"
 #include "platform/device_frame.h"
 #include "platform/posix/test_endpoint.h"
+#include "platform/test_facilities.h"
 #include "platform/win32.h"
 
 namespace {
@@ -210,6 +213,40 @@ TEST_F(DeviceTest, OpensFindTheDeviceAsOnWindows) {
     EXPECT_EQ(device == INVALID_HANDLE_VALUE ? GetLastError() : ERROR_SUCCESS, c.error) << c.path;
     EXPECT_TRUE(CloseHandle(device));  // INVALID_HANDLE_VALUE too, as on Windows
   }
+}
+
+// An endpoint that answers after 300 ms of real time (a busy machine) meets the 5 s time-out
+// however fast the time scale runs sleeps and the clock: waits keep their length unless the wait
+// scale shortens them, and then the same answer comes too late.
+TEST_F(DeviceTest, SlowAnswerMeetsItsTimeOutUnlessWaitsAreScaled) {
+  handler_.SetAnswer([](const DeviceRequest&, DeviceReply* reply) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    *reply = DeviceReply{ERROR_SUCCESS, 8, Pattern(8, 1)};
+    return true;
+  });
+  const struct {
+    uint32_t waitScale;
+    DWORD wait;
+  } cases[] = {{1, WAIT_OBJECT_0}, {50, WAIT_TIMEOUT}};  // 50: the time-out lasts 100 ms
+  HANDLE device = Open();
+  ASSERT_NE(device, INVALID_HANDLE_VALUE);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(::testing::Message() << "wait scale " << c.waitScale);
+    qdev_test::SetTimeScale(20);
+    qdev_test::SetWaitScale(c.waitScale);
+    OVERLAPPED ov{};
+    ov.hEvent = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    uint8_t out[8] = {};
+    Issue(device, &ov, out, 8);
+    EXPECT_EQ(WaitForSingleObject(ov.hEvent, 5000), c.wait);
+    DWORD count = 0;
+    EXPECT_TRUE(GetOverlappedResult(device, &ov, &count, TRUE));  // the answer arrives in the end
+    EXPECT_EQ(count, 8u);
+    EXPECT_TRUE(CloseHandle(ov.hEvent));
+  }
+  qdev_test::SetTimeScale(1);
+  qdev_test::SetWaitScale(1);
+  EXPECT_TRUE(CloseHandle(device));
 }
 
 // An endpoint written by hand, for what EndpointServer never does: answer a cancelled request.

@@ -1,5 +1,5 @@
 // Internal to the platform layer: the event object behind CreateEventA, which device I/O also
-// signals when an overlapped request completes, and the scaled time of the test facilities.
+// signals when an overlapped request completes, and the scaled times of the test facilities.
 #pragma once
 
 #include <chrono>
@@ -11,8 +11,10 @@
 
 namespace qdev_posix {
 
-// The real time that a nominal wait of `ms` platform milliseconds lasts under the time scale.
+// The real time that a timed wait of `ms` nominal milliseconds lasts under the wait scale, and
+// that a Sleep of `ms` lasts under the time scale.
 std::chrono::microseconds ScaledWait(DWORD ms);
+std::chrono::microseconds ScaledSleep(DWORD ms);
 
 class Event : public Object {
  public:

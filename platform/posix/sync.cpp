@@ -1,5 +1,6 @@
 // Synchronisation and time: events and waits, critical sections, Sleep, GetTickCount64, and the
-// time scale of the test facilities, which every timed call here honours.
+// two scales of the test facilities: the time scale of Sleep and the platform clock, and the wait
+// scale of timed waits.
 #include <pthread.h>
 
 #include <atomic>
@@ -24,24 +25,31 @@ namespace {
 
 using SteadyClock = std::chrono::steady_clock;
 
+// A scale from the environment: an integer >= 1, else 1.
+uint32_t ScaleFromEnvironment(const char* name) {
+  const char* text = std::getenv(name);
+  if (text == nullptr || *text == '\0') return 1;
+  char* end = nullptr;
+  const unsigned long value = std::strtoul(text, &end, 10);
+  return *end == '\0' && value >= 1 && value <= UINT32_MAX ? static_cast<uint32_t>(value) : 1;
+}
+
 // The platform clock: ticks = base + (now - origin) * scale. A change of scale starts a new
-// segment at the current tick count, so the clock never runs backwards.
+// segment at the current tick count, so the clock never runs backwards. The wait scale lives here
+// too, so that both scales are read from the environment once, at the first timed call.
 struct Clock {
   std::mutex mu;
   bool initialised = false;
-  uint32_t scale = 1;
+  uint32_t scale = 1;      // Sleep and the clock
+  uint32_t waitScale = 1;  // timed waits
   SteadyClock::time_point origin;
   uint64_t base = 0;
 
   void InitialiseLocked() {
     if (initialised) return;
     initialised = true;
-    const char* text = std::getenv("QDEV_TIME_SCALE");
-    if (text != nullptr && *text != '\0') {
-      char* end = nullptr;
-      unsigned long value = std::strtoul(text, &end, 10);
-      if (*end == '\0' && value >= 1 && value <= UINT32_MAX) scale = static_cast<uint32_t>(value);
-    }
+    scale = ScaleFromEnvironment("QDEV_TIME_SCALE");
+    waitScale = ScaleFromEnvironment("QDEV_WAIT_SCALE");
     origin = SteadyClock::now();
     base = static_cast<uint64_t>(
         std::chrono::duration_cast<std::chrono::milliseconds>(origin.time_since_epoch()).count());
@@ -66,6 +74,17 @@ uint32_t CurrentScale() {
   return c.scale;
 }
 
+uint32_t CurrentWaitScale() {
+  Clock& c = TheClock();
+  std::lock_guard<std::mutex> lock(c.mu);
+  c.InitialiseLocked();
+  return c.waitScale;
+}
+
+std::chrono::microseconds Scaled(DWORD ms, uint32_t scale) {
+  return std::chrono::microseconds(static_cast<uint64_t>(ms) * 1000 / scale);
+}
+
 std::atomic<uint32_t> failCreateEventCountdown{0};
 
 // Counts one CreateEventA against the fault hook; true when this call is to fail.
@@ -84,7 +103,11 @@ pthread_mutex_t* MutexOf(LPCRITICAL_SECTION cs) {
 }  // namespace
 
 std::chrono::microseconds ScaledWait(DWORD ms) {
-  return std::chrono::microseconds(static_cast<uint64_t>(ms) * 1000 / CurrentScale());
+  return Scaled(ms, CurrentWaitScale());
+}
+
+std::chrono::microseconds ScaledSleep(DWORD ms) {
+  return Scaled(ms, CurrentScale());
 }
 
 void Event::Set() {
@@ -130,6 +153,17 @@ void SetTimeScale(uint32_t scale) {
 
 uint32_t TimeScale() {
   return qdev_posix::CurrentScale();
+}
+
+void SetWaitScale(uint32_t scale) {
+  qdev_posix::Clock& c = qdev_posix::TheClock();
+  std::lock_guard<std::mutex> lock(c.mu);
+  c.InitialiseLocked();
+  c.waitScale = scale == 0 ? 1 : scale;
+}
+
+uint32_t WaitScale() {
+  return qdev_posix::CurrentWaitScale();
 }
 
 void FailNthCreateEvent(uint32_t n) {
@@ -188,8 +222,10 @@ BOOL WINAPI ResetEvent(HANDLE hEvent) {
 
 DWORD WINAPI WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds) {
   if (qdev_posix::IsCurrentProcess(hHandle)) {
-    // The process is signalled when it ends, which its own threads never see.
-    Sleep(dwMilliseconds);
+    // The process is signalled when it ends, which its own threads never see. A timed wait, so
+    // it follows the wait scale.
+    if (dwMilliseconds == INFINITE) Sleep(INFINITE);
+    std::this_thread::sleep_for(qdev_posix::ScaledWait(dwMilliseconds));
     return WAIT_TIMEOUT;
   }
   std::shared_ptr<qdev_posix::Object> object = qdev_posix::LookupHandle(hHandle);
@@ -214,7 +250,7 @@ void WINAPI Sleep(DWORD dwMilliseconds) {
     std::this_thread::yield();
     return;
   }
-  std::this_thread::sleep_for(qdev_posix::ScaledWait(dwMilliseconds));
+  std::this_thread::sleep_for(qdev_posix::ScaledSleep(dwMilliseconds));
 }
 
 uint64_t WINAPI GetTickCount64(void) {

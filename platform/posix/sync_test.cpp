@@ -34,30 +34,53 @@ TEST(EventTest, FollowsEachScript) {
   }
 }
 
-// At scale 100 a nominal wait or sleep of 5 s lasts 50 ms for real, and still measures in full on
-// the platform clock, which the return to scale 1 does not turn back.
-TEST(TimeScaleTest, WaitsAndSleepsShrinkWhileTheClockKeepsNominalTime) {
-  qdev_test::SetTimeScale(100);
+// Sleeps follow the time scale and timed waits the wait scale, each on its own: at 100 a nominal
+// 5 s lasts 50 ms for real, at 1 it lasts in full (300 ms are enough to tell the two apart). The
+// platform clock runs with the time scale, and the return to scale 1 does not turn it back.
+TEST(TimeScaleTest, SleepsFollowTheTimeScaleAndWaitsTheWaitScale) {
+  const struct {
+    bool sleep;
+    uint32_t timeScale, waitScale;
+    bool shortened;  // lasts 1/100 of its nominal time
+  } cases[] = {
+      {true, 100, 1, true},    {true, 1, 100, false},   // Sleep
+      {false, 1, 100, true},   {false, 100, 1, false},  // WaitForSingleObject
+      {false, 100, 100, true},
+  };
   HANDLE event = CreateEventA(nullptr, FALSE, FALSE, nullptr);
-  for (bool sleep : {false, true}) {
-    SCOPED_TRACE(sleep ? "Sleep" : "WaitForSingleObject");
+  for (const auto& c : cases) {
+    SCOPED_TRACE(::testing::Message() << (c.sleep ? "Sleep" : "WaitForSingleObject") << " at "
+                                      << c.timeScale << "/" << c.waitScale);
+    qdev_test::SetTimeScale(c.timeScale);
+    qdev_test::SetWaitScale(c.waitScale);
+    const uint32_t nominal = c.shortened ? 5000 : 300;
     const uint64_t ticks = GetTickCount64();
     const auto real = std::chrono::steady_clock::now();
-    if (sleep) {
-      Sleep(5000);
+    if (c.sleep) {
+      Sleep(nominal);
     } else {
-      EXPECT_EQ(WaitForSingleObject(event, 5000), WAIT_TIMEOUT);
+      EXPECT_EQ(WaitForSingleObject(event, nominal), WAIT_TIMEOUT);
     }
     const auto realMs = std::chrono::duration_cast<std::chrono::milliseconds>(
                             std::chrono::steady_clock::now() - real)
                             .count();
-    EXPECT_GE(GetTickCount64() - ticks, 4999u);
-    EXPECT_GE(realMs, 49);
-    EXPECT_LT(realMs, 1000);
+    const uint64_t clockMs = GetTickCount64() - ticks;
+    if (c.shortened) {
+      EXPECT_GE(realMs, 49);
+      EXPECT_LT(realMs, 1000);
+    } else {
+      EXPECT_GE(realMs, 299);
+    }
+    // The clock measures a sleep, and a wait at equal scales, in full.
+    if (c.sleep || c.timeScale == c.waitScale) {
+      EXPECT_GE(clockMs, nominal - 1);
+    }
   }
   EXPECT_TRUE(CloseHandle(event));
+  qdev_test::SetTimeScale(100);
   const uint64_t fast = GetTickCount64();
   qdev_test::SetTimeScale(1);
+  qdev_test::SetWaitScale(1);
   EXPECT_GE(GetTickCount64(), fast);
 }
 

@@ -1,0 +1,87 @@
+// r4690-recovery: interrupts the update of each of the suite's modules at every request and proves
+// that the utility repairs what it left (README.md).
+//
+//   r4690-recovery UTILITY [--jobs N] [--module TEXT] [--keep]
+//
+// UTILITY is the r4690-update to run; --jobs sets the number of workers (default: the cores),
+// --module runs only the modules whose name contains TEXT, --keep leaves the folders of failed
+// points in the temporary folder. Exit status 0 when every point passed, 1 otherwise.
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <random>
+#include <string>
+#include <thread>
+
+#include "tests/recovery/modules.h"
+#include "tests/recovery/points.h"
+#include "tests/recovery/report.h"
+#include "tests/recovery/work_pool.h"
+
+int main(int argc, char** argv) {
+  using namespace recovery;
+  if (argc < 2) {
+    std::fprintf(stderr, "usage: r4690-recovery UTILITY [--jobs N] [--module TEXT] [--keep]\n");
+    return 2;
+  }
+  SuiteSettings settings;
+  settings.bench.utility = argv[1];
+  unsigned workers = std::thread::hardware_concurrency();
+  std::string only;
+  for (int i = 2; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--jobs") == 0 && i + 1 < argc) {
+      workers = static_cast<unsigned>(std::atoi(argv[++i]));
+    } else if (std::strcmp(argv[i], "--module") == 0 && i + 1 < argc) {
+      only = argv[++i];
+    } else if (std::strcmp(argv[i], "--keep") == 0) {
+      settings.keep = true;
+    } else {
+      std::fprintf(stderr, "r4690-recovery: unknown argument %s\n", argv[i]);
+      return 2;
+    }
+  }
+  if (workers == 0) workers = 1;
+
+  // Short, so that the device endpoints' socket paths fit.
+  char name[32];
+  std::snprintf(name, sizeof name, "r4690-rec-%08x", std::random_device()());
+  settings.root = (std::filesystem::temp_directory_path() / name).string();
+
+  std::vector<ModuleResult> results;
+  std::vector<RecoveryModule> modules;
+  for (RecoveryModule& m : RecoveryModules()) {
+    if (m.name.find(only) == std::string::npos) continue;
+    results.push_back({m.name, {}, {}, {}});
+    modules.push_back(std::move(m));
+  }
+  const auto start = std::chrono::steady_clock::now();
+  const auto folder = [&](size_t module, const std::string& what) {
+    return settings.root + "/m" + std::to_string(module) + "-" + what;
+  };
+
+  RunInParallel(modules.size(), workers, [&](size_t m) {
+    results[m].clean = RunCleanUpdate(settings, modules[m], folder(m, "clean"));
+    if (results[m].clean.problem.empty()) {
+      results[m].points = PointsOf(results[m].clean);
+      results[m].verdicts.resize(results[m].points.size());
+    }
+  });
+  std::vector<std::pair<size_t, size_t>> jobs;  // (module, point)
+  for (size_t m = 0; m < results.size(); ++m) {
+    for (size_t p = 0; p < results[m].points.size(); ++p) jobs.emplace_back(m, p);
+  }
+  RunInParallel(jobs.size(), workers, [&](size_t j) {
+    const auto [m, p] = jobs[j];
+    results[m].verdicts[p] = RunPoint(settings, modules[m], results[m].clean, results[m].points[p],
+                                      folder(m, std::to_string(p)));
+  });
+
+  const double seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  const bool ok = PrintReport(stdout, results, workers, seconds);
+  std::error_code ignored;
+  if (!settings.keep) std::filesystem::remove_all(settings.root, ignored);
+  return ok ? 0 : 1;
+}

@@ -1,0 +1,128 @@
+// The failure table of the update sequence, one row per step that sends a request.
+#include "tests/recovery/sequence_rules.h"
+
+#include "modlib/driver_contract.h"
+#include "modlib/module_addresses.h"
+
+namespace recovery {
+
+const char kSuccessLine[] = " The program was completed successfully!!!";
+
+namespace {
+
+namespace dc = driver_contract;
+namespace addr = module_addresses;
+
+constexpr char kSlotScanLine[] = " Can't find any module in first 127 virtual slots!";
+
+// Where in the run a row applies.
+enum class When {
+  kOpen,            // while OpenQDevice opens the module
+  kAfterOpen,       // anywhere after the open
+  kBeforePldWrite,  // after the open, before a PLD container is written
+  kAfterPldWrite,   // after a PLD container is written
+};
+
+constexpr uint32_t kAnyAddress = 0;       // mask: every address matches
+constexpr uint32_t kExact = 0xFFFFFFFF;   // mask: the address itself
+constexpr uint32_t kMemory = 0xFF000000;  // mask: any address of the memory selector
+
+struct Row {
+  When when;
+  uint32_t request;  // request code, or sim::kDeviceInfoRequest; kAnyRequest matches all
+  uint32_t address;  // matches when (site address & mask) == address
+  uint32_t mask;
+  const char* step;
+  const char* failure;  // the run's last line when the request fails; null: the run goes on
+};
+
+constexpr uint32_t kAnyRequest = 0xFFFFFFFF;
+
+// A failed open of the one module makes the slot scan go on to the end: every request of the open
+// ends the run with the scan's line. After the open each step ends the run with its own line,
+// except where the sequence has a way on: the first read of a description with two addresses
+// falls back to the second, the first RunMcuApplication only probes for an application,
+// GET_PLD_INFO's failure leads to the container check (or, read after a restart, leaves the version
+// at 0), and the PLD's verification while the PLD is examined is a status line.
+const Row kRows[] = {
+    {When::kOpen, kAnyRequest, 0, kAnyAddress, "OpenQDevice", kSlotScanLine},
+    {When::kAfterOpen, dc::kRequestModuleName, 0, kAnyAddress, "GetModuleName",
+     " GetModuleName() --> Bad"},
+    {When::kAfterOpen, dc::kRequestUsbSpeed, 0, kAnyAddress, "GetUsbSpeed",
+     " GetUsbSpeed() --> Bad"},
+    {When::kAfterOpen, dc::kRequestRead, addr::kModuleDescription, kExact,
+     "GET_MODULE_DESCRIPTION, first address", nullptr},
+    {When::kAfterOpen, dc::kRequestRead, addr::kModuleDescriptionMcu, kExact,
+     "GET_MODULE_DESCRIPTION, second address", " GET_MODULE_DESCRIPTION() --> Bad"},
+    {When::kAfterOpen, dc::kRequestRun, addr::kApplicationEntry, kExact,
+     "RunMcuApplication, application probe", nullptr},
+    {When::kAfterOpen, dc::kRequestRun, addr::kBootLoaderEntry, kExact,
+     "RunMcuApplication, back to the boot loader", " RunMcuApplication() --> Bad"},
+    {When::kAfterOpen, dc::kRequestRead, addr::kFirmwareDescription, kExact,
+     "GET_FIRMWARE_DESCRIPTION, first address", nullptr},
+    {When::kAfterOpen, dc::kRequestRead, addr::kFirmwareDescriptionMcu, kExact,
+     "GET_FIRMWARE_DESCRIPTION, second address", " GET_FIRMWARE_DESCRIPTION() --> Bad"},
+    {When::kAfterOpen, dc::kRequestRead, addr::kBootLoaderDescription, kExact,
+     "GET_BOOT_LOADER_DESCRIPTION", " GET_BOOT_LOADER_DESCRIPTION() --> Bad"},
+    {When::kAfterOpen, dc::kRequestRead, SEL_PLD_INFO, kExact, "GET_PLD_INFO", nullptr},
+    {When::kAfterOpen, dc::kRequestRead, SEL_BOOT_FLASH, kExact, "container header read",
+     " GetArray(SEL_BOOT_FLASH, ) --> Bad"},
+    {When::kAfterOpen, dc::kRequestRead, SEL_MODULE_TG_DATA, kExact, "module grade read",
+     " GetArray(SEL_MODULE_TG_DATA, ) --> Bad"},
+    {When::kAfterOpen, dc::kRequestWrite, SEL_MCU_FLASH, kMemory, "MCU image write",
+     " PutArray() --> Bad"},
+    {When::kAfterOpen, dc::kRequestWrite, SEL_BOOT_FLASH, kMemory, "PLD image write",
+     " PutArray() --> Bad"},
+    {When::kAfterOpen, dc::kRequestReloadPld, 0, kAnyAddress, "StartReloadPld",
+     " Start Reload PLD --> Bad"},
+    {When::kBeforePldWrite, dc::kRequestVerifyPld, 0, kAnyAddress,
+     "VerifyPld while examining the PLD", nullptr},
+    {When::kAfterPldWrite, dc::kRequestVerifyPld, 0, kAnyAddress, "VerifyPld after the PLD write",
+     " Verify PLD --> Bad"},
+};
+
+bool Applies(When when, const RequestSite& site) {
+  switch (when) {
+    case When::kOpen:
+      return site.inOpen;
+    case When::kAfterOpen:
+      return !site.inOpen;
+    case When::kBeforePldWrite:
+      return !site.inOpen && !site.afterPldWrite;
+    case When::kAfterPldWrite:
+      return !site.inOpen && site.afterPldWrite;
+  }
+  return false;
+}
+
+const Row* Find(const RequestSite& site) {
+  for (const Row& row : kRows) {
+    if (!Applies(row.when, site)) continue;
+    if (row.request != kAnyRequest && row.request != site.request) continue;
+    if ((site.address & row.mask) != row.address) continue;
+    return &row;
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+std::string StepOf(const RequestSite& site) {
+  const Row* row = Find(site);
+  return row != nullptr ? row->step : "";
+}
+
+bool ExpectedEnding(const RequestSite& site, sim::FaultAction action, Ending* ending) {
+  const Row* row = Find(site);
+  if (row == nullptr) return false;
+  // A request without data cannot be answered short: the module answers it as usual.
+  const bool goesWrong = action != sim::FaultAction::kShort || site.size != 0;
+  if (goesWrong && row->failure != nullptr) {
+    *ending = Ending{255, row->failure};
+  } else {
+    *ending = Ending{0, kSuccessLine};
+  }
+  return true;
+}
+
+}  // namespace recovery
