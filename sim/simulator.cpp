@@ -27,6 +27,7 @@ struct Simulator::Impl {
   std::string deviceDir;
   std::unique_ptr<qdev::EndpointServer> server;
   std::vector<std::unique_ptr<qdev::DeviceHandler>> endpoints;
+  RequestObserver observer;  // changed only while stopped
 
   // Power loss: the server thread that meets it starts `stopper`, which takes the devices away.
   mutable std::mutex power;
@@ -69,6 +70,7 @@ struct Simulator::Impl {
 
     bool Handle(const qdev::DeviceRequest& request, qdev::DeviceReply* reply) override {
       RackReply r = impl_->rack.Serve(name_, request.ioControlCode, request.input, request.output);
+      if (impl_->observer) impl_->observer(name_, request);
       if (r.powerLost) impl_->OnPowerLoss();
       if (!r.answered) return false;  // pending until the client gives up
       reply->error = r.error;
@@ -271,6 +273,13 @@ bool Simulator::SetFaults(uint16_t slot, const std::vector<Fault>& faults) {
 
 std::string Simulator::TakeStateError() {
   return impl_->rack.TakeStoreError();
+}
+
+bool Simulator::SetRequestObserver(RequestObserver observer) {
+  std::lock_guard<std::mutex> lock(impl_->control);
+  if (impl_->running) return false;
+  impl_->observer = std::move(observer);
+  return true;
 }
 
 }  // namespace sim

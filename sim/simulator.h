@@ -19,10 +19,12 @@
 #ifndef _WIN32
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "platform/device_endpoint.h"
 #include "sim/scenario.h"
 
 namespace sim {
@@ -92,6 +94,14 @@ class Simulator {
 
   // The first failure to save memories in the state folder since the last call; empty if none.
   std::string TakeStateError();
+
+  // Test hook: called on the server thread for every request a device receives, after the
+  // module has served it (its traffic line is recorded) and before the reply is sent, so that a
+  // test can act while the client still waits for that request. Set or cleared (an empty
+  // function) only while the simulator is stopped; false while it runs.
+  using RequestObserver =
+      std::function<void(const std::string& device, const qdev::DeviceRequest& request)>;
+  bool SetRequestObserver(RequestObserver observer);
 
  private:
   struct Impl;

@@ -12,6 +12,7 @@
 #include "images/image_lookup.h"
 #include "modlib/module_addresses.h"
 #include "modlib/records.h"
+#include "platform/console_control.h"
 #include "updater/console.h"
 #include "updater/pld_flash_image.h"
 #include "updater/selection.h"
@@ -224,13 +225,20 @@ class UpdateRun {
     Fail(allocationText_);
   }
 
+  // One image into the module. Ctrl-C and the closing of the console wait until the write has
+  // ended: a write cut part-way leaves half an image in the module.
+  bool WriteImage(uint32_t address, const uint8_t* data, uint32_t size) {
+    const console_control::InterruptHold hold;
+    return device_->PutArray(address, data, size);
+  }
+
   void WriteMcuImage(const char* name) {
     const ImageBytes image = LoadImageResource(name, deps_.lookupImage, console_, device_);
     {
       Buffer copy = AllocateZeroed(*deps_.allocator, image.size);
       if (!copy) FailAllocation(image.size);
       if (image.size != 0) std::memcpy(copy.data(), image.data, image.size);
-      if (!device_->PutArray(SEL_MCU_FLASH, copy.data(), image.size)) Fail(" PutArray() --> Bad\n");
+      if (!WriteImage(SEL_MCU_FLASH, copy.data(), image.size)) Fail(" PutArray() --> Bad\n");
     }
     console_.Print(" MCU Firmware Flashing --> OK\n");
   }
@@ -241,8 +249,7 @@ class UpdateRun {
     {
       Buffer container = BuildPldFlashImage(image.data, image.size, *deps_.allocator);
       if (!container) FailAllocation(containerSize);
-      if (!device_->PutArray(SEL_BOOT_FLASH, container.data(),
-                             static_cast<uint32_t>(containerSize))) {
+      if (!WriteImage(SEL_BOOT_FLASH, container.data(), static_cast<uint32_t>(containerSize))) {
         Fail(" PutArray() --> Bad\n");
       }
     }

@@ -2,6 +2,8 @@
 // requests that a reader thread per handle completes; CancelIo and GetOverlappedResult keep
 // their Windows meaning. The framing is that of platform/device_frame.h; completion records hold
 // NTSTATUS values, as on Windows.
+#include <pthread.h>
+#include <signal.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -65,7 +67,18 @@ class Device : public Object {
     ::close(fd_);
   }
 
+  // The reader takes none of the process's signals: Ctrl-C and its kin reach the program's own
+  // thread, whose signal mask decides when they take effect (platform/console_control.h). A new
+  // thread starts with its creator's mask.
   void StartReader() {
+    sigset_t all;
+    sigset_t before;
+    sigfillset(&all);
+    pthread_sigmask(SIG_SETMASK, &all, &before);
+    struct RestoreMask {
+      const sigset_t& mask;
+      ~RestoreMask() { pthread_sigmask(SIG_SETMASK, &mask, nullptr); }
+    } restore{before};
     reader_ = std::thread([this] { ReadReplies(); });
   }
 
