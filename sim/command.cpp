@@ -180,6 +180,16 @@ int Run(int argc, char** argv, std::ostream& out, std::ostream& err) {
   }
   Announce(simulator, scenario, out);
 
+  // The first change that cannot be saved is told at once, in one line; the run goes on (its
+  // request was refused, and the memories still equal what is saved) but ends with its own status.
+  bool stateLost = false;
+  auto checkState = [&simulator, &err, &stateLost] {
+    const std::string stateError = simulator.TakeStateError();
+    if (stateError.empty() || stateLost) return;
+    stateLost = true;
+    err << "r4690-sim: a change could not be saved and its request was refused: " << stateError
+        << std::endl;
+  };
   int status = kExitStopped;
   while (stopRequested == 0) {
     if (simulator.WaitForPowerLoss(100)) {
@@ -187,14 +197,12 @@ int Run(int argc, char** argv, std::ostream& out, std::ostream& err) {
       status = kExitPowerLost;
       break;
     }
-    const std::string stateError = simulator.TakeStateError();
-    if (!stateError.empty()) err << "r4690-sim: warning: " << stateError << std::endl;
+    checkState();
   }
   simulator.Stop();
-  const std::string stateError = simulator.TakeStateError();
-  if (!stateError.empty()) err << "r4690-sim: warning: " << stateError << std::endl;
+  checkState();
   if (status == kExitStopped) out << "r4690-sim: stopped" << std::endl;
-  return status;
+  return stateLost ? kExitStateLost : status;
 }
 
 }  // namespace

@@ -1,6 +1,6 @@
 // The r4690-sim command as scripts use it: bad input gives one line and status 1; a good start
 // announces its devices and the ready line, serves, and removes its endpoints when it stops on
-// SIGTERM (status 0) or on a power loss (status 3).
+// SIGTERM (status 0) or on a power loss (status 3); a change that cannot be saved gives status 4.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -165,6 +165,33 @@ TEST_F(CommandTest, PowerLossEndsTheRunWithStatusThree) {
   EXPECT_EQ(ExitStatus(), 3);
   EXPECT_NE(Read("out").find("r4690-sim: power lost\n"), std::string::npos);
   EXPECT_FALSE(fs::exists(Path("QDev0")));
+}
+
+// The state folder stops taking changes while the command runs: the write whose change cannot be
+// saved is refused, the module keeps what the folder last took, the command says so in one line
+// and its run ends with status 4.
+TEST_F(CommandTest, ChangeThatCannotBeSavedIsRefusedAndEndsTheRunWithStatusFour) {
+  ASSERT_TRUE(Start("--state-dir " + Path("state"))) << Read("err");
+  ASSERT_EQ(sim_test::Vendor("QDev0", 0, 0x0F, 0x3C00, 0, {}).error, 0u);
+  const std::vector<uint8_t> kept = sim_test::Read("QDev0", 0x90001000, 256).data;
+  ASSERT_EQ(kept.size(), 256u);
+  const std::string file = Path("state/slot0-boot-flash.bin");
+  fs::remove(file);
+  fs::create_directory(file);  // a superuser cannot write there either
+
+  const sim_test::ClientResult write =
+      sim_test::Vendor("QDev0", 0, 0x0D, 0x1000, 0x9000, std::vector<uint8_t>(4096, 0x22));
+  EXPECT_EQ(write.error, 31u);  // ERROR_GEN_FAILURE
+  EXPECT_EQ(write.transferred, 0u);
+  EXPECT_EQ(sim_test::Read("QDev0", 0x90001000, 256).data, kept);
+  Signal("TERM");
+  EXPECT_EQ(ExitStatus(), 4);
+  const std::string err = Read("err");
+  EXPECT_EQ(err.find('\n'), err.size() - 1) << "one line: " << err;
+  EXPECT_EQ(err.rfind("r4690-sim: a change could not be saved and its request was refused: ", 0),
+            0u)
+      << err;
+  EXPECT_NE(err.find(file), std::string::npos) << err;
 }
 
 }  // namespace
