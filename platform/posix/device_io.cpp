@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <condition_variable>
 #include <cstring>
 #include <map>
@@ -28,9 +29,10 @@ namespace qdev_posix {
 namespace {
 
 constexpr DWORD kErrorTooManyOpenFiles = 4;  // Windows' ERROR_TOO_MANY_OPEN_FILES
-// An endpoint that accepts a connection but does not answer its open within this real time is
-// taken for a hung one.
-constexpr int kOpenReplySeconds = 10;
+// An endpoint that accepts a connection but has not answered its open within this time (one
+// deadline for the whole reply, shortened by the time scale like every timed wait) is taken for
+// a hung one.
+constexpr DWORD kOpenReplyMs = 10000;
 
 // The completion record is shared with the caller, who may read it on another thread (through
 // GetOverlappedResult) while the reader thread completes it: the status is written last and read
@@ -309,17 +311,13 @@ int OpenEndpoint(const std::string& folder, const std::string& device, DWORD acc
     return -1;
   }
 
-  timeval limit{kOpenReplySeconds, 0};
-  ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+  const auto deadline = std::chrono::steady_clock::now() + ScaledWait(kOpenReplyMs);
   uint8_t head[qdev_frame::kHeaderSize];
   qdev_frame::EncodeHeader({qdev_frame::kMagic, qdev_frame::kOpen, 0, access, shareMode, 0}, head);
-  bool answered = SendAll(fd, head, sizeof head) && RecvExactly(fd, head, sizeof head);
-  int recvError = errno;
-  timeval none{0, 0};
-  ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &none, sizeof none);
-  if (!answered) {
-    *error = (recvError == EAGAIN || recvError == EWOULDBLOCK) ? ERROR_SEM_TIMEOUT
-                                                               : ERROR_FILE_NOT_FOUND;
+  bool timedOut = false;
+  if (!SendAll(fd, head, sizeof head) ||
+      !RecvExactlyBefore(fd, head, sizeof head, deadline, &timedOut)) {
+    *error = timedOut ? ERROR_SEM_TIMEOUT : ERROR_FILE_NOT_FOUND;
     ::close(fd);
     return -1;
   }

@@ -1,10 +1,13 @@
 // Device I/O against an endpoint: byte counts and data in both directions, a request that is
-// never answered and its late reply, a vanishing endpoint, share modes and failed opens.
+// never answered and its late reply, a vanishing endpoint, share modes, failed opens and opens
+// that are not answered in time.
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <functional>
 #include <string>
 #include <thread>
@@ -13,6 +16,7 @@
 #include "platform/device_endpoint.h"
 #include "platform/device_frame.h"
 #include "platform/posix/test_endpoint.h"
+#include "platform/test_facilities.h"
 #include "platform/win32.h"
 
 namespace {
@@ -302,6 +306,35 @@ TEST(RawEndpointTest, UnansweredRequestTimesOutIsCancelledAndItsLateReplyIsDropp
   EXPECT_EQ(stale, std::vector<uint8_t>(4, 0));
   EXPECT_TRUE(CloseHandle(event));
   EXPECT_TRUE(CloseHandle(device));
+}
+
+// An endpoint that accepts the connection but does not finish its open reply: the open gets one
+// deadline (10 s, shortened here by the time scale), however the reply is spread out. The
+// drip-fed reply would be complete after 11.5 s, so the open ends before it at any scale.
+TEST(RawEndpointTest, OpenNotAnsweredInTimeFailsAtOneDeadline) {
+  struct ScaleForThisTest {
+    ScaleForThisTest() { qdev_test::SetTimeScale(100); }
+    ~ScaleForThisTest() { qdev_test::SetTimeScale(1); }
+  } scale;
+  for (const bool dripFeed : {false, true}) {
+    SCOPED_TRACE(dripFeed ? "drip-fed reply" : "silent");
+    TempDeviceDir dir;
+    std::atomic<size_t> sent{0};
+    RawEndpoint endpoint(dir.path() + "/QDev1", [dripFeed, &sent](int fd) {
+      qdev_frame::Header h{};
+      ASSERT_TRUE(RawEndpoint::Read(fd, &h));
+      uint8_t reply[qdev_frame::kHeaderSize];
+      qdev_frame::EncodeHeader({qdev_frame::kMagic, qdev_frame::kOpenReply, 0, 0, 0, 0}, reply);
+      // One byte every half second while the client is there; a silent endpoint sends none.
+      pollfd closed{fd, POLLIN, 0};
+      for (size_t i = 0; i < sizeof reply && poll(&closed, 1, 500) == 0; ++i) {
+        if (dripFeed && send(fd, reply + i, 1, MSG_NOSIGNAL) == 1) ++sent;
+      }
+    });
+    EXPECT_EQ(Open("\\\\.\\QDev1"), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), ERROR_SEM_TIMEOUT);
+    EXPECT_LT(sent.load(), qdev_frame::kHeaderSize);
+  }
 }
 
 }  // namespace
