@@ -22,6 +22,7 @@
 #include "platform/posix/event.h"
 #include "platform/posix/handles.h"
 #include "platform/posix/ntstatus.h"
+#include "platform/posix/request_ids.h"
 #include "platform/posix/socket_util.h"
 #include "platform/win32.h"
 
@@ -118,7 +119,7 @@ class Device : public Object {
   std::mutex mu_;          // guards everything below, and every completion record in pending_
   std::condition_variable done_;  // a request left pending_
   std::map<uint32_t, Pending> pending_;
-  uint32_t nextId_ = 1;
+  RequestIds ids_;
   bool closed_ = false;
   bool gone_ = false;  // the endpoint has gone; the handle stays until CloseHandle
   std::mutex sendMu_;  // one frame at a time on the socket
@@ -199,7 +200,7 @@ BOOL Device::Control(DWORD code, const void* in, DWORD inSize, void* out, DWORD 
       SetLastError(ERROR_DEVICE_NOT_CONNECTED);
       return FALSE;
     }
-    id = nextId_++;
+    id = ids_.Next();
     pending_.emplace(id, Pending{record, static_cast<uint8_t*>(out), outSize, event,
                                  std::this_thread::get_id()});
     StoreCompletion(record, kStatusPending, 0);

@@ -1,6 +1,6 @@
 // Device I/O against an endpoint: byte counts and data in both directions, a request that is
-// never answered and its late reply, a vanishing endpoint, share modes, failed opens and opens
-// that are not answered in time.
+// never answered and its late reply, a reply sent ahead of its request, a vanishing endpoint,
+// share modes, failed opens and opens that are not answered in time.
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -305,6 +305,43 @@ TEST(RawEndpointTest, UnansweredRequestTimesOutIsCancelledAndItsLateReplyIsDropp
   EXPECT_EQ(fresh, (std::vector<uint8_t>{1, 2, 3, 4}));
   EXPECT_EQ(stale, std::vector<uint8_t>(4, 0));
   EXPECT_TRUE(CloseHandle(event));
+  EXPECT_TRUE(CloseHandle(device));
+}
+
+// An endpoint that knows the id scheme answers request 1 and, ahead of time, what would be the
+// next request's id. The next request is issued before that reply arrives, and must not be
+// completed by it: only by its own reply.
+TEST(RawEndpointTest, ReplySentAheadOfItsRequestCompletesNothing) {
+  TempDeviceDir dir;
+  RawEndpoint endpoint(dir.path() + "/QDev1", [](int fd) {
+    qdev_frame::Header h{}, first{}, second{};
+    ASSERT_TRUE(RawEndpoint::Read(fd, &h));
+    RawEndpoint::Send(fd, qdev_frame::kOpenReply, 0, {});
+    ASSERT_TRUE(RawEndpoint::Read(fd, &first));
+    ASSERT_TRUE(RawEndpoint::Read(fd, &second));  // both requests are pending now
+    EXPECT_NE(second.id, first.id + 1);
+    RawEndpoint::Send(fd, qdev_frame::kReply, first.id + 1, {0xBA, 0xD0, 0xBA, 0xD0});
+    RawEndpoint::Send(fd, qdev_frame::kReply, first.id, {1, 1, 1, 1});
+    RawEndpoint::Send(fd, qdev_frame::kReply, second.id, {2, 2, 2, 2});
+    RawEndpoint::Read(fd, &h);  // until the client closes
+  });
+  HANDLE device = Open("\\\\.\\QDev1");
+  ASSERT_NE(device, INVALID_HANDLE_VALUE);
+  OVERLAPPED ov[2] = {};
+  std::vector<uint8_t> out[2] = {std::vector<uint8_t>(4, 0), std::vector<uint8_t>(4, 0)};
+  for (int i = 0; i < 2; ++i) {
+    ov[i].hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    Issue(device, &ov[i], out[i].data(), 4);
+  }
+  for (int i = 0; i < 2; ++i) {
+    SCOPED_TRACE(i);
+    ASSERT_EQ(WaitForSingleObject(ov[i].hEvent, 5000), WAIT_OBJECT_0);
+    DWORD count = 0;
+    EXPECT_TRUE(GetOverlappedResult(device, &ov[i], &count, FALSE));
+    EXPECT_EQ(count, 4u);
+    EXPECT_EQ(out[i], std::vector<uint8_t>(4, static_cast<uint8_t>(i + 1)));
+    EXPECT_TRUE(CloseHandle(ov[i].hEvent));
+  }
   EXPECT_TRUE(CloseHandle(device));
 }
 
