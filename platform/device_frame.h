@@ -20,10 +20,10 @@
 //               payload: dataSize bytes, copied to the start of the output buffer
 //
 // `error` is a Windows error value (0 = success). `information` is the byte count that the
-// request reports as transferred. Request ids are chosen by the client and never reused on one
-// connection, so that the late reply of a cancelled request is recognised and dropped. An
-// endpoint may ignore kCancel; a request it never answers stays pending until the client
-// cancels it or the connection ends.
+// request reports as transferred. Request ids are chosen by the client, never reused on one
+// connection and not predictable, so that the late reply of a cancelled request, or a reply sent
+// ahead of its request, is recognised and dropped. An endpoint may ignore kCancel; a request it
+// never answers stays pending until the client cancels it or the connection ends.
 #pragma once
 
 #include <cstddef>

@@ -8,8 +8,8 @@
 #include <exception>
 #include <fstream>
 #include <optional>
-#include <sstream>
 #include <string>
+#include <utility>
 
 #include "sim/scenario_json.h"
 #include "sim/simulator.h"
@@ -41,14 +41,22 @@ struct Overrides {
   bool noFaults = false;
 };
 
-bool ReadFile(const std::string& path, std::string* text) {
+// Scenario files are a few kilobytes; anything this large is not one (or never ends).
+constexpr size_t kMaxScenarioBytes = 4 << 20;
+
+enum class ReadResult { kRead, kUnreadable, kTooLarge };
+
+// Reads at most one byte more than a scenario may hold.
+ReadResult ReadScenarioFile(const std::string& path, std::string* text) {
   std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
-  std::ostringstream s;
-  s << in.rdbuf();
-  if (in.bad()) return false;
-  *text = s.str();
-  return true;
+  if (!in) return ReadResult::kUnreadable;
+  std::string buffer(kMaxScenarioBytes + 1, '\0');
+  in.read(&buffer[0], static_cast<std::streamsize>(buffer.size()));
+  if (in.bad()) return ReadResult::kUnreadable;
+  buffer.resize(static_cast<size_t>(in.gcount()));
+  if (buffer.size() > kMaxScenarioBytes) return ReadResult::kTooLarge;
+  *text = std::move(buffer);
+  return ReadResult::kRead;
 }
 
 // The scenario text with the overrides applied to every module. The text has been parsed once
@@ -134,9 +142,18 @@ int Run(int argc, char** argv, std::ostream& out, std::ostream& err) {
   }
 
   std::string text = "{}";
-  if (!scenarioFile.empty() && !ReadFile(scenarioFile, &text)) {
-    err << "r4690-sim: cannot read the scenario file " << scenarioFile << "\n";
-    return kExitBadInput;
+  if (!scenarioFile.empty()) {
+    switch (ReadScenarioFile(scenarioFile, &text)) {
+      case ReadResult::kRead:
+        break;
+      case ReadResult::kUnreadable:
+        err << "r4690-sim: cannot read the scenario file " << scenarioFile << "\n";
+        return kExitBadInput;
+      case ReadResult::kTooLarge:
+        err << "r4690-sim: the scenario file " << scenarioFile << " is larger than "
+            << (kMaxScenarioBytes >> 20) << " MiB\n";
+        return kExitBadInput;
+    }
   }
   Scenario scenario;
   std::string error;
@@ -163,6 +180,16 @@ int Run(int argc, char** argv, std::ostream& out, std::ostream& err) {
   }
   Announce(simulator, scenario, out);
 
+  // The first change that cannot be saved is told at once, in one line; the run goes on (its
+  // request was refused, and the memories still equal what is saved) but ends with its own status.
+  bool stateLost = false;
+  auto checkState = [&simulator, &err, &stateLost] {
+    const std::string stateError = simulator.TakeStateError();
+    if (stateError.empty() || stateLost) return;
+    stateLost = true;
+    err << "r4690-sim: a change could not be saved and its request was refused: " << stateError
+        << std::endl;
+  };
   int status = kExitStopped;
   while (stopRequested == 0) {
     if (simulator.WaitForPowerLoss(100)) {
@@ -170,14 +197,12 @@ int Run(int argc, char** argv, std::ostream& out, std::ostream& err) {
       status = kExitPowerLost;
       break;
     }
-    const std::string stateError = simulator.TakeStateError();
-    if (!stateError.empty()) err << "r4690-sim: warning: " << stateError << std::endl;
+    checkState();
   }
   simulator.Stop();
-  const std::string stateError = simulator.TakeStateError();
-  if (!stateError.empty()) err << "r4690-sim: warning: " << stateError << std::endl;
+  checkState();
   if (status == kExitStopped) out << "r4690-sim: stopped" << std::endl;
-  return status;
+  return stateLost ? kExitStateLost : status;
 }
 
 }  // namespace

@@ -11,6 +11,8 @@ namespace sim {
 constexpr int kExitStopped = 0;    // stopped by a signal, endpoints removed
 constexpr int kExitBadInput = 1;   // options, scenario, state or device folder refused
 constexpr int kExitPowerLost = 3;  // a power-loss fault fired
+// A change could not be saved in the state folder (its request was refused); wins over 0 and 3.
+constexpr int kExitStateLost = 4;
 
 int RunCommand(int argc, char** argv, std::ostream& out, std::ostream& err);
 

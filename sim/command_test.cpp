@@ -1,6 +1,6 @@
 // The r4690-sim command as scripts use it: bad input gives one line and status 1; a good start
 // announces its devices and the ready line, serves, and removes its endpoints when it stops on
-// SIGTERM (status 0) or on a power loss (status 3).
+// SIGTERM (status 0) or on a power loss (status 3); a change that cannot be saved gives status 4.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -66,15 +66,19 @@ TEST_F(CommandTest, BadInputGivesOneLineAndFailure) {
   Write("file", "");
   fs::create_directory(Path("state"));
   Write("state/slot0-mcu-flash.bin", "short");
+  // Larger than a scenario may be, and valid JSON all the same.
+  Write("big.json", "{}" + std::string(5 << 20, ' '));
+  const auto nested = [](int levels) {
+    return R"({"comment":)" + std::string(levels, '[') + std::string(levels, ']') + "}";
+  };
   struct Row {
     std::string args;
-    const char* scenario;  // written to a file that --scenario names; its path starts the line
+    std::string scenario;  // if any: the file that --scenario names; its path starts the line
     std::string line;      // the whole of stderr but "r4690-sim: "; empty: not compared
   };
   const Row rows[] = {
-      {"--bogus", nullptr, "The following argument was not expected: --bogus"},
-      {"--scenario /nonexistent/s.json", nullptr,
-       "cannot read the scenario file /nonexistent/s.json"},
+      {"--bogus", "", "The following argument was not expected: --bogus"},
+      {"--scenario /nonexistent/s.json", "", "cannot read the scenario file /nonexistent/s.json"},
       {"", "{x", "scenario: malformed JSON at line 1, column 2"},
       {"", R"({"modules":[{"revison":"C"}]})", "scenario: unknown key modules[0].revison"},
       {"", R"({"modules":[{"slot":70000}]})",
@@ -88,24 +92,35 @@ TEST_F(CommandTest, BadInputGivesOneLineAndFailure) {
        "scenario: modules[0].faults[0].request: unknown request \"erase\" (a request code, or "
        "one of modelName, usbSpeed, read, write, run, reloadPld, verifyPld, deviceInfo)"},
       {"--slot 1", R"({"modules":[{},{"slot":1}]})", "--slot needs a scenario with one module"},
-      {"--type-code 0xZZ", nullptr,
+      {"--type-code 0xZZ", "",
        "scenario: modules[0].typeCode: \"0xZZ\" is not a hexadecimal number"},
-      {"--state-dir " + Path("file") + "/state", nullptr,
+      {"--state-dir " + Path("file") + "/state", "",
        "cannot use the state folder " + Path("file") + "/state: Not a directory"},
-      {"--state-dir " + Path("state"), nullptr,
+      {"--state-dir " + Path("state"), "",
        "state file " + Path("state") + "/slot0-mcu-flash.bin has 5 bytes, not 16384"},
-      {"--traffic /nonexistent/t.txt", nullptr, "cannot write the traffic file /nonexistent/t.txt"},
-      {"--device-dir " + Path("file") + "/dev", nullptr, ""},
+      {"--traffic /nonexistent/t.txt", "", "cannot write the traffic file /nonexistent/t.txt"},
+      {"--device-dir " + Path("file") + "/dev", "", ""},
+      {"", R"({"comment":5})", "scenario: comment: must be a text"},
+      {"", R"({"modules":[{"faults":[{"action":"fail","comment":{}}]}]})",
+       "scenario: modules[0].faults[0].comment: must be a text"},
+      {"", nested(32), "scenario: comment: must be a text"},
+      {"", nested(33), "scenario: nested deeper than 32 levels"},
+      {"", nested(100000), "scenario: nested deeper than 32 levels"},
+      {"--scenario /dev/zero", "", "the scenario file /dev/zero is larger than 4 MiB"},
+      {"--scenario " + Path("big.json"), "",
+       "the scenario file " + Path("big.json") + " is larger than 4 MiB"},
   };
   for (const Row& row : rows) {
-    SCOPED_TRACE(row.args + (row.scenario ? row.scenario : ""));
+    SCOPED_TRACE(row.args + row.scenario.substr(0, 80));
     std::string args = row.args, line = "r4690-sim: " + row.line;
-    if (row.scenario != nullptr) {
+    if (!row.scenario.empty()) {
       Write("s.json", row.scenario);
       args += " --scenario " + Path("s.json");
       if (row.args.empty()) line = "r4690-sim: " + Path("s.json") + ": " + row.line;
     }
-    EXPECT_FALSE(Start(args));
+    const bool started = Start(args);
+    EXPECT_FALSE(started);
+    if (started) Signal("KILL");  // so that the next row finds the device folder free
     EXPECT_EQ(ExitStatus(), 1);
     const std::string err = Read("err");
     EXPECT_EQ(err.find('\n'), err.size() - 1) << "one line: " << err;
@@ -150,6 +165,33 @@ TEST_F(CommandTest, PowerLossEndsTheRunWithStatusThree) {
   EXPECT_EQ(ExitStatus(), 3);
   EXPECT_NE(Read("out").find("r4690-sim: power lost\n"), std::string::npos);
   EXPECT_FALSE(fs::exists(Path("QDev0")));
+}
+
+// The state folder stops taking changes while the command runs: the write whose change cannot be
+// saved is refused, the module keeps what the folder last took, the command says so in one line
+// and its run ends with status 4.
+TEST_F(CommandTest, ChangeThatCannotBeSavedIsRefusedAndEndsTheRunWithStatusFour) {
+  ASSERT_TRUE(Start("--state-dir " + Path("state"))) << Read("err");
+  ASSERT_EQ(sim_test::Vendor("QDev0", 0, 0x0F, 0x3C00, 0, {}).error, 0u);
+  const std::vector<uint8_t> kept = sim_test::Read("QDev0", 0x90001000, 256).data;
+  ASSERT_EQ(kept.size(), 256u);
+  const std::string file = Path("state/slot0-boot-flash.bin");
+  fs::remove(file);
+  fs::create_directory(file);  // a superuser cannot write there either
+
+  const sim_test::ClientResult write =
+      sim_test::Vendor("QDev0", 0, 0x0D, 0x1000, 0x9000, std::vector<uint8_t>(4096, 0x22));
+  EXPECT_EQ(write.error, 31u);  // ERROR_GEN_FAILURE
+  EXPECT_EQ(write.transferred, 0u);
+  EXPECT_EQ(sim_test::Read("QDev0", 0x90001000, 256).data, kept);
+  Signal("TERM");
+  EXPECT_EQ(ExitStatus(), 4);
+  const std::string err = Read("err");
+  EXPECT_EQ(err.find('\n'), err.size() - 1) << "one line: " << err;
+  EXPECT_EQ(err.rfind("r4690-sim: a change could not be saved and its request was refused: ", 0),
+            0u)
+      << err;
+  EXPECT_NE(err.find(file), std::string::npos) << err;
 }
 
 }  // namespace

@@ -239,14 +239,31 @@ Response Module::Write(uint32_t address, const std::vector<uint8_t>& data, uint3
   if (size > dc::kMaxTransferSize) return Refused();
   const Location where = Locate(address, size, AliasesEnabled(config_));
   if (!MayWrite(where, size)) return Refused();
-  const uint32_t n = std::min(size, writeLimit);
-  std::vector<uint8_t>& memory = where.memory == Memory::kMcuFlash ? mcuFlash_ : bootFlash_;
-  std::copy_n(data.begin(), n, memory.begin() + where.offset);
   Response r = Completed({});
   r.transferred = size;
-  r.mcuFlashWritten = where.memory == Memory::kMcuFlash && n > 0;
-  r.bootFlashWritten = where.memory == Memory::kBootFlash && n > 0;
+  r.change = Store(where, data.data(), std::min(size, writeLimit));
   return r;
+}
+
+MemoryChange Module::Store(const Location& where, const uint8_t* data, uint32_t size) {
+  MemoryChange change;
+  if (size == 0) return change;
+  std::vector<uint8_t>& memory = where.memory == Memory::kMcuFlash ? mcuFlash_ : bootFlash_;
+  change.memory = where.memory;
+  change.offset = where.offset;
+  change.before.assign(memory.begin() + where.offset, memory.begin() + where.offset + size);
+  std::copy_n(data, size, memory.begin() + where.offset);
+  return change;
+}
+
+void Module::Revert(const MemoryChange& change) {
+  if (change.memory != Memory::kMcuFlash && change.memory != Memory::kBootFlash) return;
+  std::vector<uint8_t>& memory = change.memory == Memory::kMcuFlash ? mcuFlash_ : bootFlash_;
+  std::copy(change.before.begin(), change.before.end(), memory.begin() + change.offset);
+}
+
+const uint8_t* Module::Current(const MemoryChange& change) const {
+  return MemoryAt(Location{change.memory, change.offset});
 }
 
 bool Module::Peek(uint32_t address, uint32_t size, std::vector<uint8_t>* data) const {
@@ -257,26 +274,23 @@ bool Module::Peek(uint32_t address, uint32_t size, std::vector<uint8_t>* data) c
   return true;
 }
 
-bool Module::Poke(uint32_t address, const std::vector<uint8_t>& data, Memory* written) {
+bool Module::Poke(uint32_t address, const std::vector<uint8_t>& data, MemoryChange* change) {
   const uint32_t size = static_cast<uint32_t>(data.size());
   const Location where = Locate(address, size, true);
-  uint8_t* p = nullptr;
+  MemoryChange made;
   switch (where.memory) {
     case Memory::kMcuFlash:
-      p = mcuFlash_.data() + where.offset;
-      break;
     case Memory::kBootFlash:
-      p = bootFlash_.data() + where.offset;
+      made = Store(where, data.data(), size);
       break;
     case Memory::kGradeData:
-      p = gradeData_ + where.offset;
+      std::copy(data.begin(), data.end(), gradeData_ + where.offset);
       break;
     case Memory::kPldText:
     case Memory::kNone:
       return false;
   }
-  std::copy(data.begin(), data.end(), p);
-  if (written != nullptr) *written = where.memory;
+  if (change != nullptr) *change = std::move(made);
   return true;
 }
 

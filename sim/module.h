@@ -18,13 +18,20 @@ namespace sim {
 // Windows error value with which the simulated driver completes a refused request.
 constexpr uint32_t kRefusedError = 31;  // ERROR_GEN_FAILURE
 
+// The bytes of a flash memory that a request or a poke changed, so that the change can be saved,
+// or taken back when it cannot be.
+struct MemoryChange {
+  Memory memory = Memory::kNone;  // kNone: nothing changed
+  uint32_t offset = 0;            // of the first byte changed
+  std::vector<uint8_t> before;    // the bytes there before; their count is the range's size
+};
+
 struct Response {
   Outcome outcome = Outcome::kRefused;
-  uint32_t transferred = 0;      // byte count reported to the caller
-  std::vector<uint8_t> data;     // copied to the start of the caller's output buffer
-  bool powerLost = false;        // a power-loss fault fired after this request was carried out
-  bool mcuFlashWritten = false;  // the request changed MCU flash (persist it)
-  bool bootFlashWritten = false;
+  uint32_t transferred = 0;   // byte count reported to the caller
+  std::vector<uint8_t> data;  // copied to the start of the caller's output buffer
+  bool powerLost = false;     // a power-loss fault fired after this request was carried out
+  MemoryChange change;        // what the request changed in MCU flash or boot flash
 };
 
 class Module {
@@ -50,8 +57,13 @@ class Module {
 
   // Direct access for tests and tools, bypassing access rules; aliases always work here.
   bool Peek(uint32_t address, uint32_t size, std::vector<uint8_t>* data) const;
-  // Writes MCU flash, boot flash or the grade byte; reports which memory changed.
-  bool Poke(uint32_t address, const std::vector<uint8_t>& data, Memory* written);
+  // Writes MCU flash, boot flash or the grade byte; reports a flash change in *change (may be
+  // null).
+  bool Poke(uint32_t address, const std::vector<uint8_t>& data, MemoryChange* change);
+  // Puts back the bytes that a change replaced.
+  void Revert(const MemoryChange& change);
+  // The current bytes of a change's range.
+  const uint8_t* Current(const MemoryChange& change) const;
 
   const std::vector<uint8_t>& mcuFlash() const { return mcuFlash_; }
   const std::vector<uint8_t>& bootFlash() const { return bootFlash_; }
@@ -69,6 +81,8 @@ class Module {
   void ReloadPld();
   bool ApplicationPresent() const;
   const uint8_t* MemoryAt(const Location& where) const;
+  // Copies `data` into flash at `where` and describes the change (MCU or boot flash only).
+  MemoryChange Store(const Location& where, const uint8_t* data, uint32_t size);
 
   ModuleConfig config_;
   EmbeddedImages images_;

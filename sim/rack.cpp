@@ -19,26 +19,45 @@ bool Rack::Build(const Scenario& scenario, const EmbeddedImages& images, std::st
   return true;
 }
 
-bool Rack::AttachStore(const StateStore& store, bool fresh, std::string* error) {
+bool Rack::ReadStore(const StateStore& store, bool fresh, std::vector<SavedMemories>* saved,
+                     std::string* error) const {
   std::lock_guard<std::mutex> lock(mutex_);
-  if (!fresh) {
-    for (const auto& m : modules_) {
-      std::vector<uint8_t> mcu, boot;
-      switch (store.Load(m->config().slot, &mcu, &boot, error)) {
-        case StateStore::LoadResult::kAbsent:
-          break;
-        case StateStore::LoadResult::kLoaded:
-          m->RestoreMemories(mcu, boot);
-          break;
-        case StateStore::LoadResult::kDamaged:
-          return false;
-      }
+  saved->clear();
+  if (fresh) return true;
+  for (const auto& m : modules_) {
+    SavedMemories s;
+    s.slot = m->config().slot;
+    switch (store.Load(s.slot, &s.mcuFlash, &s.bootFlash, error)) {
+      case StateStore::LoadResult::kAbsent:
+        break;
+      case StateStore::LoadResult::kLoaded:
+        saved->push_back(std::move(s));
+        break;
+      case StateStore::LoadResult::kDamaged:
+        return false;
+    }
+  }
+  return true;
+}
+
+bool Rack::AttachStore(const StateStore& store, const std::vector<SavedMemories>& saved,
+                       std::string* error) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  auto savedOf = [&saved](uint16_t slot) -> const SavedMemories* {
+    for (const SavedMemories& s : saved) {
+      if (s.slot == slot) return &s;
+    }
+    return nullptr;
+  };
+  for (const auto& m : modules_) {
+    if (savedOf(m->config().slot) == nullptr &&
+        !store.Create(m->config().slot, m->mcuFlash(), m->bootFlash(), error)) {
+      return false;
     }
   }
   for (const auto& m : modules_) {
-    if (!store.SaveMcuFlash(m->config().slot, m->mcuFlash(), error) ||
-        !store.SaveBootFlash(m->config().slot, m->bootFlash(), error)) {
-      return false;
+    if (const SavedMemories* s = savedOf(m->config().slot)) {
+      m->RestoreMemories(s->mcuFlash, s->bootFlash);
     }
   }
   store_ = store;
@@ -63,13 +82,16 @@ std::vector<std::pair<std::string, uint16_t>> Rack::Devices() const {
   return out;
 }
 
-void Rack::Save(const Module& module, bool mcuFlash, bool bootFlash) {
-  if (!store_.IsOpen()) return;
+bool Rack::Keep(Module* module, const MemoryChange& change) {
+  if (!store_.IsOpen() || change.memory == Memory::kNone) return true;
   std::string error;
-  const uint16_t slot = module.config().slot;
-  const bool ok = (!mcuFlash || store_.SaveMcuFlash(slot, module.mcuFlash(), &error)) &&
-                  (!bootFlash || store_.SaveBootFlash(slot, module.bootFlash(), &error));
-  if (!ok && storeError_.empty()) storeError_ = error;
+  if (store_.WriteRange(module->config().slot, change.memory, change.offset,
+                        module->Current(change), change.before.size(), &error)) {
+    return true;
+  }
+  module->Revert(change);
+  if (storeError_.empty()) storeError_ = error;
+  return false;
 }
 
 RackReply Rack::Serve(const std::string& device, uint32_t ioControlCode,
@@ -86,8 +108,13 @@ RackReply Rack::Serve(const std::string& device, uint32_t ioControlCode,
     reply.error = kRefusedError;
     return reply;
   }
-  const Response r = module->Handle(ioControlCode, input, output);
-  Save(*module, r.mcuFlashWritten, r.bootFlashWritten);
+  Response r = module->Handle(ioControlCode, input, output);
+  if (!Keep(module, r.change)) {
+    // A change that cannot be kept is not reported as done.
+    r.outcome = Outcome::kRefused;
+    r.transferred = 0;
+    r.data.clear();
+  }
 
   TrafficEntry entry =
       DescribeRequest(device, ioControlCode, input, static_cast<uint32_t>(output.size()));
@@ -140,10 +167,8 @@ bool Rack::Peek(uint16_t slot, uint32_t address, uint32_t size, std::vector<uint
 bool Rack::Poke(uint16_t slot, uint32_t address, const std::vector<uint8_t>& data) {
   std::lock_guard<std::mutex> lock(mutex_);
   Module* m = Find(slot);
-  Memory written = Memory::kNone;
-  if (m == nullptr || !m->Poke(address, data, &written)) return false;
-  Save(*m, written == Memory::kMcuFlash, written == Memory::kBootFlash);
-  return true;
+  MemoryChange change;
+  return m != nullptr && m->Poke(address, data, &change) && Keep(m, change);
 }
 
 std::vector<uint8_t> Rack::McuFlash(uint16_t slot) const {

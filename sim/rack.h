@@ -17,6 +17,13 @@
 
 namespace sim {
 
+// The memories that a state folder holds for one module of the rack.
+struct SavedMemories {
+  uint16_t slot = 0;
+  std::vector<uint8_t> mcuFlash;
+  std::vector<uint8_t> bootFlash;
+};
+
 // How the simulated driver completes a request.
 struct RackReply {
   bool answered = false;      // false: the request stays pending for ever
@@ -31,9 +38,16 @@ class Rack {
   // Fresh modules from a validated scenario (the memories of a first power-up), not powered yet.
   bool Build(const Scenario& scenario, const EmbeddedImages& images, std::string* error);
 
-  // Keeps memories in `store` from now on: unless `fresh`, memories saved there replace the
-  // modules' own; then every module's memories are saved, so the folder is complete.
-  bool AttachStore(const StateStore& store, bool fresh, std::string* error);
+  // Taking a state folder into use is two steps, so that a start can make every check before it
+  // writes anything. ReadStore reads what `store` holds for the modules (nothing when `fresh`)
+  // and changes nothing; false when a saved file is damaged.
+  bool ReadStore(const StateStore& store, bool fresh, std::vector<SavedMemories>* saved,
+                 std::string* error) const;
+  // AttachStore creates the files of every module that has none in `saved`, then gives the
+  // others their saved memories, and keeps every change in `store` from now on. On failure the
+  // modules are unchanged.
+  bool AttachStore(const StateStore& store, const std::vector<SavedMemories>& saved,
+                   std::string* error);
   void DetachStore();
 
   // Powers every module up and restores power after a power loss.
@@ -47,13 +61,15 @@ class Rack {
 
   bool PowerLost() const;
   TrafficRecord& traffic() { return traffic_; }
-  // The first failure to save state since the last call (empty when none).
+  // The first failure to save a change since the last call (empty when none). A request whose
+  // change cannot be saved is refused and its change taken back, so that the modules' memories
+  // always equal what the state folder holds.
   std::string TakeStoreError();
 
   // Per-slot access for tests and tools; false or empty for a slot without a module.
   bool HasModule(uint16_t slot) const;
   bool Peek(uint16_t slot, uint32_t address, uint32_t size, std::vector<uint8_t>* data) const;
-  bool Poke(uint16_t slot, uint32_t address, const std::vector<uint8_t>& data);
+  bool Poke(uint16_t slot, uint32_t address, const std::vector<uint8_t>& data);  // false: unsaved
   std::vector<uint8_t> McuFlash(uint16_t slot) const;
   std::vector<uint8_t> BootFlash(uint16_t slot) const;
   bool PldConfigured(uint16_t slot) const;
@@ -63,7 +79,8 @@ class Rack {
 
  private:
   Module* Find(uint16_t slot) const;
-  void Save(const Module& module, bool mcuFlash, bool bootFlash);
+  // Saves a change of `module`; when that fails, takes it back and returns false.
+  bool Keep(Module* module, const MemoryChange& change);
 
   mutable std::mutex mutex_;
   std::vector<std::unique_ptr<Module>> modules_;

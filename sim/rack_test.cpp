@@ -1,10 +1,14 @@
 // The rack: routing by device name, traffic lines of the unusual requests and their reading back,
-// and a power loss that leaves the state folder as after the last completed request.
+// and the state folder: changes reach their files in place before the reply, a change that cannot
+// be saved is refused and taken back, and a power loss leaves the folder as after the last
+// completed request.
 #include "sim/rack.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
+#include <functional>
 #include <random>
 
 #include "modlib/driver_contract.h"
@@ -16,9 +20,65 @@ using sim::Rack;
 using sim_test::Header;
 using sim_test::MakeFault;
 
+namespace fs = std::filesystem;
+
 std::vector<uint8_t> Data(size_t n) {
   return std::vector<uint8_t>(n, 0x11);
 }
+
+// A state folder of its own, removed with the object.
+class TempStateDir {
+ public:
+  TempStateDir()
+      : path_(fs::temp_directory_path() /
+              ("sim-test-state-" + std::to_string(std::random_device()()))) {}
+  ~TempStateDir() {
+    std::error_code ignored;
+    fs::remove_all(path_, ignored);
+  }
+  std::string path() const { return path_.string(); }
+
+ private:
+  fs::path path_;
+};
+
+bool Attach(Rack* rack, const sim::StateStore& store, bool fresh, std::string* error) {
+  std::vector<sim::SavedMemories> saved;
+  return rack->ReadStore(store, fresh, &saved, error) && rack->AttachStore(store, saved, error);
+}
+
+std::vector<uint8_t> FileBytes(const std::string& path) {
+  const std::string text = sim_test::ReadFile(path);
+  return std::vector<uint8_t>(text.begin(), text.end());
+}
+
+void WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
+  std::ofstream(path, std::ios::binary)
+      .write(reinterpret_cast<const char*>(bytes.data()),
+             static_cast<std::streamsize>(bytes.size()));
+}
+
+sim::RackReply Write(Rack* rack, uint32_t address, std::vector<uint8_t> data) {
+  return rack->Serve("QDev0", IOCTL_VENDOR_REQUEST,
+                     Header(0, 0x0D, address & 0xFFFF, address >> 16), data);
+}
+
+// One module in slot 0 in its boot loader, its memories kept in a fresh state folder.
+class RackStateTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string error;
+    ASSERT_TRUE(store_.Open(dir_.path(), &error)) << error;
+    ASSERT_TRUE(rack_.Build(sim::Scenario(), sim_test::TestImages(), &error)) << error;
+    ASSERT_TRUE(Attach(&rack_, store_, false, &error)) << error;
+    rack_.PowerUp();
+    rack_.Serve("QDev0", IOCTL_VENDOR_REQUEST, Header(0, 0x0F, 0x3C00, 0), {});
+  }
+
+  TempStateDir dir_;
+  sim::StateStore store_;
+  Rack rack_;
+};
 
 // Lines that the end-to-end runs never produce: the other naming's code, a vendor input that is
 // no header, an unknown code. A device that nobody serves is refused without a line.
@@ -76,12 +136,98 @@ TEST(RackTraffic, LinesReadBackIntoTheirEntries) {
   }
 }
 
+// Each change writes its own bytes and nothing else: a byte of the file that differs from the
+// memory (planted just after the range) survives, and the range is in the file once the request
+// has been answered.
+TEST_F(RackStateTest, ChangesReachTheFileInPlaceBeforeTheReply) {
+  const struct {
+    const char* name;
+    uint32_t address;
+    uint32_t size;     // bytes sent
+    uint32_t changed;  // bytes that the module stores (fewer for a short write)
+    bool poke;         // through Rack::Poke instead of a request
+  } rows[] = {
+      {"McuFlashWrite", 0x83000100, 256, 256, false},
+      {"BootFlashBlock", 0x90001000, 4096, 4096, false},
+      {"ShortWrite", 0x90002000, 4096, 100, false},
+      {"Poke", 0x9003FF00, 16, 16, true},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    const bool mcu = row.address >> 24 == 0x83;
+    const std::string path = mcu ? store_.McuFlashPath(0) : store_.BootFlashPath(0);
+    const uint32_t offset = row.address & 0xFFFFFF;
+    std::vector<uint8_t> planted = mcu ? rack_.McuFlash(0) : rack_.BootFlash(0);
+    planted[offset + row.changed] ^= 0x5A;
+    WriteFileBytes(path, planted);
+    rack_.SetFaults(0, {});
+    if (row.changed != row.size) {
+      rack_.SetFaults(0, {MakeFault(sim::FaultAction::kShort, 0x0D, {}, 0, row.changed)});
+    }
+    const std::vector<uint8_t> data(row.size, static_cast<uint8_t>(row.changed));
+    if (row.poke) {
+      ASSERT_TRUE(rack_.Poke(0, row.address, data));
+    } else {
+      ASSERT_EQ(Write(&rack_, row.address, data).error, 0u);
+    }
+    std::vector<uint8_t> expected = mcu ? rack_.McuFlash(0) : rack_.BootFlash(0);
+    ASSERT_EQ(expected[offset + row.changed - 1], static_cast<uint8_t>(row.changed));
+    expected[offset + row.changed] = planted[offset + row.changed];
+    EXPECT_EQ(FileBytes(path), expected);
+  }
+}
+
+// The state folder stops taking changes while the simulator runs: the request whose change cannot
+// be saved is refused like any other (ERROR_GEN_FAILURE, no bytes) and the memory keeps what the
+// folder last took. These ways to break it work for a superuser too.
+TEST_F(RackStateTest, ChangeThatCannotBeSavedIsRefusedAndTakenBack) {
+  const struct {
+    const char* name;
+    std::function<void(const std::string& folder, const std::string& file)> breakIt;
+  } rows[] = {
+      {"FileReplacedByFolder",
+       [](const std::string&, const std::string& file) {
+         fs::remove(file);
+         fs::create_directory(file);
+       }},
+      {"FileRemoved", [](const std::string&, const std::string& file) { fs::remove(file); }},
+      {"FolderReplacedByFile",
+       [](const std::string& folder, const std::string&) {
+         fs::remove_all(folder);
+         WriteFileBytes(folder, {1});
+       }},
+  };
+  std::string error;
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    fs::remove_all(dir_.path());
+    ASSERT_TRUE(store_.Open(dir_.path(), &error)) << error;
+    ASSERT_TRUE(Attach(&rack_, store_, true, &error)) << error;
+    ASSERT_EQ(Write(&rack_, 0x90000000, Data(4096)).error, 0u);
+    const std::vector<uint8_t> kept = rack_.BootFlash(0);
+
+    row.breakIt(dir_.path(), store_.BootFlashPath(0));
+    const sim::RackReply reply = Write(&rack_, 0x90001000, std::vector<uint8_t>(4096, 0x22));
+    EXPECT_TRUE(reply.answered);
+    EXPECT_EQ(reply.error, sim::kRefusedError);
+    EXPECT_EQ(reply.information, 0u);
+    EXPECT_EQ(rack_.BootFlash(0), kept);
+    EXPECT_EQ(rack_.traffic().Lines().back(),
+              "QDev0 ioctl=0x22003E dir=0 req=0x0D value=0x1000 index=0x9000 len=4096 -> refused");
+    EXPECT_FALSE(rack_.Poke(0, 0x90002000, Data(16)));
+    EXPECT_EQ(rack_.BootFlash(0), kept);
+    const std::string told = rack_.TakeStoreError();
+    EXPECT_NE(told.find(store_.BootFlashPath(0)), std::string::npos) << told;
+    EXPECT_EQ(rack_.TakeStoreError(), "");
+    fs::remove_all(dir_.path());
+  }
+}
+
 TEST(RackState, PowerLossKeepsEveryCompletedWriteForTheNextStart) {
-  const std::filesystem::path folder = std::filesystem::temp_directory_path() /
-                                       ("sim-test-state-" + std::to_string(std::random_device()()));
+  TempStateDir folder;
   sim::StateStore store;
   std::string error;
-  ASSERT_TRUE(store.Open(folder.string(), &error)) << error;
+  ASSERT_TRUE(store.Open(folder.path(), &error)) << error;
   sim::Scenario scenario;
   scenario.modules.resize(2);
   scenario.modules[1].slot = 1;
@@ -90,7 +236,7 @@ TEST(RackState, PowerLossKeepsEveryCompletedWriteForTheNextStart) {
     faulty.modules[0].faults = {MakeFault(sim::FaultAction::kPowerLoss, 0x0D, {}, 2)};
     Rack rack;
     ASSERT_TRUE(rack.Build(faulty, sim_test::TestImages(), &error));
-    ASSERT_TRUE(rack.AttachStore(store, false, &error)) << error;
+    ASSERT_TRUE(Attach(&rack, store, false, &error)) << error;
     rack.PowerUp();
     const auto write = [&rack](uint32_t address, std::vector<uint8_t> data) {
       return rack.Serve("QDev0", IOCTL_VENDOR_REQUEST,
@@ -108,7 +254,7 @@ TEST(RackState, PowerLossKeepsEveryCompletedWriteForTheNextStart) {
     SCOPED_TRACE(fresh);
     Rack rack;
     ASSERT_TRUE(rack.Build(scenario, sim_test::TestImages(), &error));
-    ASSERT_TRUE(rack.AttachStore(store, fresh, &error)) << error;
+    ASSERT_TRUE(Attach(&rack, store, fresh, &error)) << error;
     rack.PowerUp();
     const std::vector<uint8_t> mcu = rack.McuFlash(0);
     EXPECT_EQ(mcu[1] == 0xBB && mcu[2] != 0xCC, !fresh);
@@ -116,7 +262,6 @@ TEST(RackState, PowerLossKeepsEveryCompletedWriteForTheNextStart) {
     EXPECT_EQ(rack.PldConfigured(0), fresh);
     EXPECT_TRUE(rack.PldConfigured(1));
   }
-  std::filesystem::remove_all(folder);
 }
 
 }  // namespace

@@ -26,20 +26,35 @@ struct BadScenario {
   throw BadScenario{where + ": " + what};
 }
 
+// How deeply arrays and objects may nest. A scenario needs four levels below its top object;
+// the bound is checked while the text is parsed, before anything walks the document recursively.
+constexpr int kMaxNesting = 32;
+
+// The parse stopped at a value nested deeper than kMaxNesting.
+struct TooDeep {};
+
+std::string Path(const std::string& where, const std::string& key) {
+  return where.empty() ? key : where + "." + key;
+}
+
+std::string GetText(const json& value, const std::string& path) {
+  if (!value.is_string()) Fail(path, "must be a text");
+  return value.get<std::string>();
+}
+
+// Every object may also hold a "comment", which must be a text.
 void CheckKeys(const json& object, const std::string& where, const std::set<std::string>& known) {
   if (!object.is_object()) {
     if (where.empty()) throw BadScenario{"must be a JSON object"};
     Fail(where, "must be an object");
   }
   for (const auto& item : object.items()) {
-    if (known.count(item.key()) == 0) {
-      throw BadScenario{"unknown key " + (where.empty() ? "" : where + ".") + item.key()};
+    if (item.key() == "comment") {
+      GetText(item.value(), Path(where, item.key()));
+    } else if (known.count(item.key()) == 0) {
+      throw BadScenario{"unknown key " + Path(where, item.key())};
     }
   }
-}
-
-std::string Path(const std::string& where, const std::string& key) {
-  return where.empty() ? key : where + "." + key;
 }
 
 // An unsigned integer: a JSON number, or a string of hexadecimal digits after "0x".
@@ -63,11 +78,6 @@ uint64_t GetUnsigned(const json& value, const std::string& path, uint64_t max) {
   }
   if (n > max) Fail(path, range);
   return n;
-}
-
-std::string GetText(const json& value, const std::string& path) {
-  if (!value.is_string()) Fail(path, "must be a text");
-  return value.get<std::string>();
 }
 
 bool GetBool(const json& value, const std::string& path) {
@@ -116,7 +126,7 @@ uint32_t GetRequest(const json& value, const std::string& path) {
 }
 
 Fault ParseFault(const json& j, const std::string& where) {
-  CheckKeys(j, where, {"action", "request", "address", "nth", "bytes", "comment"});
+  CheckKeys(j, where, {"action", "request", "address", "nth", "bytes"});
   if (!j.contains("action")) Fail(where, "a fault needs an action");
   Fault f;
   f.action = GetChoice<FaultAction>(j["action"], Path(where, "action"),
@@ -146,7 +156,7 @@ ModuleConfig ParseModule(const json& j, const std::string& where) {
       j, where,
       {"slot", "naming", "typeCode", "modelName", "usbSpeed", "revision", "name", "serialNumber",
        "aliases", "application", "applicationVersion", "bootLoaderVersion", "temperatureGrade",
-       "bootFlash", "otherPldVersion", "otherPldText", "pldAtPowerUp", "faults", "comment"});
+       "bootFlash", "otherPldVersion", "otherPldText", "pldAtPowerUp", "faults"});
   ModuleConfig m;
   auto has = [&j](const char* key) { return j.contains(key); };
   auto at = [&](const char* key) -> const json& { return j[key]; };
@@ -222,7 +232,7 @@ ModuleConfig ParseModule(const json& j, const std::string& where) {
 }
 
 Scenario ParseTop(const json& j) {
-  CheckKeys(j, "", {"modules", "comment"});
+  CheckKeys(j, "", {"modules"});
   Scenario s;
   if (!j.contains("modules")) return s;
   const json& modules = j["modules"];
@@ -239,7 +249,13 @@ Scenario ParseTop(const json& j) {
 bool ParseScenario(const std::string& text, Scenario* scenario, std::string* error) {
   json j;
   try {
-    j = json::parse(text);
+    j = json::parse(text, [](int depth, json::parse_event_t, json&) {
+      if (depth > kMaxNesting) throw TooDeep{};
+      return true;
+    });
+  } catch (const TooDeep&) {
+    *error = "scenario: nested deeper than " + std::to_string(kMaxNesting) + " levels";
+    return false;
   } catch (const json::parse_error& e) {
     size_t line = 1, column = 1;
     for (size_t i = 0; i + 1 < e.byte && i < text.size(); ++i) {

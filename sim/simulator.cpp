@@ -85,22 +85,34 @@ struct Simulator::Impl {
   };
 };
 
+// Every check comes before anything is written: the endpoints are claimed first (a live
+// simulator's devices refuse them), then the state folder and the saved memories are read and the
+// traffic file is opened, and only then are state files written. A failure releases the endpoints
+// and leaves the modules as they were.
 bool Simulator::Impl::StartLocked(const SimulatorOptions& o, bool powerCycle, std::string* error) {
   if (running) {
     *error = "the simulator is already running";
     return false;
   }
   if (!BuildIfNeeded(error)) return false;
-  if (!powerCycle) {
-    StateStore store;
-    if (o.stateDir.empty()) {
-      rack.DetachStore();
-    } else if (!store.Open(o.stateDir, error) || !rack.AttachStore(store, o.fresh, error)) {
-      return false;
-    }
+
+  auto s = std::make_unique<qdev::EndpointServer>(o.deviceDir);
+  std::vector<std::unique_ptr<qdev::DeviceHandler>> handlers;
+  for (const auto& device : rack.Devices()) {
+    handlers.push_back(std::make_unique<Endpoint>(this, device.first));
+    if (!s->AddDevice(device.first, handlers.back().get(), error)) return false;
   }
   if (!powerCycle) {
+    StateStore store;
+    std::vector<SavedMemories> saved;
+    const bool keepState = !o.stateDir.empty();
+    if (keepState &&
+        (!store.Open(o.stateDir, error) || !rack.ReadStore(store, o.fresh, &saved, error))) {
+      return false;
+    }
     if (!o.trafficFile.empty() && !rack.traffic().OpenFile(o.trafficFile, error)) return false;
+    if (keepState && !rack.AttachStore(store, saved, error)) return false;
+    if (!keepState) rack.DetachStore();
     rack.traffic().Clear();
   }
   {
@@ -112,12 +124,6 @@ bool Simulator::Impl::StartLocked(const SimulatorOptions& o, bool powerCycle, st
   }
   rack.PowerUp();
 
-  auto s = std::make_unique<qdev::EndpointServer>(o.deviceDir);
-  std::vector<std::unique_ptr<qdev::DeviceHandler>> handlers;
-  for (const auto& device : rack.Devices()) {
-    handlers.push_back(std::make_unique<Endpoint>(this, device.first));
-    if (!s->AddDevice(device.first, handlers.back().get(), error)) return false;
-  }
   server = std::move(s);
   endpoints = std::move(handlers);
   if (!server->Start(error)) {

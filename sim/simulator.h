@@ -50,7 +50,9 @@ class Simulator {
   bool SetScenario(const Scenario& scenario, std::string* error);
 
   // Powers the modules up and publishes their devices. Memories come from, in this order:
-  // stateDir (unless fresh), what this object held at its last Stop, the scenario.
+  // stateDir (unless fresh), what this object held at its last Stop, the scenario. A start that
+  // a check refuses (a device that a live simulator serves, a damaged state file, a traffic file
+  // that cannot be written) writes nothing.
   bool Start(const SimulatorOptions& options, std::string* error);
   bool Start(const std::string& deviceDir, std::string* error);
   // Removes the devices; pending requests are never answered. The memories are kept, so the next
@@ -78,7 +80,7 @@ class Simulator {
   // Module memories at module addresses (0x83/0x91 MCU flash, 0x8C grade, 0x8F PLD text,
   // 0x90 boot flash), bypassing every access rule and fault; the 0x91 alias always works here.
   // PLD text reads give zeros while the PLD is unconfigured; it cannot be written.
-  // Writes are persisted like module writes.
+  // Writes are saved like module writes; a write that cannot be saved is taken back (false).
   bool ReadMemory(uint16_t slot, uint32_t address, uint32_t size, std::vector<uint8_t>* data) const;
   bool WriteMemory(uint16_t slot, uint32_t address, const std::vector<uint8_t>& data);
   std::vector<uint8_t> McuFlash(uint16_t slot) const;   // 16 KiB
@@ -92,7 +94,8 @@ class Simulator {
   // Replaces a module's faults (running or not); the new faults count from now.
   bool SetFaults(uint16_t slot, const std::vector<Fault>& faults);
 
-  // The first failure to save memories in the state folder since the last call; empty if none.
+  // The first failure to save a change in the state folder since the last call; empty if none.
+  // The request that made the change was refused and the change taken back.
   std::string TakeStateError();
 
   // Test hook: called on the server thread for every request a device receives, after the

@@ -1,10 +1,14 @@
 // The simulator with the embedded images: the demo module reached through the platform's device
-// I/O, the PLD texts of the embedded PLD images, and the shipped scenarios.
+// I/O, the PLD texts of the embedded PLD images, the shipped scenarios, and a start that is
+// refused without touching what a live simulator keeps.
 #include "sim/simulator.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
+#include <functional>
+#include <map>
 
 #include "modlib/driver_contract.h"
 #include "platform/posix/test_endpoint.h"
@@ -90,6 +94,69 @@ TEST(Simulator, ShippedScenariosLoad) {
     ++count;
   }
   EXPECT_GE(count, 7);  // the seven of the README at least
+}
+
+namespace fs = std::filesystem;
+
+// Every file below a folder with a hash of its contents.
+std::map<std::string, size_t> FilesIn(const std::string& folder) {
+  std::map<std::string, size_t> files;
+  std::error_code ec;
+  for (fs::recursive_directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+    const std::string path = it->path().string();
+    if (it->is_regular_file()) files[path] = std::hash<std::string>()(sim_test::ReadFile(path));
+  }
+  return files;
+}
+
+// A second simulator is refused (or a start fails a later check) before it writes anything: the
+// live simulator's state folder and traffic file stay as they are, and whatever the refused start
+// claimed is released again.
+TEST(SimulatorStart, RefusedStartWritesNothingAndReleasesItsEndpoints) {
+  qdev_testing::TempDeviceDir dir;
+  const std::string other = dir.path() + "/other";  // a device folder of its own
+  sim::SimulatorOptions live;
+  live.deviceDir = dir.path();
+  live.stateDir = dir.path() + "/state";
+  live.trafficFile = dir.path() + "/traffic";
+  sim::Simulator running;
+  std::string error;
+  ASSERT_TRUE(running.Start(live, &error)) << error;
+  ASSERT_TRUE(running.WriteMemory(0, 0x90000000, {1, 2, 3, 4}));  // not the scenario's any more
+  ASSERT_EQ(sim_test::Request("QDev0", IOCTL_GET_DEVICE_INFO, {}, std::vector<uint8_t>(80)).error,
+            0u);
+  ASSERT_EQ(FilesIn(dir.path()).size(), 3u);  // two state files and the traffic file
+
+  fs::create_directories(dir.path() + "/damaged");
+  std::ofstream(dir.path() + "/damaged/slot0-mcu-flash.bin") << "short";
+  const struct {
+    const char* name;
+    std::string deviceDir, stateDir, trafficFile;
+    bool fresh;
+    const char* reason;  // part of the error
+  } rows[] = {
+      {"DevicesOfALiveSimulator", dir.path(), live.stateDir, live.trafficFile, true,
+       "already served"},
+      {"DamagedStateFile", other, dir.path() + "/damaged", other + "/traffic", false,
+       "has 5 bytes"},
+      {"UnwritableTrafficFile", other, other + "/state", "/nonexistent/traffic", true, "traffic"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    sim::SimulatorOptions o;
+    o.deviceDir = row.deviceDir;
+    o.stateDir = row.stateDir;
+    o.trafficFile = row.trafficFile;
+    o.fresh = row.fresh;
+    sim::Simulator second;
+    const auto before = FilesIn(dir.path());
+    EXPECT_FALSE(second.Start(o, &error));
+    EXPECT_NE(error.find(row.reason), std::string::npos) << error;
+    EXPECT_EQ(FilesIn(dir.path()), before);
+    EXPECT_FALSE(fs::exists(other + "/QDev0"));
+  }
+  EXPECT_EQ(sim_test::Request("QDev0", IOCTL_GET_DEVICE_INFO, {}, std::vector<uint8_t>(80)).error,
+            0u);
 }
 
 }  // namespace

@@ -1,11 +1,11 @@
 // Saving and loading module memories in the state folder.
 #include "sim/state_store.h"
 
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <system_error>
-
-#include "sim/memory_map.h"
 
 namespace sim {
 
@@ -13,15 +13,21 @@ namespace fs = std::filesystem;
 
 namespace {
 
+// Why the last file operation failed, as far as the C library says ("" when it does not).
+std::string Reason() {
+  return errno != 0 ? std::string(": ") + std::strerror(errno) : std::string();
+}
+
 bool WriteWhole(const std::string& path, const std::vector<uint8_t>& data, std::string* error) {
   const std::string temporary = path + ".tmp";
   {
+    errno = 0;
     std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
     out.write(reinterpret_cast<const char*>(data.data()),
               static_cast<std::streamsize>(data.size()));
     out.flush();
     if (!out) {
-      *error = "cannot write " + temporary;
+      *error = "cannot write " + temporary + Reason();
       return false;
     }
   }
@@ -104,14 +110,36 @@ StateStore::LoadResult StateStore::Load(uint16_t slot, std::vector<uint8_t>* mcu
   return LoadResult::kLoaded;
 }
 
-bool StateStore::SaveMcuFlash(uint16_t slot, const std::vector<uint8_t>& data,
-                              std::string* error) const {
-  return WriteWhole(McuFlashPath(slot), data, error);
+bool StateStore::Create(uint16_t slot, const std::vector<uint8_t>& mcuFlash,
+                        const std::vector<uint8_t>& bootFlash, std::string* error) const {
+  return WriteWhole(McuFlashPath(slot), mcuFlash, error) &&
+         WriteWhole(BootFlashPath(slot), bootFlash, error);
 }
 
-bool StateStore::SaveBootFlash(uint16_t slot, const std::vector<uint8_t>& data,
-                               std::string* error) const {
-  return WriteWhole(BootFlashPath(slot), data, error);
+bool StateStore::WriteRange(uint16_t slot, Memory memory, uint32_t offset, const uint8_t* data,
+                            size_t size, std::string* error) const {
+  const bool mcu = memory == Memory::kMcuFlash;
+  if ((!mcu && memory != Memory::kBootFlash) ||
+      offset + uint64_t{size} > (mcu ? kMcuFlashSize : kBootFlashSize)) {
+    *error = "no state file holds that memory range";
+    return false;
+  }
+  const std::string path = mcu ? McuFlashPath(slot) : BootFlashPath(slot);
+  // Opened for reading too, so that a missing file is an error and not created empty.
+  errno = 0;
+  std::fstream file(path, std::ios::in | std::ios::out | std::ios::binary);
+  if (!file) {
+    *error = "cannot open " + path + Reason();
+    return false;
+  }
+  file.seekp(offset);
+  file.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
+  file.flush();  // the bytes are the operating system's before the request is answered
+  if (!file) {
+    *error = "cannot write " + path + Reason();
+    return false;
+  }
+  return true;
 }
 
 }  // namespace sim

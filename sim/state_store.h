@@ -1,7 +1,10 @@
 // The state folder: each module's two flash memories, one file each, so that a restart of the
-// simulator is a power cycle of the modules. A memory is saved whole after every write that
-// changed it, into a temporary file that then replaces the old one, so that a killed simulator
-// leaves either the old or the new contents, never half of each.
+// simulator is a power cycle of the modules. A file is created whole, into a temporary file that
+// then replaces the old one. After that every change is written in place, only the bytes that
+// changed, and reaches the file (the operating system's copy of it) before the request that made
+// it is answered: a killed simulator keeps every completed request. The file is opened by its
+// name for every change, so that a file or folder that has been removed or replaced in the
+// meantime makes the write fail instead of going to a file that the next start never reads.
 //
 //   <dir>/slot<N>-mcu-flash.bin    16 KiB
 //   <dir>/slot<N>-boot-flash.bin   256 KiB
@@ -10,6 +13,8 @@
 #include <cstdint>
 #include <string>
 #include <vector>
+
+#include "sim/memory_map.h"
 
 namespace sim {
 
@@ -27,8 +32,13 @@ class StateStore {
   LoadResult Load(uint16_t slot, std::vector<uint8_t>* mcuFlash, std::vector<uint8_t>* bootFlash,
                   std::string* error) const;
 
-  bool SaveMcuFlash(uint16_t slot, const std::vector<uint8_t>& data, std::string* error) const;
-  bool SaveBootFlash(uint16_t slot, const std::vector<uint8_t>& data, std::string* error) const;
+  // Writes both files of a slot whole (a first start, or a fresh one).
+  bool Create(uint16_t slot, const std::vector<uint8_t>& mcuFlash,
+              const std::vector<uint8_t>& bootFlash, std::string* error) const;
+
+  // Writes `size` bytes at `offset` of a flash memory into its existing file, in place.
+  bool WriteRange(uint16_t slot, Memory memory, uint32_t offset, const uint8_t* data, size_t size,
+                  std::string* error) const;
 
   std::string McuFlashPath(uint16_t slot) const;
   std::string BootFlashPath(uint16_t slot) const;

@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <condition_variable>
 #include <cstring>
 #include <map>
@@ -23,6 +24,7 @@
 #include "platform/posix/event.h"
 #include "platform/posix/handles.h"
 #include "platform/posix/ntstatus.h"
+#include "platform/posix/request_ids.h"
 #include "platform/posix/socket_util.h"
 #include "platform/win32.h"
 
@@ -30,9 +32,10 @@ namespace qdev_posix {
 namespace {
 
 constexpr DWORD kErrorTooManyOpenFiles = 4;  // Windows' ERROR_TOO_MANY_OPEN_FILES
-// An endpoint that accepts a connection but does not answer its open within this real time is
-// taken for a hung one.
-constexpr int kOpenReplySeconds = 10;
+// An endpoint that accepts a connection but has not answered its open within this time (one
+// deadline for the whole reply, shortened by the time scale like every timed wait) is taken for
+// a hung one.
+constexpr DWORD kOpenReplyMs = 10000;
 
 // The completion record is shared with the caller, who may read it on another thread (through
 // GetOverlappedResult) while the reader thread completes it: the status is written last and read
@@ -129,7 +132,7 @@ class Device : public Object {
   std::mutex mu_;          // guards everything below, and every completion record in pending_
   std::condition_variable done_;  // a request left pending_
   std::map<uint32_t, Pending> pending_;
-  uint32_t nextId_ = 1;
+  RequestIds ids_;
   bool closed_ = false;
   bool gone_ = false;  // the endpoint has gone; the handle stays until CloseHandle
   std::mutex sendMu_;  // one frame at a time on the socket
@@ -210,7 +213,7 @@ BOOL Device::Control(DWORD code, const void* in, DWORD inSize, void* out, DWORD 
       SetLastError(ERROR_DEVICE_NOT_CONNECTED);
       return FALSE;
     }
-    id = nextId_++;
+    id = ids_.Next();
     pending_.emplace(id, Pending{record, static_cast<uint8_t*>(out), outSize, event,
                                  std::this_thread::get_id()});
     StoreCompletion(record, kStatusPending, 0);
@@ -322,17 +325,13 @@ int OpenEndpoint(const std::string& folder, const std::string& device, DWORD acc
     return -1;
   }
 
-  timeval limit{kOpenReplySeconds, 0};
-  ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+  const auto deadline = std::chrono::steady_clock::now() + ScaledWait(kOpenReplyMs);
   uint8_t head[qdev_frame::kHeaderSize];
   qdev_frame::EncodeHeader({qdev_frame::kMagic, qdev_frame::kOpen, 0, access, shareMode, 0}, head);
-  bool answered = SendAll(fd, head, sizeof head) && RecvExactly(fd, head, sizeof head);
-  int recvError = errno;
-  timeval none{0, 0};
-  ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &none, sizeof none);
-  if (!answered) {
-    *error = (recvError == EAGAIN || recvError == EWOULDBLOCK) ? ERROR_SEM_TIMEOUT
-                                                               : ERROR_FILE_NOT_FOUND;
+  bool timedOut = false;
+  if (!SendAll(fd, head, sizeof head) ||
+      !RecvExactlyBefore(fd, head, sizeof head, deadline, &timedOut)) {
+    *error = timedOut ? ERROR_SEM_TIMEOUT : ERROR_FILE_NOT_FOUND;
     ::close(fd);
     return -1;
   }

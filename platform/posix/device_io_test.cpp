@@ -1,11 +1,14 @@
 // Device I/O against an endpoint: byte counts and data in both directions, a request that is
-// never answered and its late reply, a slow answer under the time scales, a vanishing endpoint,
-// share modes and failed opens.
+// never answered and its late reply, a slow answer under the time scales, a reply sent ahead of
+// its request, a vanishing endpoint, share modes, failed opens and opens that are not answered in
+// time.
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <functional>
 #include <string>
@@ -339,6 +342,72 @@ TEST(RawEndpointTest, UnansweredRequestTimesOutIsCancelledAndItsLateReplyIsDropp
   EXPECT_EQ(stale, std::vector<uint8_t>(4, 0));
   EXPECT_TRUE(CloseHandle(event));
   EXPECT_TRUE(CloseHandle(device));
+}
+
+// An endpoint that knows the id scheme answers request 1 and, ahead of time, what would be the
+// next request's id. The next request is issued before that reply arrives, and must not be
+// completed by it: only by its own reply.
+TEST(RawEndpointTest, ReplySentAheadOfItsRequestCompletesNothing) {
+  TempDeviceDir dir;
+  RawEndpoint endpoint(dir.path() + "/QDev1", [](int fd) {
+    qdev_frame::Header h{}, first{}, second{};
+    ASSERT_TRUE(RawEndpoint::Read(fd, &h));
+    RawEndpoint::Send(fd, qdev_frame::kOpenReply, 0, {});
+    ASSERT_TRUE(RawEndpoint::Read(fd, &first));
+    ASSERT_TRUE(RawEndpoint::Read(fd, &second));  // both requests are pending now
+    EXPECT_NE(second.id, first.id + 1);
+    RawEndpoint::Send(fd, qdev_frame::kReply, first.id + 1, {0xBA, 0xD0, 0xBA, 0xD0});
+    RawEndpoint::Send(fd, qdev_frame::kReply, first.id, {1, 1, 1, 1});
+    RawEndpoint::Send(fd, qdev_frame::kReply, second.id, {2, 2, 2, 2});
+    RawEndpoint::Read(fd, &h);  // until the client closes
+  });
+  HANDLE device = Open("\\\\.\\QDev1");
+  ASSERT_NE(device, INVALID_HANDLE_VALUE);
+  OVERLAPPED ov[2] = {};
+  std::vector<uint8_t> out[2] = {std::vector<uint8_t>(4, 0), std::vector<uint8_t>(4, 0)};
+  for (int i = 0; i < 2; ++i) {
+    ov[i].hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    Issue(device, &ov[i], out[i].data(), 4);
+  }
+  for (int i = 0; i < 2; ++i) {
+    SCOPED_TRACE(i);
+    ASSERT_EQ(WaitForSingleObject(ov[i].hEvent, 5000), WAIT_OBJECT_0);
+    DWORD count = 0;
+    EXPECT_TRUE(GetOverlappedResult(device, &ov[i], &count, FALSE));
+    EXPECT_EQ(count, 4u);
+    EXPECT_EQ(out[i], std::vector<uint8_t>(4, static_cast<uint8_t>(i + 1)));
+    EXPECT_TRUE(CloseHandle(ov[i].hEvent));
+  }
+  EXPECT_TRUE(CloseHandle(device));
+}
+
+// An endpoint that accepts the connection but does not finish its open reply: the open gets one
+// deadline (10 s, shortened here by the time scale), however the reply is spread out. The
+// drip-fed reply would be complete after 11.5 s, so the open ends before it at any scale.
+TEST(RawEndpointTest, OpenNotAnsweredInTimeFailsAtOneDeadline) {
+  struct ScaleForThisTest {
+    ScaleForThisTest() { qdev_test::SetTimeScale(100); }
+    ~ScaleForThisTest() { qdev_test::SetTimeScale(1); }
+  } scale;
+  for (const bool dripFeed : {false, true}) {
+    SCOPED_TRACE(dripFeed ? "drip-fed reply" : "silent");
+    TempDeviceDir dir;
+    std::atomic<size_t> sent{0};
+    RawEndpoint endpoint(dir.path() + "/QDev1", [dripFeed, &sent](int fd) {
+      qdev_frame::Header h{};
+      ASSERT_TRUE(RawEndpoint::Read(fd, &h));
+      uint8_t reply[qdev_frame::kHeaderSize];
+      qdev_frame::EncodeHeader({qdev_frame::kMagic, qdev_frame::kOpenReply, 0, 0, 0, 0}, reply);
+      // One byte every half second while the client is there; a silent endpoint sends none.
+      pollfd closed{fd, POLLIN, 0};
+      for (size_t i = 0; i < sizeof reply && poll(&closed, 1, 500) == 0; ++i) {
+        if (dripFeed && send(fd, reply + i, 1, MSG_NOSIGNAL) == 1) ++sent;
+      }
+    });
+    EXPECT_EQ(Open("\\\\.\\QDev1"), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), ERROR_SEM_TIMEOUT);
+    EXPECT_LT(sent.load(), qdev_frame::kHeaderSize);
+  }
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // Socket helpers shared by device I/O and the endpoint server.
 #include "platform/posix/socket_util.h"
 
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/types.h>
 #include <sys/un.h>
@@ -70,6 +71,33 @@ bool RecvExactly(int fd, uint8_t* p, size_t n) {
     ssize_t got = recv(fd, p, n, 0);
     if (got < 0) {
       if (errno == EINTR) continue;
+      return false;
+    }
+    if (got == 0) return false;
+    p += got;
+    n -= static_cast<size_t>(got);
+  }
+  return true;
+}
+
+bool RecvExactlyBefore(int fd, uint8_t* p, size_t n, std::chrono::steady_clock::time_point deadline,
+                       bool* timedOut) {
+  *timedOut = false;
+  while (n > 0) {
+    const auto left =
+        std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) {
+      *timedOut = true;
+      return false;
+    }
+    pollfd readable{fd, POLLIN, 0};
+    const int ready =
+        ::poll(&readable, 1, static_cast<int>(std::min<int64_t>(left.count(), INT32_MAX)));
+    if (ready < 0 && errno != EINTR) return false;
+    if (ready <= 0) continue;  // interrupted, or the time is up (checked above)
+    ssize_t got = recv(fd, p, n, MSG_DONTWAIT);
+    if (got < 0) {
+      if (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK) continue;
       return false;
     }
     if (got == 0) return false;

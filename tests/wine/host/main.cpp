@@ -126,14 +126,17 @@ int main(int argc, char** argv) {
   }
   sim::Rack rack;
   if (!rack.Build(scenario, sim::LookUpEmbeddedImages(), &error)) return Fail(error);
+  // Every check before anything is written, as the simulator command does.
   sim::StateStore store;
-  if (!options.stateDir.empty() &&
-      (!store.Open(options.stateDir, &error) || !rack.AttachStore(store, options.fresh, &error))) {
+  std::vector<sim::SavedMemories> saved;
+  if (!options.stateDir.empty() && (!store.Open(options.stateDir, &error) ||
+                                    !rack.ReadStore(store, options.fresh, &saved, &error))) {
     return Fail(error);
   }
   if (!options.traffic.empty() && !rack.traffic().OpenFile(options.traffic, &error)) {
     return Fail(error);
   }
+  if (!options.stateDir.empty() && !rack.AttachStore(store, saved, &error)) return Fail(error);
   rack.PowerUp();
 
   // The pipes must exist before the driver starts: its DriverEntry opens them.
