@@ -86,7 +86,8 @@ TEST(UtilityManifest, RunsAsInvokerForTheWindowsVersionsItNames) {
 
   EXPECT_NE(manifest.find(R"(<requestedExecutionLevel level="asInvoker" uiAccess="false"/>)"),
             std::string::npos);
-  for (const char* os : {"{35138b9a-5d96-4fbd-8e2d-a2440225f93a}",     // 7
+  for (const char* os : {"{e2011457-1546-43c5-a5fe-008deee3d3f0}",     // Vista
+                         "{35138b9a-5d96-4fbd-8e2d-a2440225f93a}",     // 7
                          "{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}",     // 8
                          "{1f676c76-80e1-4239-95bb-83d0f6d0da78}",     // 8.1
                          "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"}) {  // 10 and 11
