@@ -27,7 +27,7 @@ bool TQUSBBASE::OpenDriverDevice(uint16_t slot) {
   DeviceHandle = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                              FILE_FLAG_OVERLAPPED, nullptr);
   if (DeviceHandle == INVALID_HANDLE_VALUE) {
-    LastErrorCode = qusbbase_error::kOpenDevice;
+    LastErrorCode = module_error::kOpenDevice;
     return false;
   }
   return true;
@@ -36,7 +36,7 @@ bool TQUSBBASE::OpenDriverDevice(uint16_t slot) {
 bool TQUSBBASE::DriverRequest(uint32_t code, void* input, uint32_t inputSize, void* output,
                               uint32_t outputSize, uint32_t timeout) {
   if (DeviceHandle == INVALID_HANDLE_VALUE) {
-    LastErrorCode = qusbbase_error::kNoDevice;
+    LastErrorCode = module_error::kNoDevice;
     return false;
   }
 
@@ -51,7 +51,7 @@ bool TQUSBBASE::DriverRequest(uint32_t code, void* input, uint32_t inputSize, vo
                        &overlapped) &&
       GetLastError() != ERROR_IO_PENDING) {
     CloseHandle(overlapped.hEvent);
-    LastErrorCode = qusbbase_error::kDriverRequest;
+    LastErrorCode = module_error::kOperationFailed;
     return false;
   }
 
@@ -62,7 +62,7 @@ bool TQUSBBASE::DriverRequest(uint32_t code, void* input, uint32_t inputSize, vo
     DWORD ignored = 0;
     GetOverlappedResult(DeviceHandle, &overlapped, &ignored, TRUE);
     CloseHandle(overlapped.hEvent);
-    LastErrorCode = qusbbase_error::kDriverRequest;
+    LastErrorCode = module_error::kOperationFailed;
     return false;
   }
 
@@ -73,12 +73,12 @@ bool TQUSBBASE::DriverRequest(uint32_t code, void* input, uint32_t inputSize, vo
     // could still touch the record or the buffers.
     CancelIo(DeviceHandle);
     CloseHandle(overlapped.hEvent);
-    LastErrorCode = qusbbase_error::kDriverRequest;
+    LastErrorCode = module_error::kOperationFailed;
     return false;
   }
 
   if (!CloseHandle(overlapped.hEvent)) {
-    LastErrorCode = qusbbase_error::kDriverRequest;
+    LastErrorCode = module_error::kOperationFailed;
     return false;
   }
   return true;
@@ -86,12 +86,12 @@ bool TQUSBBASE::DriverRequest(uint32_t code, void* input, uint32_t inputSize, vo
 
 bool TQUSBBASE::GetDeviceInfo() {
   if (DeviceHandle == INVALID_HANDLE_VALUE) {
-    LastErrorCode = qusbbase_error::kNoDevice;
+    LastErrorCode = module_error::kNoDevice;
     return false;
   }
   if (!DriverRequest(IOCTL_GET_DEVICE_INFO, nullptr, 0, DeviceInfo, sizeof DeviceInfo,
                      RequestTimeout)) {
-    LastErrorCode = qusbbase_error::kDeviceInfo;
+    LastErrorCode = module_error::kDeviceInfo;
     return false;
   }
   return true;

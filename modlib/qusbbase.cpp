@@ -43,7 +43,7 @@ TQUSBBASE::TQUSBBASE(HINSTANCE instanceHandle, uint8_t driverKind, int32_t skipN
       SkipNameCheck(skipNameCheck),
       RequestTimeout(kDefaultRequestTimeout),
       Lock(),
-      LastErrorCode(qusbbase_error::kNone),
+      LastErrorCode(module_error::kNone),
       VendorRequestCode(0),
       DeviceInfo(),
       ModuleTypeCodes(),
@@ -60,7 +60,7 @@ bool TQUSBBASE::OpenDeviceInSlot(uint16_t slot, uint32_t moduleType) {
 
   if (DriverKind == 1) {
     if (!GetDeviceInfo()) {
-      LastErrorCode = qusbbase_error::kDeviceInfo;
+      LastErrorCode = module_error::kDeviceInfo;
       CloseDevice();
       return false;
     }
@@ -78,23 +78,23 @@ bool TQUSBBASE::OpenDeviceInSlot(uint16_t slot, uint32_t moduleType) {
     }
     // A refused type leaves the device open; the next open or close drops it.
     if (!accepted) {
-      LastErrorCode = qusbbase_error::kDeviceInfo;
+      LastErrorCode = module_error::kDeviceInfo;
       return false;
     }
   }
 
   if (!GetModuleName(ModuleName)) {
-    LastErrorCode = qusbbase_error::kOpenModuleName;
+    LastErrorCode = module_error::kOpenModuleName;
     CloseDevice();
     return false;
   }
   if (!GetUsbSpeed(&UsbSpeed)) {
-    LastErrorCode = qusbbase_error::kOpenUsbSpeed;
+    LastErrorCode = module_error::kOpenUsbSpeed;
     CloseDevice();
     return false;
   }
   if (UsbSpeed >= kSpeedNotKnown) {
-    LastErrorCode = qusbbase_error::kOpenBadSpeed;
+    LastErrorCode = module_error::kOpenBadSpeed;
     CloseDevice();
     return false;
   }
@@ -110,7 +110,7 @@ bool TQUSBBASE::CloseDevice() {
   const BOOL closed = CloseHandle(DeviceHandle);
   DeviceHandle = INVALID_HANDLE_VALUE;
   if (!closed) {
-    LastErrorCode = qusbbase_error::kCloseHandle;
+    LastErrorCode = module_error::kCloseHandle;
     return false;
   }
   return true;
@@ -129,18 +129,18 @@ HANDLE TQUSBBASE::GetDeviceHandle() {
 
 bool TQUSBBASE::GetModuleName(char* buffer) {
   if (DeviceHandle == INVALID_HANDLE_VALUE) {
-    LastErrorCode = qusbbase_error::kNoDevice;
+    LastErrorCode = module_error::kNoDevice;
     return false;
   }
   if (buffer == nullptr) {
-    LastErrorCode = qusbbase_error::kNullBuffer;
+    LastErrorCode = module_error::kNullBuffer;
     return false;
   }
   std::memset(buffer, 0, driver_contract::kModuleNameLength);
   const driver_contract::VendorRequest header{driver_contract::kDirectionToHost,
                                               driver_contract::kRequestModuleName, 0, 0};
   if (!SendVendorRequest(VendorRequestCode, header, buffer, driver_contract::kModuleNameLength)) {
-    LastErrorCode = qusbbase_error::kRequestFailed;
+    LastErrorCode = module_error::kRequestFailed;
     return false;
   }
   return true;
@@ -148,7 +148,7 @@ bool TQUSBBASE::GetModuleName(char* buffer) {
 
 bool TQUSBBASE::GetUsbSpeed(uint8_t* speed) {
   if (DeviceHandle == INVALID_HANDLE_VALUE) {
-    LastErrorCode = qusbbase_error::kNoDevice;
+    LastErrorCode = module_error::kNoDevice;
     return false;
   }
   // The name read by the last open decides; full-speed-only models are not asked.
@@ -158,13 +158,13 @@ bool TQUSBBASE::GetUsbSpeed(uint8_t* speed) {
     return true;
   }
   if (name != "R46-90") {
-    LastErrorCode = qusbbase_error::kUnknownModel;
+    LastErrorCode = module_error::kUnknownModel;
     return false;
   }
   const driver_contract::VendorRequest header{driver_contract::kDirectionToHost,
                                               driver_contract::kRequestUsbSpeed, 0, 0};
   if (!SendVendorRequest(VendorRequestCode, header, speed, driver_contract::kUsbSpeedLength)) {
-    LastErrorCode = qusbbase_error::kRequestFailed;
+    LastErrorCode = module_error::kRequestFailed;
     return false;
   }
   return true;
@@ -177,7 +177,7 @@ bool TQUSBBASE::GetLastErrorInfo(LastErrorInfo* info) {
                   static_cast<int>(sizeof info->ErrorString)) != 0) {
     return true;
   }
-  info->ErrorNumber = qusbbase_error::kNoErrorText;
+  info->ErrorNumber = module_error::kNoErrorText;
   std::memset(info->ErrorString, 0, sizeof info->ErrorString);
   std::memcpy(info->ErrorString, kNoErrorText, sizeof kNoErrorText);
   return false;

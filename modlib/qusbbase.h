@@ -6,34 +6,18 @@
 // The transport and the shared open routine are non-virtual operations, so derived interfaces
 // reuse them; the open routine calls GetModuleName, GetUsbSpeed and CloseDevice virtually, so a
 // derived interface's versions run. Nothing here throws or prints; a failing operation stores a
-// code in LastErrorCode and a successful one leaves it alone.
+// code of modlib/error_codes.h in LastErrorCode and a successful one leaves it alone.
 #pragma once
 
 #include <cstdint>
 
 #include "modlib/driver_contract.h"
+#include "modlib/error_codes.h"
 #include "modlib/interfaces.h"
 #include "platform/win32.h"
 
 // Module type that OpenDeviceInSlot accepts when it is any of ModuleTypeCodes.
 constexpr uint32_t ANY_MODULE_TYPE = 0xFFFE;
-
-// Codes that TQUSBBASE and its transport store in LastErrorCode.
-namespace qusbbase_error {
-constexpr uint16_t kNone = 100;            // initial value: no failure yet
-constexpr uint16_t kOpenDevice = 102;      // the slot's device cannot be opened
-constexpr uint16_t kOpenModuleName = 103;  // GetModuleName failed during the open
-constexpr uint16_t kOpenUsbSpeed = 104;    // GetUsbSpeed failed during the open
-constexpr uint16_t kOpenBadSpeed = 105;    // the USB speed byte is 2 or more
-constexpr uint16_t kCloseHandle = 106;     // CloseHandle failed
-constexpr uint16_t kNoDevice = 107;        // no device open
-constexpr uint16_t kNullBuffer = 108;      // GetModuleName without a buffer
-constexpr uint16_t kRequestFailed = 109;   // the name or speed request failed
-constexpr uint16_t kUnknownModel = 110;    // GetUsbSpeed for a model it does not know
-constexpr uint16_t kNoErrorText = 199;     // reported in LastErrorInfo::ErrorNumber only
-constexpr uint16_t kDeviceInfo = 877;      // device information unreadable or type refused
-constexpr uint16_t kDriverRequest = 1001;  // a driver request failed
-}  // namespace qusbbase_error
 
 class TQUSBBASE : public IQUSBBASE {
  public:

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "modlib/driver_contract.h"
+#include "modlib/error_texts_for_tests.h"
 #include "modlib/simulated_module_fixture.h"
 #include "platform/test_facilities.h"
 
@@ -85,6 +86,11 @@ TEST_P(BaseFault, StoresItsCode) {
   EXPECT_EQ(LastErrorCode(object), c.code);
   EXPECT_EQ(Traffic().size(), c.requests);
   EXPECT_EQ(object.GetDeviceHandle() != INVALID_HANDLE_VALUE, c.leftOpen);
+  // The report gives the code with its text from the library's string table.
+  LastErrorInfo info;
+  EXPECT_TRUE(object.GetLastErrorInfo(&info));
+  EXPECT_EQ(info.ErrorNumber, c.code);
+  EXPECT_EQ(info.ErrorString, ErrorText(c.code));
 }
 
 // clang-format off
@@ -137,6 +143,8 @@ INSTANTIATE_TEST_SUITE_P(Faults, BaseFault, testing::Values(
   [](const testing::TestParamInfo<FaultCase>& info) { return info.param.label; });
 // clang-format on
 
+// Without a text for the code (here: resources looked up in a module that has none, the C
+// library), the report falls back to 199 and the fixed text, and the code itself stays.
 TEST(LastErrorInfoReport, FallbackTextAndCode199) {
   // The fallback text in code page 1251.
   const char* hex =
@@ -148,8 +156,13 @@ TEST(LastErrorInfoReport, FallbackTextAndCode199) {
   for (; *hex != '\0'; hex += 2) expected += static_cast<char>(std::stoi({hex, 2}, nullptr, 16));
   ASSERT_EQ(expected.size(), 138u);
 
-  void* made = CreateInstance("QUSBBASE", 1, 0);
-  TQUSBBASE& object = *static_cast<TQUSBBASE*>(static_cast<IQUSBBASE*>(made));
+  HMODULE elsewhere = nullptr;
+  ASSERT_TRUE(GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
+                                 reinterpret_cast<LPCSTR>(&std::strlen), &elsewhere));
+  HMODULE executable = nullptr;
+  ASSERT_TRUE(GetModuleHandleExA(0, nullptr, &executable));
+  ASSERT_NE(elsewhere, executable);
+  TQUSBBASE& object = *new TQUSBBASE(elsewhere);
   char name[7];
   ASSERT_FALSE(object.GetModuleName(name));  // 107: no device
   EXPECT_FALSE(object.GetLastErrorInfo(nullptr));

@@ -55,14 +55,14 @@ bool TR4690_BOOT_LOADER::OpenQDevice(uint16_t slot) {
     char name[driver_contract::kModuleNameLength];
     if (!TQUSBBASE::GetModuleName(name) ||
         std::memcmp(name, kR4690ModelName, sizeof kR4690ModelName) != 0) {
-      LastErrorCode = boot_loader_error::kFailed;
+      LastErrorCode = module_error::kOperationFailed;
       TQUSBBASE::CloseDevice();
       return false;
     }
   }
 
   if (!RunMcuApplication(addr::kBootLoaderEntry, FALSE)) {
-    LastErrorCode = boot_loader_error::kFailed;
+    LastErrorCode = module_error::kOperationFailed;
     TQUSBBASE::CloseDevice();
     return false;
   }
@@ -71,7 +71,7 @@ bool TR4690_BOOT_LOADER::OpenQDevice(uint16_t slot) {
 
 bool TR4690_BOOT_LOADER::CloseDevice() {
   if (TQUSBBASE::CloseDevice()) return true;
-  LastErrorCode = boot_loader_error::kFailed;
+  LastErrorCode = module_error::kOperationFailed;
   return false;
 }
 
@@ -88,13 +88,13 @@ HANDLE TR4690_BOOT_LOADER::GetDeviceHandle() {
 
 bool TR4690_BOOT_LOADER::GetModuleName(char* buffer) {
   if (TQUSBBASE::GetModuleName(buffer)) return true;
-  LastErrorCode = boot_loader_error::kFailed;
+  LastErrorCode = module_error::kOperationFailed;
   return false;
 }
 
 bool TR4690_BOOT_LOADER::GetUsbSpeed(uint8_t* speed) {
   if (TQUSBBASE::GetUsbSpeed(speed)) return true;
-  LastErrorCode = boot_loader_error::kFailed;
+  LastErrorCode = module_error::kOperationFailed;
   return false;
 }
 
@@ -105,7 +105,7 @@ bool TR4690_BOOT_LOADER::GetLastErrorInfo(LastErrorInfo* info) {
 bool TR4690_BOOT_LOADER::TransferArray(uint16_t direction, uint16_t requestCode, uint32_t address,
                                        void* buffer, uint32_t size) {
   if (buffer == nullptr || size == 0) {
-    LastErrorCode = boot_loader_error::kFailed;
+    LastErrorCode = module_error::kOperationFailed;
     return false;
   }
   uint8_t* bytes = static_cast<uint8_t*>(buffer);
@@ -118,7 +118,7 @@ bool TR4690_BOOT_LOADER::TransferArray(uint16_t direction, uint16_t requestCode,
       CriticalSectionLock lock(&BootLoaderLock);
       if (McuApplicationRunning ||
           !SendVendorRequest(VendorRequestCode, header, bytes + offset, chunk)) {
-        LastErrorCode = boot_loader_error::kFailed;
+        LastErrorCode = module_error::kOperationFailed;
         return false;
       }
     }
@@ -144,7 +144,7 @@ bool TR4690_BOOT_LOADER::RunMcuApplication(uint32_t address, BOOL flag) {
   if (address == addr::kApplicationEntry) {
     index = flag ? 1 : 0;
   } else if (address != addr::kBootLoaderEntry) {
-    LastErrorCode = boot_loader_error::kFailed;
+    LastErrorCode = module_error::kOperationFailed;
     return false;
   }
 
@@ -154,7 +154,7 @@ bool TR4690_BOOT_LOADER::RunMcuApplication(uint32_t address, BOOL flag) {
   const VendorRequest header{driver_contract::kDirectionToModule, driver_contract::kRequestRun,
                              LowWord(address), index};
   if (!SendVendorRequest(VendorRequestCode, header, nullptr, 0)) {
-    LastErrorCode = boot_loader_error::kFailed;
+    LastErrorCode = module_error::kOperationFailed;
     return false;
   }
   McuApplicationRunning = address < addr::kBootLoaderEntry;
@@ -164,7 +164,7 @@ bool TR4690_BOOT_LOADER::RunMcuApplication(uint32_t address, BOOL flag) {
 bool TR4690_BOOT_LOADER::SendPldRequest(uint16_t requestCode) {
   const VendorRequest header{driver_contract::kDirectionToModule, requestCode, 0, 0};
   if (!SendVendorRequest(IOCTL_VENDOR_REQUEST, header, nullptr, 0)) {
-    LastErrorCode = boot_loader_error::kPldOrUserFlashRequest;
+    LastErrorCode = module_error::kPldOrUserFlashRequest;
     return false;
   }
   return true;
@@ -172,7 +172,7 @@ bool TR4690_BOOT_LOADER::SendPldRequest(uint16_t requestCode) {
 
 bool TR4690_BOOT_LOADER::StartReloadPld() {
   if (McuApplicationRunning) {
-    LastErrorCode = boot_loader_error::kFailed;
+    LastErrorCode = module_error::kOperationFailed;
     return false;
   }
   return SendPldRequest(driver_contract::kRequestReloadPld);
@@ -180,7 +180,7 @@ bool TR4690_BOOT_LOADER::StartReloadPld() {
 
 bool TR4690_BOOT_LOADER::VerifyPld() {
   if (McuApplicationRunning) {
-    LastErrorCode = boot_loader_error::kFailed;
+    LastErrorCode = module_error::kOperationFailed;
     return false;
   }
   // Revision 'A' has no verification, and neither does a module whose description is unread.
@@ -191,7 +191,7 @@ bool TR4690_BOOT_LOADER::VerifyPld() {
 
 bool TR4690_BOOT_LOADER::RecordReadAllowed(const void* record) {
   if (DeviceHandle == INVALID_HANDLE_VALUE || McuApplicationRunning || record == nullptr) {
-    LastErrorCode = boot_loader_error::kFailed;
+    LastErrorCode = module_error::kOperationFailed;
     return false;
   }
   return true;
@@ -201,7 +201,7 @@ bool TR4690_BOOT_LOADER::ReadRecord(void* cache, uint32_t size, uint32_t first, 
   // A failed first read leaves its 1001 in LastErrorCode even when the second one succeeds.
   if (GetArray(first, cache, size)) return true;
   if (second != 0 && GetArray(second, cache, size)) return true;
-  LastErrorCode = boot_loader_error::kRecordUnreadable;
+  LastErrorCode = module_error::kRecordUnreadable;
   return false;
 }
 
@@ -232,7 +232,7 @@ bool TR4690_BOOT_LOADER::GET_PLD_INFO(PldInfo* record) {
   std::memset(record, 0, sizeof *record);
   std::memset(PldInfoText, 0, sizeof PldInfoText);
   if (!GetArray(SEL_PLD_INFO, PldInfoText, sizeof PldInfoText)) {
-    LastErrorCode = boot_loader_error::kRecordUnreadable;
+    LastErrorCode = module_error::kRecordUnreadable;
     return false;
   }
   pld_info_text::ParsePldInfoText(PldInfoText, sizeof PldInfoText, ModuleDescriptionCache.Revision,
@@ -247,12 +247,12 @@ bool TR4690_BOOT_LOADER::ENABLE_USER_FLASH_WRITE(BOOL enable) {
 
 bool TR4690_BOOT_LOADER::READ_USER_FLASH(uint8_t* buffer) {
   if (buffer == nullptr) {
-    LastErrorCode = boot_loader_error::kNoUserFlashBuffer;
+    LastErrorCode = module_error::kNoUserFlashBuffer;
     return false;
   }
   if (!GetArray(addr::kUserFlashAlias, buffer, addr::kUserFlashSize) &&
       !GetArray(addr::kUserFlashAB, buffer, addr::kUserFlashSize)) {
-    LastErrorCode = boot_loader_error::kUserFlashUnreadable;
+    LastErrorCode = module_error::kUserFlashUnreadable;
     return false;
   }
   return true;
@@ -260,17 +260,17 @@ bool TR4690_BOOT_LOADER::READ_USER_FLASH(uint8_t* buffer) {
 
 bool TR4690_BOOT_LOADER::WRITE_USER_FLASH(const uint8_t* buffer) {
   if (!UserFlashWriteEnabled) {
-    LastErrorCode = boot_loader_error::kUserFlashWriteDisabled;
+    LastErrorCode = module_error::kUserFlashWriteDisabled;
     return false;
   }
   if (buffer == nullptr) {
-    LastErrorCode = boot_loader_error::kNoUserFlashBuffer;
+    LastErrorCode = module_error::kNoUserFlashBuffer;
     return false;
   }
 
   CriticalSectionLock lock(&BootLoaderLock);
   if (McuApplicationRunning && !RunMcuApplication(addr::kBootLoaderEntry, FALSE)) {
-    LastErrorCode = boot_loader_error::kNoBootLoader;
+    LastErrorCode = module_error::kNoBootLoader;
     return false;
   }
 
@@ -284,7 +284,7 @@ bool TR4690_BOOT_LOADER::WRITE_USER_FLASH(const uint8_t* buffer) {
     const VendorRequest header{driver_contract::kDirectionToModule, driver_contract::kRequestWrite,
                                LowWord(target), HighWord(target)};
     if (!SendVendorRequest(IOCTL_VENDOR_REQUEST, header, bytes + offset, chunk)) {
-      LastErrorCode = boot_loader_error::kPldOrUserFlashRequest;
+      LastErrorCode = module_error::kPldOrUserFlashRequest;
       return false;
     }
     target += chunk;

@@ -16,17 +16,6 @@
 #include "modlib/records.h"
 #include "platform/win32.h"
 
-// Codes that the boot-loader interface stores in LastErrorCode besides the transport's.
-namespace boot_loader_error {
-constexpr uint16_t kFailed = 1001;                // precondition or request failed
-constexpr uint16_t kRecordUnreadable = 1501;      // a description or the PLD text unreadable
-constexpr uint16_t kPldOrUserFlashRequest = 519;  // reload, verify or user-flash write failed
-constexpr uint16_t kUserFlashWriteDisabled = 528;
-constexpr uint16_t kNoUserFlashBuffer = 503;
-constexpr uint16_t kUserFlashUnreadable = 516;
-constexpr uint16_t kNoBootLoader = 501;  // the user-flash write could not stop the application
-}  // namespace boot_loader_error
-
 // Module type codes that the boot-loader interface opens, tried in this order.
 constexpr uint32_t kR4690ModuleTypeCode = 32;
 constexpr uint32_t kR4690AltModuleTypeCode = 39;

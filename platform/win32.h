@@ -1,49 +1,15 @@
 // The one door to the operating system. On Windows this is <windows.h>; elsewhere it declares,
-// with Windows' names, types and values, just the part of the Win32 API that this system calls,
-// and platform/posix/ implements it. Nothing outside platform/ includes an OS header.
+// with Windows' names, types and values, just the part of the Win32 API that this system calls
+// (its types in win32_types.h), and platform/posix/ implements it. Nothing outside platform/
+// includes an OS header.
 #pragma once
 
-#ifdef _WIN32
+#include "platform/win32_types.h"
 
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <windows.h>
-
-#else  // !_WIN32
-
-#include <cstddef>
-#include <cstdint>
+#ifndef _WIN32
 
 #define WINAPI
 #define CALLBACK
-
-typedef int BOOL;
-typedef uint8_t BYTE;
-typedef uint16_t WORD;
-typedef uint32_t DWORD;  // 32 bits as on Windows, not the 64-bit unsigned long of LP64
-typedef uint32_t UINT;
-typedef int32_t LONG;
-typedef uintptr_t ULONG_PTR;
-typedef void* LPVOID;
-typedef const void* LPCVOID;
-typedef char* LPSTR;
-typedef const char* LPCSTR;
-typedef DWORD* LPDWORD;
-
-typedef void* HANDLE;
-typedef HANDLE HINSTANCE;
-typedef HANDLE HMODULE;
-typedef HANDLE HRSRC;
-typedef HANDLE HGLOBAL;
-
-#define TRUE 1
-#define FALSE 0
-
-#define INVALID_HANDLE_VALUE (reinterpret_cast<HANDLE>(static_cast<intptr_t>(-1)))
 
 // Error values, as GetLastError reports them.
 #define ERROR_SUCCESS 0u
@@ -60,6 +26,7 @@ typedef HANDLE HGLOBAL;
 #define ERROR_SEM_TIMEOUT 121u
 #define ERROR_INSUFFICIENT_BUFFER 122u
 #define ERROR_INVALID_NAME 123u
+#define ERROR_MOD_NOT_FOUND 126u
 #define ERROR_OPERATION_ABORTED 995u
 #define ERROR_IO_INCOMPLETE 996u
 #define ERROR_IO_PENDING 997u
@@ -85,6 +52,10 @@ typedef HANDLE HGLOBAL;
 
 // OVERLAPPED::Internal of a request still in progress.
 #define STATUS_PENDING 0x00000103u
+
+// GetModuleHandleExA
+#define GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT 0x00000002u
+#define GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS 0x00000004u
 
 // Resources
 #define MAKEINTRESOURCEA(i) (reinterpret_cast<LPSTR>(static_cast<ULONG_PTR>(static_cast<WORD>(i))))
@@ -148,10 +119,14 @@ void WINAPI DeleteCriticalSection(LPCRITICAL_SECTION lpCriticalSection);
 int WINAPI wsprintfA(LPSTR lpOut, LPCSTR lpFmt, ...);
 int WINAPI LoadStringA(HINSTANCE hInstance, UINT uID, LPSTR lpBuffer, int cchBufferMax);
 
+// Modules: the executable and the shared libraries loaded into the process. A module's handle is
+// the address at which it is loaded, as on Windows.
+BOOL WINAPI GetModuleHandleExA(DWORD dwFlags, LPCSTR lpModuleName, HMODULE* phModule);
+
 // Resources of the program's own executable
 HRSRC WINAPI FindResourceA(HMODULE hModule, LPCSTR lpName, LPCSTR lpType);
 HGLOBAL WINAPI LoadResource(HMODULE hModule, HRSRC hResInfo);
 LPVOID WINAPI LockResource(HGLOBAL hResData);
 DWORD WINAPI SizeofResource(HMODULE hModule, HRSRC hResInfo);
 
-#endif  // _WIN32
+#endif  // !_WIN32

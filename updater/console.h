@@ -8,10 +8,12 @@
 #include <string_view>
 
 #include "modlib/interfaces.h"
+#include "r4690_version.h"
 
 namespace updater {
 
-constexpr char kUtilityVersion[] = "01.03";
+// The banner's version, "01.03" for release 1.3.
+constexpr char kUtilityVersion[] = R4690_VERSION_BANNER;
 
 // One spinner step lasts this long; a PLD restart waits kPldRestartSteps of them.
 constexpr uint32_t kSpinnerStepMs = 200;

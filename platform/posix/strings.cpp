@@ -1,9 +1,16 @@
-// String functions: wsprintfA, bounded as on Windows, and LoadStringA, which finds no string
-// table because programs built here carry none.
+// String functions: wsprintfA, bounded as on Windows, and LoadStringA over the string table of
+// the module that this copy of the platform layer is linked into (platform/posix/resource_table.h).
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
 
+#include "platform/posix/modules.h"
+#include "platform/posix/resource_table.h"
 #include "platform/win32.h"
+
+// Weak, so that a module without strings still links; the table's address is then null.
+extern "C" const platform::EmbeddedStringTable r4690_embedded_strings __attribute__((weak));
 
 namespace {
 
@@ -26,8 +33,34 @@ int WINAPI wsprintfA(LPSTR lpOut, LPCSTR lpFmt, ...) {
   return n < kWsprintfLimit ? n : kWsprintfLimit - 1;
 }
 
-int WINAPI LoadStringA(HINSTANCE /*hInstance*/, UINT /*uID*/, LPSTR lpBuffer, int cchBufferMax) {
-  if (lpBuffer != nullptr && cchBufferMax > 0) lpBuffer[0] = '\0';
-  SetLastError(ERROR_RESOURCE_TYPE_NOT_FOUND);
+int WINAPI LoadStringA(HINSTANCE hInstance, UINT uID, LPSTR lpBuffer, int cchBufferMax) {
+  if (lpBuffer == nullptr || cchBufferMax <= 0) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return 0;
+  }
+  lpBuffer[0] = '\0';
+  // A null handle stands for the executable, as on Windows. Another module's table is out of
+  // reach of this copy of the platform layer.
+  const HMODULE module = hInstance != nullptr ? hInstance : qdev_posix::MainProgram();
+  if (module != qdev_posix::ThisModule()) {
+    SetLastError(ERROR_RESOURCE_DATA_NOT_FOUND);
+    return 0;
+  }
+  const platform::EmbeddedStringTable* table = &r4690_embedded_strings;
+  if (table == nullptr || table->count == 0) {
+    SetLastError(ERROR_RESOURCE_TYPE_NOT_FOUND);
+    return 0;
+  }
+  for (size_t i = 0; i < table->count; ++i) {
+    const platform::EmbeddedString& entry = table->entries[i];
+    // An empty string is no string, as in a STRINGTABLE.
+    if (entry.id != uID || entry.text[0] == '\0') continue;
+    // Cut to the buffer, always terminated; the result counts the characters copied.
+    const size_t length = std::min(std::strlen(entry.text), static_cast<size_t>(cchBufferMax - 1));
+    std::memcpy(lpBuffer, entry.text, length);
+    lpBuffer[length] = '\0';
+    return static_cast<int>(length);
+  }
+  SetLastError(ERROR_RESOURCE_NAME_NOT_FOUND);
   return 0;
 }

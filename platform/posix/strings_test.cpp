@@ -1,10 +1,21 @@
-// wsprintfA as the device paths use it, and its 1024-byte bound.
+// wsprintfA as the device paths use it, and its 1024-byte bound; LoadStringA over this test
+// executable's own string table, and the module handles it is asked with.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
+#include "platform/posix/resource_table.h"
 #include "platform/win32.h"
+
+namespace {
+
+const platform::EmbeddedString kStrings[] = {{7, "seven"}, {8, ""}, {1001, "one thousand and one"}};
+
+}  // namespace
+
+extern "C" const platform::EmbeddedStringTable r4690_embedded_strings = {kStrings, 3};
 
 namespace {
 
@@ -17,6 +28,68 @@ TEST(WsprintfTest, FormatsDevicePathsAndStopsAt1024BytesWithItsZero) {
   EXPECT_EQ(wsprintfA(big.data(), "%s", std::string(1500, 'a').c_str()), 1023);
   EXPECT_EQ(std::string(big.data()), std::string(1023, 'a'));
   EXPECT_EQ(big[1024], 'z');  // nothing beyond the bound is touched
+}
+
+HMODULE ModuleOf(const void* address) {
+  HMODULE module = nullptr;
+  EXPECT_TRUE(GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
+                                 static_cast<LPCSTR>(address), &module));
+  return module;
+}
+
+TEST(ModuleHandleTest, AnAddressGivesItsModuleAndNoNameTheExecutable) {
+  HMODULE executable = nullptr;
+  ASSERT_TRUE(GetModuleHandleExA(0, nullptr, &executable));
+  EXPECT_NE(executable, nullptr);
+  EXPECT_EQ(ModuleOf(&kStrings), executable);
+  EXPECT_EQ(ModuleOf(reinterpret_cast<const void*>(&ModuleOf)), executable);
+  const HMODULE library = ModuleOf(reinterpret_cast<const void*>(&std::strlen));
+  EXPECT_NE(library, nullptr);
+  EXPECT_NE(library, executable);
+
+  HMODULE module = executable;
+  SetLastError(ERROR_SUCCESS);
+  EXPECT_FALSE(GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, nullptr, &module));
+  EXPECT_EQ(module, nullptr);
+  EXPECT_EQ(GetLastError(), ERROR_MOD_NOT_FOUND);
+  EXPECT_FALSE(GetModuleHandleExA(0, nullptr, nullptr));
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+}
+
+TEST(LoadStringTest, FindsThisModulesStringsOnly) {
+  HMODULE executable = nullptr;
+  ASSERT_TRUE(GetModuleHandleExA(0, nullptr, &executable));
+  const HMODULE library = ModuleOf(reinterpret_cast<const void*>(&std::strlen));
+  const struct {
+    const char* label;
+    HINSTANCE module;
+    UINT id;
+    int size;
+    int result;
+    const char* text;  // what the buffer holds afterwards
+    DWORD error;       // GetLastError after a result of 0
+  } cases[] = {
+      {"by handle", executable, 7, 64, 5, "seven", 0},
+      {"null is the executable", nullptr, 1001, 64, 20, "one thousand and one", 0},
+      {"cut to the buffer", executable, 1001, 4, 3, "one", 0},
+      {"room for the zero only", executable, 7, 1, 0, "", 0},
+      {"empty is no string", executable, 8, 64, 0, "", ERROR_RESOURCE_NAME_NOT_FOUND},
+      {"no such id", executable, 9, 64, 0, "", ERROR_RESOURCE_NAME_NOT_FOUND},
+      {"another module", library, 7, 64, 0, "", ERROR_RESOURCE_DATA_NOT_FOUND},
+  };
+  for (const auto& c : cases) {
+    char buffer[64];
+    std::memset(buffer, 'x', sizeof buffer);
+    SetLastError(ERROR_SUCCESS);
+    EXPECT_EQ(LoadStringA(c.module, c.id, buffer, c.size), c.result) << c.label;
+    EXPECT_STREQ(buffer, c.text) << c.label;
+    if (c.result == 0) {
+      EXPECT_EQ(GetLastError(), c.error) << c.label;
+    }
+  }
+  SetLastError(ERROR_SUCCESS);
+  EXPECT_EQ(LoadStringA(executable, 7, nullptr, 64), 0);
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
 }
 
 }  // namespace

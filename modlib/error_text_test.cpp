@@ -1,0 +1,74 @@
+// The texts of the error codes as the library's callers get them: string resources of the module
+// that the library is linked into (here the test executable, which links the static library),
+// found by LoadStringA and reported by GetLastErrorInfo. Runs on Windows too, where the texts are
+// a compiled STRINGTABLE.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "modlib/error_codes.h"
+#include "modlib/error_texts_for_tests.h"
+#include "modlib/interfaces.h"
+#include "platform/win32.h"
+
+namespace modlib_test {
+namespace {
+
+HMODULE LibraryModule() {
+  HMODULE module = nullptr;
+  GetModuleHandleExA(
+      GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+      reinterpret_cast<LPCSTR>(&CreateInstance), &module);
+  return module;
+}
+
+TEST(ErrorTexts, EveryStoredCodeHasItsTextAndTheFallbackCodeNone) {
+  const HMODULE module = LibraryModule();
+  ASSERT_NE(module, nullptr);
+  const uint16_t codes[] = {
+#define R4690_CODE_OF(code, name, text) code,
+      R4690_MODULE_ERROR_CODES(R4690_CODE_OF)
+#undef R4690_CODE_OF
+  };
+  char text[256];
+  for (uint16_t code : codes) {
+    std::memset(text, 0x7F, sizeof text);
+    EXPECT_EQ(LoadStringA(module, code, text, sizeof text),
+              static_cast<int>(ErrorText(code).size()))
+        << code;
+    EXPECT_EQ(std::string(text), ErrorText(code)) << code;
+  }
+  EXPECT_EQ(LoadStringA(module, module_error::kNoErrorText, text, sizeof text), 0);
+}
+
+// On a fresh object the report gives 100 with its text; after a failure, the failure's code with
+// its text. Neither object has a device, so nothing reaches a driver.
+TEST(ErrorTexts, LastErrorInfoReportsTheCodeWithItsText) {
+  const struct {
+    const char* interfaceName;
+    uint16_t codeWithoutDevice;  // GetModuleName without an open device
+  } cases[] = {{"QUSBBASE", module_error::kNoDevice},
+               {"R4690_BOOT_LOADER", module_error::kOperationFailed}};
+  for (const auto& c : cases) {
+    IQUSBBASE* object =
+        c.interfaceName[0] == 'Q'
+            ? static_cast<IQUSBBASE*>(CreateInstance(c.interfaceName, 1, 0))
+            : static_cast<IR4690_BOOT_LOADER*>(CreateInstance(c.interfaceName, 1, 0));
+    ASSERT_NE(object, nullptr);
+    LastErrorInfo info;
+    EXPECT_TRUE(object->GetLastErrorInfo(&info)) << c.interfaceName;
+    EXPECT_EQ(info.ErrorNumber, module_error::kNone);
+    EXPECT_EQ(std::string(info.ErrorString), ErrorText(module_error::kNone));
+
+    char name[7];
+    EXPECT_FALSE(object->GetModuleName(name));
+    EXPECT_TRUE(object->GetLastErrorInfo(&info)) << c.interfaceName;
+    EXPECT_EQ(info.ErrorNumber, c.codeWithoutDevice) << c.interfaceName;
+    EXPECT_EQ(std::string(info.ErrorString), ErrorText(c.codeWithoutDevice)) << c.interfaceName;
+    object->ReleaseInstance();
+  }
+}
+
+}  // namespace
+}  // namespace modlib_test
