@@ -5,6 +5,11 @@
 // $QDEV_DEVICE_DIR, or kDefaultDeviceDir when that is unset or empty. Whoever serves the socket
 // (the module simulator, a test endpoint) plays the kernel driver.
 //
+// On Windows the device's kernel driver forwards its requests to a byte-mode named pipe named
+// after the device: kPipeNamePrefix + "QDev5" in the pipe namespace ("\\.\pipe\" in user mode,
+// "\Device\NamedPipe\" to a driver). The driver has done the open, so only kRequest and
+// kCancel travel on the pipe, with their replies.
+//
 // Every frame is a 24-byte header of six little-endian 32-bit words, followed by a payload whose
 // length the header gives:
 //
@@ -33,6 +38,7 @@ namespace qdev_frame {
 
 constexpr char kDefaultDeviceDir[] = "/tmp/qdev";
 constexpr char kDeviceDirVariable[] = "QDEV_DEVICE_DIR";
+constexpr char kPipeNamePrefix[] = "r4690-qdev-";
 
 constexpr uint32_t kMagic = 0x56454451;  // "QDEV" read as little-endian bytes
 constexpr size_t kHeaderSize = 24;

@@ -38,7 +38,6 @@ struct Overrides {
   std::optional<std::string> typeCode;
   std::optional<std::string> bootFlash;
   std::optional<std::string> pldAtPowerUp;
-  bool noFaults = false;
 };
 
 // Scenario files are a few kilobytes; anything this large is not one (or never ends).
@@ -87,7 +86,6 @@ std::string ApplyOverrides(const std::string& text, const Overrides& o) {
     }
     if (o.bootFlash) m["bootFlash"] = *o.bootFlash;
     if (o.pldAtPowerUp) m["pldAtPowerUp"] = *o.pldAtPowerUp;
-    if (o.noFaults) m.erase("faults");
   }
   return j.dump();
 }
@@ -117,7 +115,7 @@ int Run(int argc, char** argv, std::ostream& out, std::ostream& err) {
                  "folder of the device endpoints; default: $QDEV_DEVICE_DIR or /tmp/qdev");
   app.add_option("--traffic", options.trafficFile, "file that receives the traffic record");
   app.add_flag("--fresh", options.fresh, "ignore memories saved in the state folder");
-  app.add_flag("--no-faults", o.noFaults, "drop the scenario's faults");
+  app.add_flag("--no-faults", options.noFaults, "drop the scenario's faults");
   app.add_option("--slot", o.slot, "slot of the module (one-module scenarios)");
   app.add_option("--naming", o.naming, "QDev, QDevUsb or both");
   app.add_option("--revision", o.revision, "revision letter");

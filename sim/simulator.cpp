@@ -1,4 +1,5 @@
-// The in-process simulator: the rack of modules behind the platform's device endpoints.
+// The in-process simulator: the rack of modules behind the platform's device endpoints, on every
+// system.
 #include "sim/simulator.h"
 
 #include <atomic>
@@ -23,7 +24,6 @@ struct Simulator::Impl {
 
   std::mutex control;  // serialises LoadScenario, Start, Stop
   std::atomic<bool> running{false};
-  SimulatorOptions options;
   std::string deviceDir;
   std::unique_ptr<qdev::EndpointServer> server;
   std::vector<std::unique_ptr<qdev::DeviceHandler>> endpoints;
@@ -35,16 +35,14 @@ struct Simulator::Impl {
   bool stopping = false;  // Stop is under way: no new stopper
   bool stopperStarted = false;
   bool devicesGone = false;  // the stopper has finished
-  std::atomic<bool> powerLost{false};
   std::thread stopper;
 
   void OnPowerLoss() {
     std::lock_guard<std::mutex> lock(power);
-    powerLost = true;
     if (stopping || stopperStarted) return;
     stopperStarted = true;
-    // The server can't stop itself from its own thread; the reply of this request has already
-    // been sent when the handler returns, so the client sees it before the devices go.
+    // The server can't stop itself from its own thread. It sends the reply of this request
+    // before it lets the devices go, so the client sees the reply first.
     stopper = std::thread([this] {
       server->Stop();
       std::lock_guard<std::mutex> done(power);
@@ -60,7 +58,7 @@ struct Simulator::Impl {
     return true;
   }
 
-  bool StartLocked(const SimulatorOptions& o, bool powerCycle, std::string* error);
+  bool StartLocked(const SimulatorOptions& o, std::string* error);
   void StopLocked();
 
   // One device name of a module: hands its requests to the rack.
@@ -89,7 +87,7 @@ struct Simulator::Impl {
 // simulator's devices refuse them), then the state folder and the saved memories are read and the
 // traffic file is opened, and only then are state files written. A failure releases the endpoints
 // and leaves the modules as they were.
-bool Simulator::Impl::StartLocked(const SimulatorOptions& o, bool powerCycle, std::string* error) {
+bool Simulator::Impl::StartLocked(const SimulatorOptions& o, std::string* error) {
   if (running) {
     *error = "the simulator is already running";
     return false;
@@ -102,25 +100,25 @@ bool Simulator::Impl::StartLocked(const SimulatorOptions& o, bool powerCycle, st
     handlers.push_back(std::make_unique<Endpoint>(this, device.first));
     if (!s->AddDevice(device.first, handlers.back().get(), error)) return false;
   }
-  if (!powerCycle) {
-    StateStore store;
-    std::vector<SavedMemories> saved;
-    const bool keepState = !o.stateDir.empty();
-    if (keepState &&
-        (!store.Open(o.stateDir, error) || !rack.ReadStore(store, o.fresh, &saved, error))) {
-      return false;
-    }
-    if (!o.trafficFile.empty() && !rack.traffic().OpenFile(o.trafficFile, error)) return false;
-    if (keepState && !rack.AttachStore(store, saved, error)) return false;
-    if (!keepState) rack.DetachStore();
-    rack.traffic().Clear();
+  StateStore store;
+  std::vector<SavedMemories> saved;
+  const bool keepState = !o.stateDir.empty();
+  if (keepState &&
+      (!store.Open(o.stateDir, error) || !rack.ReadStore(store, o.fresh, &saved, error))) {
+    return false;
+  }
+  if (!o.trafficFile.empty() && !rack.traffic().OpenFile(o.trafficFile, error)) return false;
+  if (keepState && !rack.AttachStore(store, saved, error)) return false;
+  if (!keepState) rack.DetachStore();
+  rack.traffic().Clear();
+  if (o.noFaults) {
+    for (const ModuleConfig& m : scenario.modules) rack.SetFaults(m.slot, {});
   }
   {
     std::lock_guard<std::mutex> lock(power);
     stopping = false;
     stopperStarted = false;
     devicesGone = false;
-    powerLost = false;
   }
   rack.PowerUp();
 
@@ -131,7 +129,6 @@ bool Simulator::Impl::StartLocked(const SimulatorOptions& o, bool powerCycle, st
     endpoints.clear();
     return false;
   }
-  options = o;
   deviceDir = server->DeviceDir();
   running = true;
   return true;
@@ -186,7 +183,7 @@ bool Simulator::SetScenario(const Scenario& scenario, std::string* error) {
 
 bool Simulator::Start(const SimulatorOptions& options, std::string* error) {
   std::lock_guard<std::mutex> lock(impl_->control);
-  return impl_->StartLocked(options, false, error);
+  return impl_->StartLocked(options, error);
 }
 
 bool Simulator::Start(const std::string& deviceDir, std::string* error) {
@@ -198,21 +195,6 @@ bool Simulator::Start(const std::string& deviceDir, std::string* error) {
 void Simulator::Stop() {
   std::lock_guard<std::mutex> lock(impl_->control);
   impl_->StopLocked();
-}
-
-bool Simulator::IsRunning() const {
-  return impl_->running;
-}
-
-bool Simulator::PowerCycle(std::string* error) {
-  std::lock_guard<std::mutex> lock(impl_->control);
-  const SimulatorOptions o = impl_->options;
-  impl_->StopLocked();
-  return impl_->StartLocked(o, true, error);
-}
-
-bool Simulator::PowerLost() const {
-  return impl_->powerLost;
 }
 
 bool Simulator::WaitForPowerLoss(int timeoutMs) const {
@@ -245,28 +227,12 @@ bool Simulator::ReadMemory(uint16_t slot, uint32_t address, uint32_t size,
   return impl_->rack.Peek(slot, address, size, data);
 }
 
-bool Simulator::WriteMemory(uint16_t slot, uint32_t address, const std::vector<uint8_t>& data) {
-  return impl_->rack.Poke(slot, address, data);
-}
-
 std::vector<uint8_t> Simulator::McuFlash(uint16_t slot) const {
   return impl_->rack.McuFlash(slot);
 }
 
 std::vector<uint8_t> Simulator::BootFlash(uint16_t slot) const {
   return impl_->rack.BootFlash(slot);
-}
-
-bool Simulator::HasModule(uint16_t slot) const {
-  return impl_->rack.HasModule(slot);
-}
-
-bool Simulator::PldConfigured(uint16_t slot) const {
-  return impl_->rack.PldConfigured(slot);
-}
-
-std::string Simulator::PldText(uint16_t slot) const {
-  return impl_->rack.PldText(slot);
 }
 
 bool Simulator::ApplicationRunning(uint16_t slot) const {

@@ -1,6 +1,7 @@
-// The module simulator in-process (systems without Windows only): serves the modules of a
-// scenario as device endpoints, so that the platform's CreateFileA/DeviceIoControl reach them
-// exactly as they reach the r4690-sim command. Tests start one in a device folder of their own,
+// The module simulator in-process: serves the modules of a scenario as device endpoints
+// (platform/device_endpoint.h), so that the platform's CreateFileA/DeviceIoControl reach them
+// exactly as they reach the r4690-sim command; on Windows the endpoints are named pipes that a
+// kernel driver opens. Tests start one in a device folder of their own,
 // drive it through the library, then look at the traffic record and the modules' memories.
 //
 //   sim::Simulator simulator;                    // one healthy module in slot 0
@@ -11,12 +12,10 @@
 //   EXPECT_EQ(simulator.Traffic()[0], "QDev0 ioctl=0x22005E len=80 -> ok");
 //   simulator.Stop();
 //
-// Every operation is thread-safe: requests reach the modules on the endpoint server's thread.
+// Every operation is thread-safe: requests reach the modules on the endpoint server's threads.
 // Modules are addressed by slot; an operation on a slot without a module does nothing and
 // reports false or an empty result.
 #pragma once
-
-#ifndef _WIN32
 
 #include <cstdint>
 #include <functional>
@@ -30,10 +29,11 @@
 namespace sim {
 
 struct SimulatorOptions {
-  std::string deviceDir;    // empty: $QDEV_DEVICE_DIR, or the platform's default folder
+  std::string deviceDir;    // where the endpoints live (EndpointServer); empty: the default
   std::string stateDir;     // empty: memories live in this object only
   bool fresh = false;       // start from the scenario even when stateDir holds saved memories
   std::string trafficFile;  // empty: the traffic record stays in memory only
+  bool noFaults = false;    // every module starts without faults, and stays so after this start
 };
 
 class Simulator {
@@ -58,17 +58,11 @@ class Simulator {
   // Removes the devices; pending requests are never answered. The memories are kept, so the next
   // Start is a power cycle. Safe to call twice.
   void Stop();
-  bool IsRunning() const;
-  // Stop and Start with the same options: the PLD reloads from boot flash and the MCU runs its
-  // application when one is present. Fault counters start again.
-  bool PowerCycle(std::string* error);
 
-  // A kPowerLoss fault fired: the devices have gone (or are going) as if the power was cut.
-  bool PowerLost() const;
-  // Waits until a power loss has taken the devices away; false on time-out.
+  // Waits until a power-loss fault has taken the devices away; false on time-out.
   bool WaitForPowerLoss(int timeoutMs) const;
 
-  // Folder of the endpoints (valid while running) and the device names ("QDev0", "QDevUsb3").
+  // Where the endpoints are (valid while running) and the device names ("QDev0", "QDevUsb3").
   std::string DeviceDir() const;
   std::vector<std::string> DeviceNames() const;
 
@@ -79,16 +73,11 @@ class Simulator {
 
   // Module memories at module addresses (0x83/0x91 MCU flash, 0x8C grade, 0x8F PLD text,
   // 0x90 boot flash), bypassing every access rule and fault; the 0x91 alias always works here.
-  // PLD text reads give zeros while the PLD is unconfigured; it cannot be written.
-  // Writes are saved like module writes; a write that cannot be saved is taken back (false).
+  // PLD text reads give zeros while the PLD is unconfigured.
   bool ReadMemory(uint16_t slot, uint32_t address, uint32_t size, std::vector<uint8_t>* data) const;
-  bool WriteMemory(uint16_t slot, uint32_t address, const std::vector<uint8_t>& data);
   std::vector<uint8_t> McuFlash(uint16_t slot) const;   // 16 KiB
   std::vector<uint8_t> BootFlash(uint16_t slot) const;  // 256 KiB
 
-  bool HasModule(uint16_t slot) const;
-  bool PldConfigured(uint16_t slot) const;
-  std::string PldText(uint16_t slot) const;  // the text up to its first zero; empty if none
   bool ApplicationRunning(uint16_t slot) const;
 
   // Replaces a module's faults (running or not); the new faults count from now.
@@ -98,7 +87,7 @@ class Simulator {
   // The request that made the change was refused and the change taken back.
   std::string TakeStateError();
 
-  // Test hook: called on the server thread for every request a device receives, after the
+  // Test hook: called on a server thread for every request a device receives, after the
   // module has served it (its traffic line is recorded) and before the reply is sent, so that a
   // test can act while the client still waits for that request. Set or cleared (an empty
   // function) only while the simulator is stopped; false while it runs.
@@ -112,5 +101,3 @@ class Simulator {
 };
 
 }  // namespace sim
-
-#endif  // !_WIN32

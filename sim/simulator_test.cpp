@@ -122,7 +122,9 @@ TEST(SimulatorStart, RefusedStartWritesNothingAndReleasesItsEndpoints) {
   sim::Simulator running;
   std::string error;
   ASSERT_TRUE(running.Start(live, &error)) << error;
-  ASSERT_TRUE(running.WriteMemory(0, 0x90000000, {1, 2, 3, 4}));  // not the scenario's any more
+  // Boot flash that is not the scenario's any more, written through the boot loader.
+  ASSERT_EQ(sim_test::Vendor("QDev0", 0, 0x0F, 0x3C00, 0, {}).error, 0u);
+  ASSERT_EQ(sim_test::Vendor("QDev0", 0, 0x0D, 0x0000, 0x9000, {1, 2, 3, 4}).error, 0u);
   ASSERT_EQ(sim_test::Request("QDev0", IOCTL_GET_DEVICE_INFO, {}, std::vector<uint8_t>(80)).error,
             0u);
   ASSERT_EQ(FilesIn(dir.path()).size(), 3u);  // two state files and the traffic file

@@ -1,5 +1,6 @@
-// Names that the Wine-hosted driver stand-in and its user-mode host agree on: the service, the
-// registry value that lists the devices to create, and the named pipe behind each device.
+// Names that the Wine-hosted driver stand-in and its user-mode host agree on: the service and the
+// registry value that lists the devices to create. The named pipe behind each device, and its
+// framing, are the platform's (platform/device_frame.h).
 // Plain C++ with no OS types, so that the kernel driver and the host both include it.
 #pragma once
 
@@ -14,12 +15,6 @@ constexpr char kParametersKey[] = "Parameters";
 constexpr char kDevicesValue[] = "Devices";
 constexpr wchar_t kParametersKeyW[] = L"\\Parameters";
 constexpr wchar_t kDevicesValueW[] = L"Devices";
-
-// Each device's requests travel to the module model over its own byte-mode pipe, named after the
-// device: \\.\pipe\r4690-qdev-QDev5 for the host, \Device\NamedPipe\r4690-qdev-QDev5 for the
-// driver. The framing on the pipe is the one of platform/device_frame.h.
-constexpr char kPipePrefix[] = "\\\\.\\pipe\\r4690-qdev-";
-constexpr wchar_t kKernelPipePrefixW[] = L"\\Device\\NamedPipe\\r4690-qdev-";
 
 // Longest device name the driver accepts ("QDevUsb65535" has 12 characters).
 constexpr unsigned kMaxDeviceNameLength = 16;

@@ -14,11 +14,8 @@
 
 #include "modlib/driver_contract.h"
 #include "platform/win32.h"
-#include "sim/embedded_images.h"
-#include "sim/rack.h"
-#include "sim/scenario_json.h"
+#include "sim/simulator.h"
 #include "tests/wine/host/driver_service.h"
-#include "tests/wine/host/pipe_endpoint.h"
 
 namespace {
 
@@ -35,35 +32,22 @@ class StandInTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
     std::string error;
-    sim::Scenario scenario;
-    ASSERT_TRUE(sim::ParseScenario(kScenario, &scenario, &error)) << error;
-    rack_ = new sim::Rack;
-    ASSERT_TRUE(rack_->Build(scenario, sim::LookUpEmbeddedImages(), &error)) << error;
-    rack_->PowerUp();
-    powerGone_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    endpoint_ = new stand_in::PipeEndpoint(rack_, "QDev0", powerGone_);
-    ASSERT_TRUE(endpoint_->Create(&error)) << error;
-    endpoint_->Start();
+    simulator_ = new sim::Simulator;
+    ASSERT_TRUE(simulator_->LoadScenario(kScenario, &error)) << error;
+    ASSERT_TRUE(simulator_->Start(sim::SimulatorOptions(), &error)) << error;
     driver_ = new stand_in::DriverService;
-    ASSERT_TRUE(driver_->Install(stand_in::DriverPathBesideExecutable(), {"QDev0"}, &error))
+    ASSERT_TRUE(
+        driver_->Install(stand_in::DriverPathBesideExecutable(), simulator_->DeviceNames(), &error))
         << error;
     ASSERT_TRUE(driver_->Start(&error)) << error;
-    ASSERT_TRUE(endpoint_->WaitConnected(kWaitMs));
   }
 
   static void TearDownTestSuite() {
-    if (endpoint_ != nullptr) {
-      endpoint_->Stop();
-      EXPECT_FALSE(endpoint_->ProtocolError());
-    }
-    delete driver_;  // stops the driver
-    delete endpoint_;
-    delete rack_;
-    if (powerGone_ != nullptr) CloseHandle(powerGone_);
+    if (simulator_ != nullptr) simulator_->Stop();  // first, so that the driver's readers end
+    delete driver_;                                 // stops the driver
+    delete simulator_;
     driver_ = nullptr;
-    endpoint_ = nullptr;
-    rack_ = nullptr;
-    powerGone_ = nullptr;
+    simulator_ = nullptr;
   }
 
   void SetUp() override {
@@ -78,7 +62,6 @@ class StandInTest : public ::testing::Test {
     ASSERT_TRUE(started || GetLastError() == ERROR_IO_PENDING);
     ASSERT_TRUE(GetOverlappedResult(device_, &overlapped, &bytes, TRUE));
     CloseHandle(overlapped.hEvent);
-    rack_->traffic().Clear();
   }
   void TearDown() override {
     if (device_ != INVALID_HANDLE_VALUE) CloseHandle(device_);
@@ -99,16 +82,12 @@ class StandInTest : public ::testing::Test {
                            nullptr, overlapped);
   }
 
-  static sim::Rack* rack_;
-  static HANDLE powerGone_;
-  static stand_in::PipeEndpoint* endpoint_;
+  static sim::Simulator* simulator_;
   static stand_in::DriverService* driver_;
   HANDLE device_ = INVALID_HANDLE_VALUE;
 };
 
-sim::Rack* StandInTest::rack_ = nullptr;
-HANDLE StandInTest::powerGone_ = nullptr;
-stand_in::PipeEndpoint* StandInTest::endpoint_ = nullptr;
+sim::Simulator* StandInTest::simulator_ = nullptr;
 stand_in::DriverService* StandInTest::driver_ = nullptr;
 
 // One completed request: what GetOverlappedResult said.

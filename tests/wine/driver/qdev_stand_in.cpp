@@ -79,11 +79,15 @@ void CopyBytes(UCHAR* to, const UCHAR* from, ULONG size) {
   for (ULONG i = 0; i < size; ++i) to[i] = from[i];
 }
 
-// "prefix" + name into a caller's buffer; false when it does not fit.
-bool BuildName(UNICODE_STRING* out, WCHAR* buffer, const wchar_t* prefix, const WCHAR* name,
-               USHORT nameChars) {
+// prefix + infix + name into a caller's buffer; false when it does not fit.
+bool BuildName(UNICODE_STRING* out, WCHAR* buffer, const wchar_t* prefix, const char* infix,
+               const WCHAR* name, USHORT nameChars) {
   USHORT n = 0;
   for (const wchar_t* p = prefix; *p != L'\0'; ++p) {
+    if (n + 1 >= kNameBufferChars) return false;
+    buffer[n++] = static_cast<WCHAR>(*p);
+  }
+  for (const char* p = infix; *p != '\0'; ++p) {
     if (n + 1 >= kNameBufferChars) return false;
     buffer[n++] = static_cast<WCHAR>(*p);
   }
@@ -299,7 +303,8 @@ NTSTATUS DispatchDeviceControl(PDEVICE_OBJECT deviceObject, PIRP irp) {
 NTSTATUS OpenPipe(const WCHAR* name, USHORT nameChars, HANDLE* pipe) {
   WCHAR buffer[kNameBufferChars];
   UNICODE_STRING path;
-  if (!BuildName(&path, buffer, stand_in::kKernelPipePrefixW, name, nameChars)) {
+  if (!BuildName(&path, buffer, L"\\Device\\NamedPipe\\", qdev_frame::kPipeNamePrefix, name,
+                 nameChars)) {
     return STATUS_NAME_TOO_LONG;
   }
   OBJECT_ATTRIBUTES attributes;
@@ -337,7 +342,7 @@ void DestroyDevice(PDEVICE_OBJECT deviceObject) {
 NTSTATUS CreateStandInDevice(PDRIVER_OBJECT driver, const WCHAR* name, USHORT nameChars) {
   WCHAR deviceBuffer[kNameBufferChars];
   UNICODE_STRING deviceName;
-  if (!BuildName(&deviceName, deviceBuffer, L"\\Device\\", name, nameChars)) {
+  if (!BuildName(&deviceName, deviceBuffer, L"\\Device\\", "", name, nameChars)) {
     return STATUS_NAME_TOO_LONG;
   }
   PDEVICE_OBJECT deviceObject = nullptr;
@@ -369,7 +374,7 @@ NTSTATUS CreateStandInDevice(PDRIVER_OBJECT driver, const WCHAR* name, USHORT na
                                   nullptr, ReaderThread, device);
   }
   if (NT_SUCCESS(status) &&
-      !BuildName(&link, device->linkBuffer, L"\\DosDevices\\", name, nameChars)) {
+      !BuildName(&link, device->linkBuffer, L"\\DosDevices\\", "", name, nameChars)) {
     status = STATUS_NAME_TOO_LONG;
   }
   if (NT_SUCCESS(status)) status = IoCreateSymbolicLink(&link, &deviceName);
