@@ -116,7 +116,7 @@ void PipeEndpoint::Serve() {
     const auto split = payload.begin() + header.word4;
     const std::vector<uint8_t> input(payload.begin(), split);
     const std::vector<uint8_t> output(split, payload.end());
-    const sim::RackReply reply = rack_->Serve(device_, header.word3, input, output);
+    const sim::Reply reply = rack_->Serve(device_, header.word3, input, output);
     if (!reply.answered) continue;
 
     std::vector<uint8_t> frame(qdev_frame::kHeaderSize + reply.data.size());
