@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <optional>
+#include <set>
 #include <string>
 
 #include "modlib/driver_contract.h"
@@ -68,6 +69,7 @@ TEST(ModuleRequests, EachRequestInBootLoaderAndApplicationMode) {
       {"read, 4096 bytes", kIn, 0x0E, 0x0000, 0x9000, 4096, ok, no},
       {"read, 4097 bytes", kIn, 0x0E, 0x0000, 0x9000, 4097, no, no},
       {"read, wrong direction", kOut, 0x0E, 0x3000, 0x8300, 256, no, no},
+      {"read, direction 2", 2, 0x0E, 0x3000, 0x8300, 256, no, no},
       {"write", kOut, 0x0D, 0x0000, 0x9000, 4096, ok, no},
       {"write, 4097 bytes", kOut, 0x0D, 0x0000, 0x9000, 4097, no, no},
       {"write, wrong direction", kIn, 0x0D, 0x0000, 0x9000, 16, no, no},
@@ -84,7 +86,9 @@ TEST(ModuleRequests, EachRequestInBootLoaderAndApplicationMode) {
       {"device information", kIn, 0, 0, 0, 80, ok, ok, IOCTL_GET_DEVICE_INFO},
       {"device information, 79 bytes", kIn, 0, 0, 0, 79, no, no, IOCTL_GET_DEVICE_INFO},
   };
+  std::set<uint32_t> covered;  // every kind of the table has its rows here
   for (const Row& row : rows) {
+    covered.insert(row.code == IOCTL_GET_DEVICE_INFO ? sim::kDeviceInfoRequest : row.request);
     for (bool application : {false, true}) {
       SCOPED_TRACE(std::string(row.what) + (application ? " (application)" : " (boot loader)"));
       Module m(ModuleConfig(), sim_test::TestImages());
@@ -98,6 +102,9 @@ TEST(ModuleRequests, EachRequestInBootLoaderAndApplicationMode) {
       EXPECT_EQ(r.information, expected == ok ? row.length : 0u);
       EXPECT_EQ(r.data.size(), expected == ok && row.dir == kIn ? row.length : 0u);
     }
+  }
+  for (const sim::RequestKind& kind : sim::RequestKinds()) {
+    EXPECT_EQ(covered.count(kind.code), 1u) << kind.name << " has no row";
   }
 }
 
@@ -239,6 +246,15 @@ TEST(ModuleFaults, SelectedRequestsMisbehave) {
        {{kIn, 0x0E, 0x0000, 0x9000, 4096, ok, 4096},
         {kIn, 0x0E, 0x0FFF, 0x9000, 2, no, 0},
         {kOut, 0x0D, 0x1000, 0x9000, 1, no, 0}}},
+      {"an address filter passes over requests without an address",
+       {MakeFault(A::kFail, {}, 0x00000000)},
+       {name, {kOut, 0x0F, 0x0000, 0, 0, ok, 0}}},
+      {"run carries the MCU flash address it runs from",
+       {MakeFault(A::kNoAnswer, {}, 0x83003C00)},
+       {{kOut, 0x0F, 0x3C00, 0, 0, Outcome::kNoAnswer, 0}, {kOut, 0x0F, 0x0000, 0, 0, ok, 0}}},
+      {"a request code that no module knows is still selected by its number",
+       {MakeFault(A::kNoAnswer, 0x10)},
+       {{kIn, 0x10, 0, 0, 1, Outcome::kNoAnswer, 0}, name}},
       {"never answer a reload",
        {MakeFault(A::kNoAnswer, 0x0C)},
        {{kOut, 0x0C, 0, 0, 0, Outcome::kNoAnswer, 0}, {kOut, 0x07, 0, 0, 0, ok, 0}}},
