@@ -15,8 +15,8 @@
 
 namespace sim {
 
-// The request code of device information (IOCTL_GET_DEVICE_INFO), beyond the 16-bit vendor request
-// codes so that faults and the table of kinds can name it beside them.
+// The request code of device information (IOCTL_GET_DEVICE_INFO): beyond the 16-bit vendor
+// request codes, so that faults and the table of kinds can name it beside them.
 constexpr uint32_t kDeviceInfoRequest = 0x10000;
 // The request code of anything that is neither device information nor a vendor request with its
 // header; no fault filter and no kind matches it.
@@ -34,10 +34,9 @@ struct RequestKind {
   uint32_t code;              // vendor request code, or kDeviceInfoRequest
   const char* name;           // its name in scenario files
   uint16_t direction;         // the header's Direction it needs (device information has none)
-  bool whileApplicationRuns;  // answered while the MCU runs its application, not only its boot
-                              // loader
-  AddressForm address;
-  uint32_t minLength;  // data lengths (output-buffer sizes) it accepts
+  bool whileApplicationRuns;  // answered in both MCU modes, not by the boot loader only
+  AddressForm address;        // the address it carries, if any
+  uint32_t minLength;         // data lengths (output-buffer sizes) it accepts
   uint32_t maxLength;
 };
 
