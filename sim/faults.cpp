@@ -3,10 +3,11 @@
 
 namespace sim {
 
-bool Touches(const RequestKey& key, uint32_t target) {
-  if (!key.hasAddress) return false;
-  if (key.size == 0) return target == key.address;
-  return target >= key.address && static_cast<uint64_t>(target) - key.address < key.size;
+bool Touches(const Request& request, uint32_t target) {
+  if (!request.address) return false;
+  const uint32_t start = *request.address;
+  if (request.length == 0) return target == start;
+  return target >= start && static_cast<uint64_t>(target) - start < request.length;
 }
 
 void FaultPlan::Set(const std::vector<Fault>& faults) {
@@ -18,12 +19,12 @@ void FaultPlan::ResetCounters() {
   counts_.assign(faults_.size(), 0);
 }
 
-const Fault* FaultPlan::Select(const RequestKey& key) {
+const Fault* FaultPlan::Select(const Request& request) {
   const Fault* fired = nullptr;
   for (size_t i = 0; i < faults_.size(); ++i) {
     const Fault& f = faults_[i];
-    if (f.request && *f.request != key.request) continue;
-    if (f.address && !Touches(key, *f.address)) continue;
+    if (f.request && *f.request != request.code) continue;
+    if (f.address && !Touches(request, *f.address)) continue;
     ++counts_[i];
     const bool fires = f.nth == 0 || counts_[i] == f.nth;
     if (fires && fired == nullptr) fired = &f;

@@ -5,21 +5,14 @@
 #include <cstdint>
 #include <vector>
 
+#include "sim/request.h"
 #include "sim/scenario.h"
 
 namespace sim {
 
-// What a fault's filters look at in a request.
-struct RequestKey {
-  uint32_t request = 0;     // vendor request code, or kDeviceInfoRequest
-  bool hasAddress = false;  // reads and writes: Index:Value; run: 0x8300:Value
-  uint32_t address = 0;
-  uint32_t size = 0;  // data bytes, from the output-buffer size
-};
-
-// Whether a request's address range [address, address + size) touches `target`; a request
-// without data touches only its own address.
-bool Touches(const RequestKey& key, uint32_t target);
+// Whether a request's range [address, address + length) touches `target`; a request without data
+// touches only its own address, and one without an address touches nothing.
+bool Touches(const Request& request, uint32_t target);
 
 class FaultPlan {
  public:
@@ -29,7 +22,7 @@ class FaultPlan {
   void ResetCounters();
   // Counts the request for every fault it matches and returns the first fault that fires, or
   // null.
-  const Fault* Select(const RequestKey& key);
+  const Fault* Select(const Request& request);
 
  private:
   std::vector<Fault> faults_;

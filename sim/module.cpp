@@ -13,52 +13,12 @@ namespace dc = driver_contract;
 
 namespace {
 
-constexpr uint16_t kRunApplication = 0x0000;  // Value of request 0x0F: start the application
-constexpr uint16_t kRunBootLoader = 0x3C00;   // Value of request 0x0F: back to the boot loader
-
-bool IsVendorCode(uint32_t code) {
-  return code == IOCTL_VENDOR_REQUEST || code == IOCTL_USB_VENDOR_REQUEST;
-}
-
-Response Refused() {
-  return Response{};
-}
-
-Response Completed(std::vector<uint8_t> data) {
-  Response r;
-  r.outcome = Outcome::kOk;
-  r.transferred = static_cast<uint32_t>(data.size());
-  r.data = std::move(data);
-  return r;
-}
-
 bool SameBytes(const ByteRange& a, const ByteRange& b) {
   return a.data != nullptr && b.data != nullptr && a.size == b.size &&
          std::equal(a.data, a.data + a.size, b.data);
 }
 
 }  // namespace
-
-RequestKey KeyOf(uint32_t ioControlCode, const std::vector<uint8_t>& input, uint32_t outputSize) {
-  RequestKey key;
-  key.size = outputSize;
-  if (ioControlCode == IOCTL_GET_DEVICE_INFO) {
-    key.request = kDeviceInfoRequest;
-  } else if (IsVendorCode(ioControlCode) && input.size() == dc::kVendorRequestSize) {
-    const dc::VendorRequest h = dc::DecodeVendorRequest(input.data());
-    key.request = h.RequestCode;
-    if (h.RequestCode == dc::kRequestRead || h.RequestCode == dc::kRequestWrite) {
-      key.hasAddress = true;
-      key.address = static_cast<uint32_t>(h.Index) << 16 | h.Value;
-    } else if (h.RequestCode == dc::kRequestRun) {
-      key.hasAddress = true;
-      key.address = SEL_MCU_FLASH | h.Value;
-    }
-  } else {
-    key.request = 0xFFFFFFFF;  // matches no request filter
-  }
-  return key;
-}
 
 Module::Module(const ModuleConfig& config, const EmbeddedImages& images)
     : config_(config),
@@ -112,102 +72,96 @@ std::string Module::PldText() const {
   return std::string(pldText_, end);
 }
 
-Response Module::Handle(uint32_t ioControlCode, const std::vector<uint8_t>& input,
-                        const std::vector<uint8_t>& output) {
-  const uint32_t asked = static_cast<uint32_t>(output.size());
-  const Fault* fault = faults_.Select(KeyOf(ioControlCode, input, asked));
-  if (fault == nullptr) return Execute(ioControlCode, input, output, asked);
+Reply Module::Handle(const Request& request, const std::vector<uint8_t>& output,
+                     MemoryChange* change) {
+  MemoryChange ignored;
+  if (change == nullptr) change = &ignored;
+  const uint32_t asked = request.length;
+  const Fault* fault = faults_.Select(request);
+  if (fault == nullptr) return Execute(request, output, asked, change);
   switch (fault->action) {
     case FaultAction::kFail:
-      return Refused();
-    case FaultAction::kNoAnswer: {
-      Response r;
-      r.outcome = Outcome::kNoAnswer;
-      return r;
-    }
+      return Reply::Refused();
+    case FaultAction::kNoAnswer:
+      return Reply::Unanswered();
     case FaultAction::kShort: {
       if (asked == 0) break;  // nothing can be fewer than nothing
       const uint32_t k = std::min(fault->bytes.value_or(asked - 1), asked - 1);
-      Response r = Execute(ioControlCode, input, output, k);
-      if (r.outcome != Outcome::kOk) return r;
-      r.outcome = Outcome::kShort;
-      r.transferred = k;
+      Reply r = Execute(request, output, k, change);
+      if (r.error != 0) return r;
+      r.cutShort = true;
+      r.information = k;
       if (r.data.size() > k) r.data.resize(k);
       return r;
     }
     case FaultAction::kPowerLoss: {
-      Response r = Execute(ioControlCode, input, output, asked);
+      Reply r = Execute(request, output, asked, change);
       r.powerLost = true;
       return r;
     }
   }
-  return Execute(ioControlCode, input, output, asked);
+  return Execute(request, output, asked, change);
 }
 
-Response Module::Execute(uint32_t ioControlCode, const std::vector<uint8_t>& input,
-                         const std::vector<uint8_t>& output, uint32_t writeLimit) {
-  if (ioControlCode == IOCTL_GET_DEVICE_INFO) {
-    // The driver's own record, answered whatever the MCU runs.
-    if (output.size() < dc::kDeviceInfoSize) return Refused();
-    std::vector<uint8_t> info(dc::kDeviceInfoSize, 0);
-    dc::SetModuleTypeCode(info.data(), config_.typeCode);
-    return Completed(std::move(info));
-  }
-  if (!IsVendorCode(ioControlCode) || input.size() != dc::kVendorRequestSize) return Refused();
-  const dc::VendorRequest h = dc::DecodeVendorRequest(input.data());
-  return VendorRequest(h.Direction, h.RequestCode, h.Value, h.Index, output, writeLimit);
-}
-
-Response Module::VendorRequest(uint16_t direction, uint16_t code, uint16_t value, uint16_t index,
-                               const std::vector<uint8_t>& output, uint32_t writeLimit) {
-  const size_t length = output.size();
-  const bool toHost = direction == dc::kDirectionToHost;
-  const bool toModule = direction == dc::kDirectionToModule;
+bool Module::Admits(const Request& request) const {
+  const RequestKind* kind = request.kind;
+  if (kind == nullptr) return false;
   // While the application runs, the boot loader only identifies itself and switches.
-  if (applicationRunning_ && code != dc::kRequestRun && code != dc::kRequestModuleName &&
-      code != dc::kRequestUsbSpeed) {
-    return Refused();
-  }
-  const uint32_t address = static_cast<uint32_t>(index) << 16 | value;
-  switch (code) {
-    case dc::kRequestModuleName: {
-      if (!toHost || length != dc::kModuleNameLength) return Refused();
-      std::vector<uint8_t> name(dc::kModuleNameLength, 0);
-      std::copy_n(config_.modelName.begin(),
-                  std::min<size_t>(config_.modelName.size(), name.size()), name.begin());
-      return Completed(std::move(name));
-    }
+  if (applicationRunning_ && !kind->whileApplicationRuns) return false;
+  if (request.hasHeader && request.header.Direction != kind->direction) return false;
+  return request.length >= kind->minLength && request.length <= kind->maxLength;
+}
+
+Reply Module::Execute(const Request& request, const std::vector<uint8_t>& output,
+                      uint32_t storeLimit, MemoryChange* change) {
+  if (!Admits(request)) return Reply::Refused();
+  switch (request.kind->code) {
+    case kDeviceInfoRequest:
+      return DeviceInformation();
+    case dc::kRequestModuleName:
+      return ModelName();
     case dc::kRequestUsbSpeed:
-      if (!toHost || length != dc::kUsbSpeedLength) return Refused();
-      return Completed({config_.usbSpeed});
+      return Reply::Completed({config_.usbSpeed});
     case dc::kRequestRead:
-      if (!toHost) return Refused();
-      return Read(address, static_cast<uint32_t>(length));
+      return Read(*request.address, request.length);
     case dc::kRequestWrite:
-      if (!toModule) return Refused();
-      return Write(address, output, writeLimit);
+      return Write(*request.address, output, storeLimit, change);
     case dc::kRequestRun:
-      if (!toModule || length != 0) return Refused();
-      if (value == kRunApplication) {
-        if (!ApplicationPresent()) return Refused();
-        applicationRunning_ = true;
-        return Completed({});
-      }
-      if (value == kRunBootLoader) {
-        applicationRunning_ = false;
-        return Completed({});
-      }
-      return Refused();
+      return Run(*request.address);
     case dc::kRequestReloadPld:
-      if (!toModule || length != 0) return Refused();
       ReloadPld();  // the request succeeds whatever the reload finds
-      return Completed({});
+      return Reply::Completed({});
     case dc::kRequestVerifyPld:
-      if (!toModule || length != 0) return Refused();
-      return pldConfigured_ ? Completed({}) : Refused();
-    default:
-      return Refused();
+      return pldConfigured_ ? Reply::Completed({}) : Reply::Refused();
   }
+  return Reply::Refused();  // a kind without a handler
+}
+
+// The driver's own record, answered whatever the MCU runs.
+Reply Module::DeviceInformation() const {
+  std::vector<uint8_t> info(dc::kDeviceInfoSize, 0);
+  dc::SetModuleTypeCode(info.data(), config_.typeCode);
+  return Reply::Completed(std::move(info));
+}
+
+Reply Module::ModelName() const {
+  std::vector<uint8_t> name(dc::kModuleNameLength, 0);
+  std::copy_n(config_.modelName.begin(), std::min<size_t>(config_.modelName.size(), name.size()),
+              name.begin());
+  return Reply::Completed(std::move(name));
+}
+
+Reply Module::Run(uint32_t address) {
+  if (address == module_addresses::kApplicationEntry) {
+    if (!ApplicationPresent()) return Reply::Refused();
+    applicationRunning_ = true;
+    return Reply::Completed({});
+  }
+  if (address == module_addresses::kBootLoaderEntry) {
+    applicationRunning_ = false;
+    return Reply::Completed({});
+  }
+  return Reply::Refused();
 }
 
 const uint8_t* Module::MemoryAt(const Location& where) const {
@@ -226,22 +180,21 @@ const uint8_t* Module::MemoryAt(const Location& where) const {
   return nullptr;
 }
 
-Response Module::Read(uint32_t address, uint32_t size) {
-  if (size > dc::kMaxTransferSize) return Refused();
+Reply Module::Read(uint32_t address, uint32_t size) const {
   const Location where = Locate(address, size, AliasesEnabled(config_));
-  if (!MayRead(where, pldConfigured_)) return Refused();
+  if (!MayRead(where, pldConfigured_)) return Reply::Refused();
   const uint8_t* p = MemoryAt(where);
-  return Completed(std::vector<uint8_t>(p, p + size));
+  return Reply::Completed(std::vector<uint8_t>(p, p + size));
 }
 
-Response Module::Write(uint32_t address, const std::vector<uint8_t>& data, uint32_t writeLimit) {
+Reply Module::Write(uint32_t address, const std::vector<uint8_t>& data, uint32_t storeLimit,
+                    MemoryChange* change) {
   const uint32_t size = static_cast<uint32_t>(data.size());
-  if (size > dc::kMaxTransferSize) return Refused();
   const Location where = Locate(address, size, AliasesEnabled(config_));
-  if (!MayWrite(where, size)) return Refused();
-  Response r = Completed({});
-  r.transferred = size;
-  r.change = Store(where, data.data(), std::min(size, writeLimit));
+  if (!MayWrite(where, size)) return Reply::Refused();
+  *change = Store(where, data.data(), std::min(size, storeLimit));
+  Reply r = Reply::Completed({});
+  r.information = size;
   return r;
 }
 

@@ -10,13 +10,10 @@
 #include "sim/faults.h"
 #include "sim/memory_map.h"
 #include "sim/module_content.h"
+#include "sim/request.h"
 #include "sim/scenario.h"
-#include "sim/traffic.h"
 
 namespace sim {
-
-// Windows error value with which the simulated driver completes a refused request.
-constexpr uint32_t kRefusedError = 31;  // ERROR_GEN_FAILURE
 
 // The bytes of a flash memory that a request or a poke changed, so that the change can be saved,
 // or taken back when it cannot be.
@@ -24,14 +21,6 @@ struct MemoryChange {
   Memory memory = Memory::kNone;  // kNone: nothing changed
   uint32_t offset = 0;            // of the first byte changed
   std::vector<uint8_t> before;    // the bytes there before; their count is the range's size
-};
-
-struct Response {
-  Outcome outcome = Outcome::kRefused;
-  uint32_t transferred = 0;   // byte count reported to the caller
-  std::vector<uint8_t> data;  // copied to the start of the caller's output buffer
-  bool powerLost = false;     // a power-loss fault fired after this request was carried out
-  MemoryChange change;        // what the request changed in MCU flash or boot flash
 };
 
 class Module {
@@ -48,10 +37,10 @@ class Module {
   // runs its application when MCU flash word 0 is programmed, and fault counters restart.
   void PowerUp();
 
-  // One I/O-control request: `input` is the input buffer, `output` the output buffer as the
-  // caller sent it (its size is the data length of a vendor request).
-  Response Handle(uint32_t ioControlCode, const std::vector<uint8_t>& input,
-                  const std::vector<uint8_t>& output);
+  // One request, its faults applied: `output` is the output buffer as the caller sent it (a
+  // write's data). What the request changed in MCU flash or boot flash goes to *change (may be
+  // null).
+  Reply Handle(const Request& request, const std::vector<uint8_t>& output, MemoryChange* change);
 
   void SetFaults(const std::vector<Fault>& faults) { faults_.Set(faults); }
 
@@ -72,12 +61,17 @@ class Module {
   bool applicationRunning() const { return applicationRunning_; }
 
  private:
-  Response Execute(uint32_t ioControlCode, const std::vector<uint8_t>& input,
-                   const std::vector<uint8_t>& output, uint32_t writeLimit);
-  Response VendorRequest(uint16_t direction, uint16_t code, uint16_t value, uint16_t index,
-                         const std::vector<uint8_t>& output, uint32_t writeLimit);
-  Response Read(uint32_t address, uint32_t size);
-  Response Write(uint32_t address, const std::vector<uint8_t>& data, uint32_t writeLimit);
+  // Carries a request out; a write stores at most `storeLimit` of its bytes.
+  Reply Execute(const Request& request, const std::vector<uint8_t>& output, uint32_t storeLimit,
+                MemoryChange* change);
+  // The rules of the request's kind: direction, data length, the MCU's mode.
+  bool Admits(const Request& request) const;
+  Reply DeviceInformation() const;
+  Reply ModelName() const;
+  Reply Run(uint32_t address);
+  Reply Read(uint32_t address, uint32_t size) const;
+  Reply Write(uint32_t address, const std::vector<uint8_t>& data, uint32_t storeLimit,
+              MemoryChange* change);
   void ReloadPld();
   bool ApplicationPresent() const;
   const uint8_t* MemoryAt(const Location& where) const;
@@ -94,8 +88,5 @@ class Module {
   bool applicationRunning_ = false;
   FaultPlan faults_;
 };
-
-// The fault filters' view of a request.
-RequestKey KeyOf(uint32_t ioControlCode, const std::vector<uint8_t>& input, uint32_t outputSize);
 
 }  // namespace sim

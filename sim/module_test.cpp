@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <optional>
+#include <set>
 #include <string>
 
 #include "modlib/driver_contract.h"
@@ -16,26 +17,29 @@ using sim::FaultAction;
 using sim::Module;
 using sim::ModuleConfig;
 using sim::Outcome;
-using sim::Response;
+using sim::Reply;
 using sim_test::MakeFault;
 
 constexpr uint16_t kIn = 1, kOut = 0;
 constexpr Outcome ok = Outcome::kOk, no = Outcome::kRefused;
 
 // A request on `code`: device information takes no input, anything else a vendor header.
-Response Send(Module& m, uint16_t dir, uint16_t request, uint16_t value, uint16_t index,
-              std::vector<uint8_t> data, uint32_t code = IOCTL_VENDOR_REQUEST) {
-  if (code == IOCTL_GET_DEVICE_INFO) return m.Handle(code, {}, data);
-  return m.Handle(code, sim_test::Header(dir, request, value, index), data);
+Reply Send(Module& m, uint16_t dir, uint16_t request, uint16_t value, uint16_t index,
+           std::vector<uint8_t> data, uint32_t code = IOCTL_VENDOR_REQUEST) {
+  const std::vector<uint8_t> input = code == IOCTL_GET_DEVICE_INFO
+                                         ? std::vector<uint8_t>()
+                                         : sim_test::Header(dir, request, value, index);
+  const uint32_t length = static_cast<uint32_t>(data.size());
+  return m.Handle(sim::DecodeRequest("QDev0", code, input, length), data, nullptr);
 }
-Response Read(Module& m, uint32_t address, uint32_t size) {
+Reply Read(Module& m, uint32_t address, uint32_t size) {
   return Send(m, kIn, 0x0E, address & 0xFFFF, address >> 16, std::vector<uint8_t>(size));
 }
-Response Write(Module& m, uint32_t address, std::vector<uint8_t> data) {
+Reply Write(Module& m, uint32_t address, std::vector<uint8_t> data) {
   return Send(m, kOut, 0x0D, address & 0xFFFF, address >> 16, std::move(data));
 }
 Outcome Plain(Module& m, uint16_t request, uint16_t value = 0) {  // run, reload, verify
-  return Send(m, kOut, request, value, 0, {}).outcome;
+  return OutcomeOf(Send(m, kOut, request, value, 0, {}));
 }
 
 // A powered-up module with its MCU in the boot loader.
@@ -65,6 +69,7 @@ TEST(ModuleRequests, EachRequestInBootLoaderAndApplicationMode) {
       {"read, 4096 bytes", kIn, 0x0E, 0x0000, 0x9000, 4096, ok, no},
       {"read, 4097 bytes", kIn, 0x0E, 0x0000, 0x9000, 4097, no, no},
       {"read, wrong direction", kOut, 0x0E, 0x3000, 0x8300, 256, no, no},
+      {"read, direction 2", 2, 0x0E, 0x3000, 0x8300, 256, no, no},
       {"write", kOut, 0x0D, 0x0000, 0x9000, 4096, ok, no},
       {"write, 4097 bytes", kOut, 0x0D, 0x0000, 0x9000, 4097, no, no},
       {"write, wrong direction", kIn, 0x0D, 0x0000, 0x9000, 16, no, no},
@@ -81,20 +86,25 @@ TEST(ModuleRequests, EachRequestInBootLoaderAndApplicationMode) {
       {"device information", kIn, 0, 0, 0, 80, ok, ok, IOCTL_GET_DEVICE_INFO},
       {"device information, 79 bytes", kIn, 0, 0, 0, 79, no, no, IOCTL_GET_DEVICE_INFO},
   };
+  std::set<uint32_t> covered;  // every kind of the table has its rows here
   for (const Row& row : rows) {
+    covered.insert(row.code == IOCTL_GET_DEVICE_INFO ? sim::kDeviceInfoRequest : row.request);
     for (bool application : {false, true}) {
       SCOPED_TRACE(std::string(row.what) + (application ? " (application)" : " (boot loader)"));
       Module m(ModuleConfig(), sim_test::TestImages());
       m.PowerUp();
       ASSERT_TRUE(m.applicationRunning());
       if (!application) Plain(m, 0x0F, 0x3C00);
-      const Response r = Send(m, row.dir, row.request, row.value, row.index,
-                              std::vector<uint8_t>(row.length, 0x5A), row.code);
+      const Reply r = Send(m, row.dir, row.request, row.value, row.index,
+                           std::vector<uint8_t>(row.length, 0x5A), row.code);
       const Outcome expected = application ? row.inApplication : row.inBootLoader;
-      EXPECT_EQ(r.outcome, expected);
-      EXPECT_EQ(r.transferred, expected == ok ? row.length : 0u);
+      EXPECT_EQ(OutcomeOf(r), expected);
+      EXPECT_EQ(r.information, expected == ok ? row.length : 0u);
       EXPECT_EQ(r.data.size(), expected == ok && row.dir == kIn ? row.length : 0u);
     }
+  }
+  for (const sim::RequestKind& kind : sim::RequestKinds()) {
+    EXPECT_EQ(covered.count(kind.code), 1u) << kind.name << " has no row";
   }
 }
 
@@ -105,7 +115,7 @@ TEST(ModuleRequests, ApplicationRunsOnlyWhenWordZeroIsProgrammed) {
   m.PowerUp();
   EXPECT_FALSE(m.applicationRunning());
   EXPECT_EQ(Plain(m, 0x0F, 0x0000), no);
-  ASSERT_EQ(Write(m, 0x83000000, {0x0C, 0x94}).outcome, ok);
+  ASSERT_EQ(OutcomeOf(Write(m, 0x83000000, {0x0C, 0x94})), ok);
   EXPECT_EQ(Plain(m, 0x0F, 0x0000), ok);
   m.PowerUp();
   EXPECT_TRUE(m.applicationRunning());  // and runs after a power cycle
@@ -146,8 +156,8 @@ TEST(ModuleMemory, AddressesLengthsProtectionAndAliases) {
     c.aliases = row.aliases;
     Module m = BootLoaderModule(c);
     const std::vector<uint8_t> data(row.size, 0x3C), mcu = m.mcuFlash(), boot = m.bootFlash();
-    const Response r = row.write ? Write(m, row.address, data) : Read(m, row.address, row.size);
-    EXPECT_EQ(r.outcome, row.accepted ? ok : no);
+    const Reply r = row.write ? Write(m, row.address, data) : Read(m, row.address, row.size);
+    EXPECT_EQ(OutcomeOf(r), row.accepted ? ok : no);
     if (!row.write) continue;
     std::vector<uint8_t> after;
     if (row.accepted) {
@@ -236,6 +246,15 @@ TEST(ModuleFaults, SelectedRequestsMisbehave) {
        {{kIn, 0x0E, 0x0000, 0x9000, 4096, ok, 4096},
         {kIn, 0x0E, 0x0FFF, 0x9000, 2, no, 0},
         {kOut, 0x0D, 0x1000, 0x9000, 1, no, 0}}},
+      {"an address filter passes over requests without an address",
+       {MakeFault(A::kFail, {}, 0x00000000)},
+       {name, {kOut, 0x0F, 0x0000, 0, 0, ok, 0}}},
+      {"run carries the MCU flash address it runs from",
+       {MakeFault(A::kNoAnswer, {}, 0x83003C00)},
+       {{kOut, 0x0F, 0x3C00, 0, 0, Outcome::kNoAnswer, 0}, {kOut, 0x0F, 0x0000, 0, 0, ok, 0}}},
+      {"a request code that no module knows is still selected by its number",
+       {MakeFault(A::kNoAnswer, 0x10)},
+       {{kIn, 0x10, 0, 0, 1, Outcome::kNoAnswer, 0}, name}},
       {"never answer a reload",
        {MakeFault(A::kNoAnswer, 0x0C)},
        {{kOut, 0x0C, 0, 0, 0, Outcome::kNoAnswer, 0}, {kOut, 0x07, 0, 0, 0, ok, 0}}},
@@ -259,10 +278,9 @@ TEST(ModuleFaults, SelectedRequestsMisbehave) {
     for (size_t i = 0; i < row.steps.size(); ++i) {
       const Step& s = row.steps[i];
       SCOPED_TRACE(i);
-      const Response r =
-          Send(m, s.dir, s.request, s.value, s.index, std::vector<uint8_t>(s.length));
-      EXPECT_EQ(r.outcome, s.outcome);
-      EXPECT_EQ(r.transferred, s.transferred);
+      const Reply r = Send(m, s.dir, s.request, s.value, s.index, std::vector<uint8_t>(s.length));
+      EXPECT_EQ(OutcomeOf(r), s.outcome);
+      EXPECT_EQ(r.information, s.transferred);
       EXPECT_EQ(r.powerLost, s.powerLost);
       EXPECT_EQ(r.data.size(), s.dir == kIn ? s.transferred : 0u);
     }
@@ -278,8 +296,8 @@ TEST(ModuleFaults, WritesStoreWhatTheyReportAndCountersRestartAtPowerUp) {
   for (int cycle = 0; cycle < 2; ++cycle) {
     SCOPED_TRACE(cycle);
     const uint8_t b = static_cast<uint8_t>(cycle + 1);
-    EXPECT_EQ(Write(m, 0x90030000, {b, b, b, b}).transferred, 2u);  // short: stores two bytes
-    EXPECT_EQ(Write(m, 0x90030000, {9, 9, 9, 9}).outcome, no);      // failed: stores nothing
+    EXPECT_EQ(Write(m, 0x90030000, {b, b, b, b}).information, 2u);  // short: stores two bytes
+    EXPECT_EQ(OutcomeOf(Write(m, 0x90030000, {9, 9, 9, 9})), no);   // failed: stores nothing
     ASSERT_TRUE(m.Peek(0x90030000, 4, &bytes));
     EXPECT_EQ(bytes, (std::vector<uint8_t>{b, b, 0xFF, 0xFF}));
     m.PowerUp();

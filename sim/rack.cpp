@@ -94,42 +94,29 @@ bool Rack::Keep(Module* module, const MemoryChange& change) {
   return false;
 }
 
-RackReply Rack::Serve(const std::string& device, uint32_t ioControlCode,
-                      const std::vector<uint8_t>& input, const std::vector<uint8_t>& output) {
+Reply Rack::Serve(const std::string& device, uint32_t ioControlCode,
+                  const std::vector<uint8_t>& input, const std::vector<uint8_t>& output) {
   std::lock_guard<std::mutex> lock(mutex_);
-  RackReply reply;
-  if (powerLost_) return reply;  // no power, no answer: the devices are on their way out
+  if (powerLost_) return Reply::Unanswered();  // no power: the devices are on their way out
   Module* module = nullptr;
   for (const auto& d : devices_) {
     if (d.first == device) module = d.second;
   }
-  if (module == nullptr) {
-    reply.answered = true;
-    reply.error = kRefusedError;
-    return reply;
-  }
-  Response r = module->Handle(ioControlCode, input, output);
-  if (!Keep(module, r.change)) {
+  if (module == nullptr) return Reply::Refused();
+  const Request request =
+      DecodeRequest(device, ioControlCode, input, static_cast<uint32_t>(output.size()));
+  MemoryChange change;
+  Reply reply = module->Handle(request, output, &change);
+  if (!Keep(module, change)) {
     // A change that cannot be kept is not reported as done.
-    r.outcome = Outcome::kRefused;
-    r.transferred = 0;
-    r.data.clear();
+    const bool powerLost = reply.powerLost;
+    reply = Reply::Refused();
+    reply.powerLost = powerLost;
   }
-
-  TrafficEntry entry =
-      DescribeRequest(device, ioControlCode, input, static_cast<uint32_t>(output.size()));
-  entry.outcome = r.outcome;
-  entry.transferred = r.transferred;
-  traffic_.Add(FormatTrafficLine(entry));
-
-  reply.answered = r.outcome != Outcome::kNoAnswer;
-  reply.error = r.outcome == Outcome::kRefused ? kRefusedError : 0;
-  reply.information = r.outcome == Outcome::kRefused ? 0 : r.transferred;
-  reply.data = r.data;
-  if (r.powerLost) {
+  traffic_.Add(FormatTrafficLine({request, OutcomeOf(reply), reply.information}));
+  if (reply.powerLost) {
     traffic_.Add(FormatPowerLossLine(device));
     powerLost_ = true;
-    reply.powerLost = true;
   }
   return reply;
 }

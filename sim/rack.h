@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "sim/module.h"
+#include "sim/request.h"
 #include "sim/scenario.h"
 #include "sim/state_store.h"
 #include "sim/traffic.h"
@@ -22,15 +23,6 @@ struct SavedMemories {
   uint16_t slot = 0;
   std::vector<uint8_t> mcuFlash;
   std::vector<uint8_t> bootFlash;
-};
-
-// How the simulated driver completes a request.
-struct RackReply {
-  bool answered = false;      // false: the request stays pending for ever
-  uint32_t error = 0;         // Windows error value, 0 for success
-  uint32_t information = 0;   // bytes reported as transferred
-  std::vector<uint8_t> data;  // copied to the start of the output buffer
-  bool powerLost = false;     // this request was the last before the power went
 };
 
 class Rack {
@@ -56,8 +48,11 @@ class Rack {
   // Device names with the slot of their module, in scenario order.
   std::vector<std::pair<std::string, uint16_t>> Devices() const;
 
-  RackReply Serve(const std::string& device, uint32_t ioControlCode,
-                  const std::vector<uint8_t>& input, const std::vector<uint8_t>& output);
+  // One DeviceIoControl call on a device: decoded once, then the module's faults, the module, the
+  // state folder and the traffic record see it. Unanswered while the power is lost; refused
+  // without a traffic line on a device that no module serves.
+  Reply Serve(const std::string& device, uint32_t ioControlCode, const std::vector<uint8_t>& input,
+              const std::vector<uint8_t>& output);
 
   bool PowerLost() const;
   TrafficRecord& traffic() { return traffic_; }

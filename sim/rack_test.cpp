@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <optional>
 #include <random>
 
 #include "modlib/driver_contract.h"
@@ -58,7 +59,7 @@ void WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes) 
              static_cast<std::streamsize>(bytes.size()));
 }
 
-sim::RackReply Write(Rack* rack, uint32_t address, std::vector<uint8_t> data) {
+sim::Reply Write(Rack* rack, uint32_t address, std::vector<uint8_t> data) {
   return rack->Serve("QDev0", IOCTL_VENDOR_REQUEST,
                      Header(0, 0x0D, address & 0xFFFF, address >> 16), data);
 }
@@ -93,12 +94,12 @@ TEST(RackTraffic, BothNamesReachOneModuleAndOddRequestsGetTheirLines) {
   EXPECT_EQ(rack.Serve("QDevUsb2", IOCTL_USB_VENDOR_REQUEST, Header(0, 0x0F, 0x3C00, 0), {}).error,
             0u);
   EXPECT_FALSE(rack.ApplicationRunning(2));  // the module behind QDev2 is in its boot loader
-  const sim::RackReply refused[] = {
+  const sim::Reply refused[] = {
       rack.Serve("QDev2", IOCTL_VENDOR_REQUEST, Data(5), {}),
       rack.Serve("QDevUsb2", 0x220000, {}, Data(4)),
       rack.Serve("QDev0", IOCTL_GET_DEVICE_INFO, {}, Data(80)),
   };
-  for (const sim::RackReply& reply : refused) {
+  for (const sim::Reply& reply : refused) {
     EXPECT_TRUE(reply.answered);
     EXPECT_EQ(reply.error, sim::kRefusedError);
   }
@@ -109,29 +110,51 @@ TEST(RackTraffic, BothNamesReachOneModuleAndOddRequestsGetTheirLines) {
                 "QDevUsb2 ioctl=0x220000 len=4 -> refused"}));
 }
 
-// Every form of traffic line reads back into the entry that wrote it; anything else does not.
+// Every form of traffic line reads back into the entry that wrote it, its request decoded as the
+// simulator decodes one; anything else, forms that the simulator never writes among them, does
+// not.
 TEST(RackTraffic, LinesReadBackIntoTheirEntries) {
-  const std::string lines[] = {
-      "QDev0 ioctl=0x22003E dir=1 req=0x0E value=0x3000 index=0x9100 len=256 -> ok",
-      "QDev5 ioctl=0x22003E dir=0 req=0x0D value=0xD000 index=0x9001 len=3695 -> refused",
-      "QDevUsb2 ioctl=0x220012 dir=1 req=0x0B value=0x0000 index=0x0000 len=7 -> short 3",
-      "QDev0 ioctl=0x22003E dir=0 req=0x07 value=0x0000 index=0x0000 len=0 -> no answer",
-      "QDev0 ioctl=0x22005E len=80 -> ok",
-      "QDev2 ioctl=0x22003E in=5 len=0 -> refused",
+  const struct {
+    const char* line;
+    uint32_t code;
+    std::optional<uint32_t> address;
+    uint32_t length;
+  } rows[] = {
+      {"QDev0 ioctl=0x22003E dir=1 req=0x0E value=0x3000 index=0x9100 len=256 -> ok", 0x0E,
+       0x91003000, 256},
+      {"QDev5 ioctl=0x22003E dir=0 req=0x0D value=0xD000 index=0x9001 len=3695 -> refused", 0x0D,
+       0x9001D000, 3695},
+      {"QDevUsb2 ioctl=0x220012 dir=1 req=0x0B value=0x0000 index=0x0000 len=7 -> short 3",
+       0x0B,
+       {},
+       7},
+      {"QDev0 ioctl=0x22003E dir=0 req=0x0F value=0x3C00 index=0x0000 len=0 -> no answer", 0x0F,
+       0x83003C00, 0},
+      {"QDev0 ioctl=0x22003E dir=1 req=0x10 value=0x0001 index=0x0002 len=1 -> refused",
+       0x10,
+       {},
+       1},
+      {"QDev0 ioctl=0x22005E len=80 -> ok", sim::kDeviceInfoRequest, {}, 80},
+      {"QDev0 ioctl=0x22005E in=8 len=80 -> ok", sim::kDeviceInfoRequest, {}, 80},
+      {"QDev2 ioctl=0x22003E in=5 len=0 -> refused", sim::kNoRequest, {}, 0},
+      {"QDev2 ioctl=0x220000 len=4 -> refused", sim::kNoRequest, {}, 4},
   };
-  for (const std::string& line : lines) {
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.line);
     sim::TrafficEntry entry;
-    ASSERT_TRUE(sim::ParseTrafficLine(line, &entry)) << line;
-    EXPECT_EQ(sim::FormatTrafficLine(entry), line);
+    ASSERT_TRUE(sim::ParseTrafficLine(row.line, &entry));
+    EXPECT_EQ(sim::FormatTrafficLine(entry), row.line);
+    EXPECT_EQ(entry.request.code, row.code);
+    EXPECT_EQ(entry.request.address, row.address);
+    EXPECT_EQ(entry.request.length, row.length);
   }
   sim::TrafficEntry entry;
-  ASSERT_TRUE(sim::ParseTrafficLine(lines[1], &entry));
-  EXPECT_EQ(entry.requestCode, 0x0D);
-  EXPECT_EQ(uint32_t{entry.index} << 16 | entry.value, 0x9001D000u);
-  EXPECT_EQ(entry.outputSize, 3695u);
-  for (const char* other : {"QDev0 power lost", "QDev0 ioctl=0x22005E len=80 -> ok ", "",
-                            "QDev0 ioctl=0x22005E len=80 -> maybe",
-                            "QDev0 ioctl=0x22003E dir=1 req=0x0E len=256 -> ok"}) {
+  for (const char* other :
+       {"QDev0 power lost", "QDev0 ioctl=0x22005E len=80 -> ok ", "",
+        "QDev0 ioctl=0x22005E len=80 -> maybe", "QDev0 ioctl=0x22003E dir=1 req=0x0E len=256 -> ok",
+        "QDev0 ioctl=0x22003E in=8 len=0 -> ok",
+        "QDev0 ioctl=0x22005E dir=1 req=0x0E value=0x0000 index=0x0000 len=80 "
+        "-> ok"}) {
     EXPECT_FALSE(sim::ParseTrafficLine(other, &entry)) << other;
   }
 }
@@ -207,7 +230,7 @@ TEST_F(RackStateTest, ChangeThatCannotBeSavedIsRefusedAndTakenBack) {
     const std::vector<uint8_t> kept = rack_.BootFlash(0);
 
     row.breakIt(dir_.path(), store_.BootFlashPath(0));
-    const sim::RackReply reply = Write(&rack_, 0x90001000, std::vector<uint8_t>(4096, 0x22));
+    const sim::Reply reply = Write(&rack_, 0x90001000, std::vector<uint8_t>(4096, 0x22));
     EXPECT_TRUE(reply.answered);
     EXPECT_EQ(reply.error, sim::kRefusedError);
     EXPECT_EQ(reply.information, 0u);
@@ -244,7 +267,7 @@ TEST(RackState, PowerLossKeepsEveryCompletedWriteForTheNextStart) {
     };
     rack.Serve("QDev0", IOCTL_VENDOR_REQUEST, Header(0, 0x0F, 0x3C00, 0), {});
     ASSERT_EQ(write(0x83000000, {0xAA, 0xBB}).error, 0u);
-    const sim::RackReply last = write(0x90000000, {0x00});  // carried out and answered
+    const sim::Reply last = write(0x90000000, {0x00});  // carried out and answered
     EXPECT_TRUE(last.answered && last.error == 0 && last.powerLost && rack.PowerLost());
     EXPECT_FALSE(write(0x83000002, {0xCC}).answered);
     EXPECT_FALSE(rack.Serve("QDev1", IOCTL_GET_DEVICE_INFO, {}, Data(80)).answered);

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "sim/request.h"
+
 namespace sim {
 
 // Which device names a module is published under.
@@ -42,9 +44,6 @@ enum class FaultAction {
   kShort,      // carry the request out but transfer fewer bytes than asked
   kPowerLoss,  // carry the request out and answer it, then the whole simulator loses power
 };
-
-// Fault::request value that selects IOCTL_GET_DEVICE_INFO rather than a vendor request.
-constexpr uint32_t kDeviceInfoRequest = 0x10000;
 
 // One fault. A request is selected when it matches every filter that is set; with nth set, only
 // the nth selected request (counted from power-up, 1-based) fires, otherwise every one does.

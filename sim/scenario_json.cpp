@@ -9,7 +9,7 @@
 #include <set>
 #include <utility>
 
-#include "modlib/driver_contract.h"
+#include "sim/request.h"
 
 namespace sim {
 
@@ -99,27 +99,17 @@ T GetChoice(const json& value, const std::string& path,
   Fail(path, "unknown value \"" + s + "\" (one of " + list + ")");
 }
 
+// A request code, or the name of a request kind.
 uint32_t GetRequest(const json& value, const std::string& path) {
-  namespace dc = driver_contract;
-  static const std::pair<const char*, uint32_t> kNames[] = {
-      {"modelName", dc::kRequestModuleName},
-      {"usbSpeed", dc::kRequestUsbSpeed},
-      {"read", dc::kRequestRead},
-      {"write", dc::kRequestWrite},
-      {"run", dc::kRequestRun},
-      {"reloadPld", dc::kRequestReloadPld},
-      {"verifyPld", dc::kRequestVerifyPld},
-      {"deviceInfo", kDeviceInfoRequest},
-  };
   if (value.is_string()) {
     const std::string s = value.get<std::string>();
-    for (const auto& n : kNames) {
-      if (s == n.first) return n.second;
-    }
+    if (const RequestKind* kind = FindRequestKind(s)) return kind->code;
     if (s.rfind("0x", 0) != 0 && s.rfind("0X", 0) != 0) {
-      Fail(path, "unknown request \"" + s +
-                     "\" (a request code, or one of modelName, usbSpeed, read, write, run, "
-                     "reloadPld, verifyPld, deviceInfo)");
+      std::string names;
+      for (const RequestKind& kind : RequestKinds()) {
+        names += (names.empty() ? "" : ", ") + std::string(kind.name);
+      }
+      Fail(path, "unknown request \"" + s + "\" (a request code, or one of " + names + ")");
     }
   }
   return static_cast<uint32_t>(GetUnsigned(value, path, 0xFFFF));

@@ -67,7 +67,7 @@ struct Simulator::Impl {
     Endpoint(Impl* impl, std::string name) : impl_(impl), name_(std::move(name)) {}
 
     bool Handle(const qdev::DeviceRequest& request, qdev::DeviceReply* reply) override {
-      RackReply r = impl_->rack.Serve(name_, request.ioControlCode, request.input, request.output);
+      Reply r = impl_->rack.Serve(name_, request.ioControlCode, request.input, request.output);
       if (impl_->observer) impl_->observer(name_, request);
       if (r.powerLost) impl_->OnPowerLoss();
       if (!r.answered) return false;  // pending until the client gives up

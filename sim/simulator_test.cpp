@@ -69,9 +69,12 @@ TEST(Simulator, EmbeddedPldImagesLoadAs307WithTheirGradeLetter) {
     c.bootFlash = sim::BootFlashKind::kOtherImage;  // starts out with 3.0.6c
     sim::Module m(c, images);
     m.PowerUp();
-    m.Handle(IOCTL_VENDOR_REQUEST, Header(0, 0x0F, 0x3C00, 0), {});
+    const auto plain = [](uint16_t code, uint16_t value) {  // a request without data
+      return sim::DecodeRequest("QDev0", IOCTL_VENDOR_REQUEST, Header(0, code, value, 0), 0);
+    };
+    m.Handle(plain(0x0F, 0x3C00), {}, nullptr);
     ASSERT_TRUE(m.Poke(0x90000000, sim::BuildContainer(pld.data, pld.size), nullptr));
-    ASSERT_EQ(m.Handle(IOCTL_VENDOR_REQUEST, Header(0, 0x0C, 0, 0), {}).outcome, sim::Outcome::kOk);
+    ASSERT_EQ(m.Handle(plain(0x0C, 0), {}, nullptr).error, 0u);
     const std::string text = m.PldText();
     ASSERT_EQ(text.rfind("<Version>{", 0), 0u) << text;
     const std::string version = text.substr(10, text.find(' ') - 10);

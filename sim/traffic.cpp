@@ -3,21 +3,24 @@
 
 #include <cstdio>
 
+#include "modlib/driver_contract.h"
+
 namespace sim {
 
 std::string FormatTrafficLine(const TrafficEntry& e) {
+  const Request& r = e.request;
   char buffer[160];
-  if (e.hasHeader) {
+  if (r.hasHeader) {
     std::snprintf(buffer, sizeof buffer,
                   "%s ioctl=0x%06X dir=%u req=0x%02X value=0x%04X index=0x%04X len=%u -> ",
-                  e.device.c_str(), e.ioControlCode, e.direction, e.requestCode, e.value, e.index,
-                  e.outputSize);
-  } else if (e.inputSize != 0) {
-    std::snprintf(buffer, sizeof buffer, "%s ioctl=0x%06X in=%u len=%u -> ", e.device.c_str(),
-                  e.ioControlCode, e.inputSize, e.outputSize);
+                  r.device.c_str(), r.ioControlCode, r.header.Direction, r.header.RequestCode,
+                  r.header.Value, r.header.Index, r.length);
+  } else if (r.inputSize != 0) {
+    std::snprintf(buffer, sizeof buffer, "%s ioctl=0x%06X in=%u len=%u -> ", r.device.c_str(),
+                  r.ioControlCode, r.inputSize, r.length);
   } else {
-    std::snprintf(buffer, sizeof buffer, "%s ioctl=0x%06X len=%u -> ", e.device.c_str(),
-                  e.ioControlCode, e.outputSize);
+    std::snprintf(buffer, sizeof buffer, "%s ioctl=0x%06X len=%u -> ", r.device.c_str(),
+                  r.ioControlCode, r.length);
   }
   std::string line = buffer;
   switch (e.outcome) {
@@ -39,29 +42,27 @@ std::string FormatPowerLossLine(const std::string& device) {
 
 namespace {
 
-// The request part of a traffic line, after the device name; *outcomeAt is where the outcome
-// begins.
-bool ParseRequestPart(const char* text, TrafficEntry* e, int* outcomeAt) {
-  unsigned direction = 0, code = 0, value = 0, index = 0;
+// The request part of a traffic line, after the device name, decoded as the simulator decodes a
+// request; *outcomeAt is where the outcome begins. A line has the header form exactly where the
+// simulator sees a header. Each form ends in %n, which is reached only when all of it matched.
+bool ParseRequest(const std::string& device, const char* text, Request* request, int* outcomeAt) {
+  namespace dc = driver_contract;
+  unsigned ioctl = 0, direction = 0, requestCode = 0, value = 0, index = 0, inputSize = 0,
+           length = 0;
   int end = -1;
-  if (std::sscanf(text, "ioctl=0x%X dir=%u req=0x%X value=0x%X index=0x%X len=%u -> %n",
-                  &e->ioControlCode, &direction, &code, &value, &index, &e->outputSize,
-                  &end) == 6 &&
-      end >= 0) {
-    e->hasHeader = true;
-    e->inputSize = 8;
-    e->direction = static_cast<uint16_t>(direction);
-    e->requestCode = static_cast<uint16_t>(code);
-    e->value = static_cast<uint16_t>(value);
-    e->index = static_cast<uint16_t>(index);
-  } else if (std::sscanf(text, "ioctl=0x%X in=%u len=%u -> %n", &e->ioControlCode, &e->inputSize,
-                         &e->outputSize, &end) != 3 ||
-             end < 0) {
-    if (std::sscanf(text, "ioctl=0x%X len=%u -> %n", &e->ioControlCode, &e->outputSize, &end) !=
-            2 ||
-        end < 0) {
-      return false;
-    }
+  std::sscanf(text, "ioctl=0x%X dir=%u req=0x%X value=0x%X index=0x%X len=%u -> %n", &ioctl,
+              &direction, &requestCode, &value, &index, &length, &end);
+  if (end >= 0) {
+    if (!CarriesHeader(ioctl, dc::kVendorRequestSize)) return false;
+    const dc::VendorRequest header{static_cast<uint16_t>(direction),
+                                   static_cast<uint16_t>(requestCode), static_cast<uint16_t>(value),
+                                   static_cast<uint16_t>(index)};
+    *request = MakeRequest(device, ioctl, dc::kVendorRequestSize, &header, length);
+  } else {
+    std::sscanf(text, "ioctl=0x%X in=%u len=%u -> %n", &ioctl, &inputSize, &length, &end);
+    if (end < 0) std::sscanf(text, "ioctl=0x%X len=%u -> %n", &ioctl, &length, &end);
+    if (end < 0 || CarriesHeader(ioctl, inputSize)) return false;
+    *request = MakeRequest(device, ioctl, inputSize, nullptr, length);
   }
   *outcomeAt = end;
   return true;
@@ -73,10 +74,9 @@ bool ParseTrafficLine(const std::string& line, TrafficEntry* entry) {
   const size_t space = line.find(' ');
   if (space == std::string::npos) return false;
   TrafficEntry e;
-  e.device = line.substr(0, space);
   const char* rest = line.c_str() + space + 1;
   int outcomeAt = 0;
-  if (!ParseRequestPart(rest, &e, &outcomeAt)) return false;
+  if (!ParseRequest(line.substr(0, space), rest, &e.request, &outcomeAt)) return false;
   const std::string outcome = rest + outcomeAt;
   unsigned transferred = 0;
   if (outcome == "ok") {
@@ -123,32 +123,6 @@ std::vector<std::string> TrafficRecord::Lines() const {
 void TrafficRecord::Clear() {
   std::lock_guard<std::mutex> lock(mutex_);
   lines_.clear();
-}
-
-}  // namespace sim
-
-#include "modlib/driver_contract.h"
-
-namespace sim {
-
-TrafficEntry DescribeRequest(const std::string& device, uint32_t ioControlCode,
-                             const std::vector<uint8_t>& input, uint32_t outputSize) {
-  TrafficEntry e;
-  e.device = device;
-  e.ioControlCode = ioControlCode;
-  e.inputSize = static_cast<uint32_t>(input.size());
-  e.outputSize = outputSize;
-  const bool vendor =
-      ioControlCode == IOCTL_VENDOR_REQUEST || ioControlCode == IOCTL_USB_VENDOR_REQUEST;
-  if (vendor && input.size() == driver_contract::kVendorRequestSize) {
-    const driver_contract::VendorRequest h = driver_contract::DecodeVendorRequest(input.data());
-    e.hasHeader = true;
-    e.direction = h.Direction;
-    e.requestCode = h.RequestCode;
-    e.value = h.Value;
-    e.index = h.Index;
-  }
-  return e;
 }
 
 }  // namespace sim

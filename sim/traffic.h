@@ -18,29 +18,21 @@
 #include <string>
 #include <vector>
 
+#include "sim/request.h"
+
 namespace sim {
 
-enum class Outcome { kOk, kRefused, kNoAnswer, kShort };
-
-// The part of a request that a traffic line shows.
+// What a traffic line shows: the request and what became of it.
 struct TrafficEntry {
-  std::string device;  // device name, "QDev0"
-  uint32_t ioControlCode = 0;
-  bool hasHeader = false;  // input was an 8-byte vendor-request header
-  uint16_t direction = 0;  // the header's fields, when hasHeader
-  uint16_t requestCode = 0;
-  uint16_t value = 0;
-  uint16_t index = 0;
-  uint32_t inputSize = 0;
-  uint32_t outputSize = 0;
+  Request request;
   Outcome outcome = Outcome::kOk;
   uint32_t transferred = 0;  // kShort: bytes transferred
 };
 
 std::string FormatTrafficLine(const TrafficEntry& entry);
 std::string FormatPowerLossLine(const std::string& device);
-// Reads back a line that FormatTrafficLine wrote; false for any other line, a power-loss line
-// among them.
+// Reads back a line that FormatTrafficLine wrote, into the request decoded as the simulator
+// decodes it; false for any other line, a power-loss line among them.
 bool ParseTrafficLine(const std::string& line, TrafficEntry* entry);
 
 // The lines so far, and optionally a file that receives each line as it is added (flushed per
@@ -58,13 +50,5 @@ class TrafficRecord {
   std::vector<std::string> lines_;
   std::ofstream file_;
 };
-
-}  // namespace sim
-
-namespace sim {
-
-// The traffic entry of a request as it arrived (outcome still to be filled in).
-TrafficEntry DescribeRequest(const std::string& device, uint32_t ioControlCode,
-                             const std::vector<uint8_t>& input, uint32_t outputSize);
 
 }  // namespace sim

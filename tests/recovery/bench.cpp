@@ -43,8 +43,8 @@ size_t UtilityRun::Writes() const {
   size_t writes = 0;
   for (const std::string& line : traffic) {
     sim::TrafficEntry entry;
-    if (sim::ParseTrafficLine(line, &entry) && entry.hasHeader &&
-        entry.requestCode == driver_contract::kRequestWrite) {
+    if (sim::ParseTrafficLine(line, &entry) &&
+        entry.request.code == driver_contract::kRequestWrite) {
       ++writes;
     }
   }

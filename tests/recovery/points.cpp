@@ -79,12 +79,12 @@ bool FaultLanded(const UtilityRun& run, const CleanUpdate& clean, const Point& p
   if (point.fault.action == FaultAction::kPowerLoss) {
     return run.traffic[point.request] == clean.traffic[point.request] &&
            run.traffic.size() > point.request + 1 &&
-           run.traffic[point.request + 1] == sim::FormatPowerLossLine(planned.device);
+           run.traffic[point.request + 1] == sim::FormatPowerLossLine(planned.request.device);
   }
   sim::Outcome outcome = sim::Outcome::kRefused;
   if (point.fault.action == FaultAction::kNoAnswer) outcome = sim::Outcome::kNoAnswer;
   if (point.fault.action == FaultAction::kShort) {
-    outcome = planned.outputSize == 0 ? sim::Outcome::kOk : sim::Outcome::kShort;
+    outcome = planned.request.length == 0 ? sim::Outcome::kOk : sim::Outcome::kShort;
   }
   seen.outcome = planned.outcome = outcome;
   seen.transferred = planned.transferred = 0;
@@ -214,23 +214,14 @@ bool SitesOf(const std::vector<std::string>& traffic, std::vector<RequestSite>* 
   for (const std::string& line : traffic) {
     sim::TrafficEntry e;
     if (!sim::ParseTrafficLine(line, &e)) return false;
+    if (e.request.code == sim::kNoRequest) return false;
     RequestSite s;
-    s.size = e.outputSize;
+    s.request = e.request.code;
+    s.address = e.request.address.value_or(0);
+    s.size = e.request.length;
     s.inOpen = opening;
     s.afterPldWrite = pldWritten;
-    if (e.ioControlCode == IOCTL_GET_DEVICE_INFO) {
-      s.request = sim::kDeviceInfoRequest;
-    } else if (e.hasHeader) {
-      s.request = e.requestCode;
-      if (s.request == dc::kRequestRead || s.request == dc::kRequestWrite) {
-        s.address = static_cast<uint32_t>(e.index) << 16 | e.value;
-      } else if (s.request == dc::kRequestRun) {
-        s.address = SEL_MCU_FLASH | e.value;
-        opening = false;
-      }
-    } else {
-      return false;
-    }
+    if (s.request == dc::kRequestRun) opening = false;
     if (s.request == dc::kRequestWrite && (s.address & kMemorySelector) == SEL_BOOT_FLASH) {
       pldWritten = true;
     }
