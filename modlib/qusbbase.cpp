@@ -4,7 +4,7 @@
 #include <cstring>
 #include <string_view>
 
-#include "modlib/driver_contract.h"
+#include "contract/driver_contract.h"
 #include "modlib/records.h"
 
 namespace {

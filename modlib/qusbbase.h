@@ -11,7 +11,7 @@
 
 #include <cstdint>
 
-#include "modlib/driver_contract.h"
+#include "contract/driver_contract.h"
 #include "modlib/error_codes.h"
 #include "modlib/interfaces.h"
 #include "platform/win32.h"

@@ -7,7 +7,7 @@
 #include <functional>
 #include <string>
 
-#include "modlib/driver_contract.h"
+#include "contract/driver_contract.h"
 #include "modlib/error_texts_for_tests.h"
 #include "modlib/simulated_module_fixture.h"
 #include "platform/test_facilities.h"

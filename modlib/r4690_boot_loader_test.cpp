@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "modlib/module_addresses.h"
+#include "contract/module_addresses.h"
 #include "modlib/simulated_module_fixture.h"
 #include "platform/test_facilities.h"
 

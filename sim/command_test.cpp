@@ -9,7 +9,7 @@
 #include <fstream>
 #include <thread>
 
-#include "modlib/driver_contract.h"
+#include "contract/driver_contract.h"
 #include "platform/posix/test_endpoint.h"
 #include "sim/sim_test_client.h"
 #include "sim/sim_test_images.h"

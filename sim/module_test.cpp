@@ -7,7 +7,7 @@
 #include <optional>
 #include <string>
 
-#include "modlib/driver_contract.h"
+#include "contract/driver_contract.h"
 #include "sim/sim_test_images.h"
 
 namespace {

@@ -11,7 +11,7 @@
 #include <functional>
 #include <random>
 
-#include "modlib/driver_contract.h"
+#include "contract/driver_contract.h"
 #include "sim/sim_test_images.h"
 
 namespace {

@@ -9,7 +9,7 @@
 #include <set>
 #include <utility>
 
-#include "modlib/driver_contract.h"
+#include "contract/driver_contract.h"
 
 namespace sim {
 

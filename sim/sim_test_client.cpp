@@ -3,7 +3,7 @@
 
 #include <algorithm>
 
-#include "modlib/driver_contract.h"
+#include "contract/driver_contract.h"
 #include "sim/sim_test_images.h"
 
 namespace sim_test {

@@ -127,7 +127,7 @@ void TrafficRecord::Clear() {
 
 }  // namespace sim
 
-#include "modlib/driver_contract.h"
+#include "contract/driver_contract.h"
 
 namespace sim {
 

@@ -9,8 +9,8 @@
 #include <string>
 #include <string_view>
 
+#include "contract/module_addresses.h"
 #include "images/image_lookup.h"
-#include "modlib/module_addresses.h"
 #include "modlib/records.h"
 #include "platform/console_control.h"
 #include "updater/console.h"

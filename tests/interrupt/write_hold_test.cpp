@@ -18,7 +18,7 @@
 #include <thread>
 #include <vector>
 
-#include "modlib/driver_contract.h"
+#include "contract/driver_contract.h"
 #include "platform/posix/test_endpoint.h"
 #include "sim/simulator.h"
 

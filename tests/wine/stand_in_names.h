@@ -21,7 +21,4 @@ constexpr wchar_t kDevicesValueW[] = L"Devices";
 constexpr char kPipePrefix[] = "\\\\.\\pipe\\r4690-qdev-";
 constexpr wchar_t kKernelPipePrefixW[] = L"\\Device\\NamedPipe\\r4690-qdev-";
 
-// Longest device name the driver accepts ("QDevUsb65535" has 12 characters).
-constexpr unsigned kMaxDeviceNameLength = 16;
-
 }  // namespace stand_in

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "modlib/driver_contract.h"
+#include "contract/driver_contract.h"
 #include "platform/win32.h"
 #include "sim/embedded_images.h"
 #include "sim/rack.h"
@@ -38,7 +38,7 @@ class StandInTest : public ::testing::Test {
     sim::Scenario scenario;
     ASSERT_TRUE(sim::ParseScenario(kScenario, &scenario, &error)) << error;
     rack_ = new sim::Rack;
-    ASSERT_TRUE(rack_->Build(scenario, sim::LookUpEmbeddedImages(), &error)) << error;
+    ASSERT_TRUE(rack_->Build(scenario, sim::LookupEmbeddedImages(), &error)) << error;
     rack_->PowerUp();
     powerGone_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     endpoint_ = new stand_in::PipeEndpoint(rack_, "QDev0", powerGone_);

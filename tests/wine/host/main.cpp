@@ -125,7 +125,7 @@ int main(int argc, char** argv) {
     for (sim::ModuleConfig& module : scenario.modules) module.faults.clear();
   }
   sim::Rack rack;
-  if (!rack.Build(scenario, sim::LookUpEmbeddedImages(), &error)) return Fail(error);
+  if (!rack.Build(scenario, sim::LookupEmbeddedImages(), &error)) return Fail(error);
   // Every check before anything is written, as the simulator command does.
   sim::StateStore store;
   std::vector<sim::SavedMemories> saved;

@@ -113,17 +113,16 @@ void PipeEndpoint::Serve() {
     if (payloadSize != 0 && Transfer(false, payload.data(), payloadSize) != Io::kDone) return;
     if (header.type == qdev_frame::kCancel) continue;
 
-    const auto split = payload.begin() + header.word4;
+    const auto split = payload.begin() + header.request.inputSize;
     const std::vector<uint8_t> input(payload.begin(), split);
     const std::vector<uint8_t> output(split, payload.end());
-    const sim::RackReply reply = rack_->Serve(device_, header.word3, input, output);
+    const sim::RackReply reply = rack_->Serve(device_, header.request.ioControlCode, input, output);
     if (!reply.answered) continue;
 
     std::vector<uint8_t> frame(qdev_frame::kHeaderSize + reply.data.size());
-    qdev_frame::EncodeHeader(
-        qdev_frame::Header{qdev_frame::kMagic, qdev_frame::kReply, header.id, reply.error,
-                           reply.information, static_cast<uint32_t>(reply.data.size())},
-        frame.data());
+    qdev_frame::EncodeHeader(qdev_frame::ReplyHeader(header.id, reply.error, reply.information,
+                                                     static_cast<uint32_t>(reply.data.size())),
+                             frame.data());
     std::copy(reply.data.begin(), reply.data.end(), frame.begin() + qdev_frame::kHeaderSize);
     if (Transfer(true, frame.data(), static_cast<DWORD>(frame.size())) != Io::kDone) return;
     if (reply.powerLost) {
