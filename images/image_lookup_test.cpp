@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "contract/little_endian.h"
-#include "images/committed_images_for_test.h"
 #include "images/image_list.h"
+#include "images/testing/committed_images.h"
 #include "modlib/records.h"
 #include "platform/win32.h"
 

@@ -1,4 +1,6 @@
-// TQUSBBASE's constructions, its shared open routine and its seven interface operations.
+// TQUSBBASE's constructions, its shared open routine and its seven interface operations. Its
+// driver transport (OpenDriverDevice, DriverRequest, GetDeviceInfo, SendVendorRequest) is in
+// qusbbase_transport.cpp.
 #include "modlib/qusbbase.h"
 
 #include <cstring>

@@ -8,9 +8,9 @@
 #include <string>
 
 #include "contract/driver_contract.h"
-#include "modlib/error_texts_for_tests.h"
-#include "modlib/simulated_module_fixture.h"
-#include "platform/test_facilities.h"
+#include "modlib/testing/error_texts.h"
+#include "modlib/testing/simulated_module_fixture.h"
+#include "platform/testing/test_facilities.h"
 
 namespace modlib_test {
 namespace {

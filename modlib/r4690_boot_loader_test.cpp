@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "contract/module_addresses.h"
-#include "modlib/simulated_module_fixture.h"
-#include "platform/test_facilities.h"
+#include "modlib/testing/simulated_module_fixture.h"
+#include "platform/testing/test_facilities.h"
 
 namespace modlib_test {
 namespace {

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "contract/driver_contract.h"
-#include "sim/sim_test_images.h"
+#include "sim/testing/test_images.h"
 
 namespace {
 

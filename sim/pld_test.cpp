@@ -11,7 +11,7 @@
 
 #include "contract/little_endian.h"
 #include "sim/memory_map.h"
-#include "sim/sim_test_images.h"
+#include "sim/testing/test_images.h"
 
 namespace {
 

@@ -12,7 +12,7 @@
 #include <random>
 
 #include "contract/driver_contract.h"
-#include "sim/sim_test_images.h"
+#include "sim/testing/test_images.h"
 
 namespace {
 

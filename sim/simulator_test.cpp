@@ -12,11 +12,11 @@
 
 #include "contract/driver_contract.h"
 #include "images/image_list.h"
-#include "platform/posix/test_endpoint.h"
+#include "platform/testing/posix/test_endpoint.h"
 #include "sim/embedded_images.h"
 #include "sim/module.h"
-#include "sim/sim_test_client.h"
-#include "sim/sim_test_images.h"
+#include "sim/testing/device_client.h"
+#include "sim/testing/test_images.h"
 
 namespace {
 
@@ -26,7 +26,7 @@ using sim_test::Header;
 using sim_test::Read;
 
 TEST(Simulator, DemoModuleAnswersAllFourDescriptions) {
-  qdev_testing::TempDeviceDir dir;
+  qdev_test::TempDeviceDir dir;
   sim::Simulator simulator;
   std::string error;
   ASSERT_TRUE(
@@ -111,7 +111,7 @@ std::map<std::string, size_t> FilesIn(const std::string& folder) {
 // live simulator's state folder and traffic file stay as they are, and whatever the refused start
 // claimed is released again.
 TEST(SimulatorStart, RefusedStartWritesNothingAndReleasesItsEndpoints) {
-  qdev_testing::TempDeviceDir dir;
+  qdev_test::TempDeviceDir dir;
   const std::string other = dir.path() + "/other";  // a device folder of its own
   sim::SimulatorOptions live;
   live.deviceDir = dir.path();

@@ -8,8 +8,8 @@
 #include <random>
 #include <string>
 
-#include "images/committed_images_for_test.h"
 #include "images/image_list.h"
+#include "images/testing/committed_images.h"
 
 namespace image_generator {
 namespace {

@@ -17,15 +17,15 @@
 
 #include "platform/device_endpoint.h"
 #include "platform/device_frame.h"
-#include "platform/posix/test_endpoint.h"
-#include "platform/test_facilities.h"
+#include "platform/testing/posix/test_endpoint.h"
+#include "platform/testing/test_facilities.h"
 #include "platform/win32.h"
 
 namespace {
 
 using qdev::DeviceReply;
 using qdev::DeviceRequest;
-using qdev_testing::TempDeviceDir;
+using qdev_test::TempDeviceDir;
 
 constexpr DWORD kCode = 0x22003E;
 constexpr DWORD kReadWrite = GENERIC_READ | GENERIC_WRITE;
@@ -60,7 +60,7 @@ class DeviceTest : public ::testing::Test {
   }
 
   TempDeviceDir dir_;
-  qdev_testing::ScriptedHandler handler_;
+  qdev_test::ScriptedHandler handler_;
   qdev::EndpointServer server_{dir_.path()};
 };
 
@@ -257,7 +257,7 @@ TEST_F(DeviceTest, SlowAnswerMeetsItsTimeOutUnlessWaitsAreScaled) {
 class RawEndpoint {
  public:
   RawEndpoint(const std::string& path, std::function<void(int fd)> script)
-      : listener_(qdev_testing::BindUnixSocket(path)) {
+      : listener_(qdev_test::BindUnixSocket(path)) {
     listen(listener_, 1);  // when binding failed, accept fails at once and so does the open
     thread_ = std::thread([this, script] {
       int connection = accept(listener_, nullptr, nullptr);

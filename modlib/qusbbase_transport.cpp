@@ -1,6 +1,6 @@
-// The driver transport of TQUSBBASE: opening a slot's device, carrying one I/O-control request
-// to the module's kernel driver with overlapped completion and a time-out, and reading the
-// driver's device-information record.
+// TQUSBBASE (modlib/qusbbase.h), its driver transport: opening a slot's device, carrying one
+// I/O-control request to the module's kernel driver with overlapped completion and a time-out,
+// and reading the driver's device-information record. The rest of the class is in qusbbase.cpp.
 #include <cstring>
 
 #include "contract/driver_contract.h"

@@ -1,5 +1,5 @@
 // Synthetic images and helpers for the simulator's tests.
-#include "sim/sim_test_images.h"
+#include "sim/testing/test_images.h"
 
 #include <fstream>
 #include <iterator>
