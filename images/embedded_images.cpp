@@ -37,10 +37,10 @@ constexpr uint16_t kRcData = 10;  // RT_RCDATA
 
 #define R4690_IMAGE_ENTRY(NAME, kind, variant, version) \
   {images::k##NAME, kRcData, r4690_image_##NAME##_begin, r4690_image_##NAME##_end},
-const platform::EmbeddedResource kEntries[] = {R4690_IMAGE_LIST(R4690_IMAGE_ENTRY)};
+const qdev_posix::EmbeddedResource kEntries[] = {R4690_IMAGE_LIST(R4690_IMAGE_ENTRY)};
 #undef R4690_IMAGE_ENTRY
 
 }  // namespace
 
-extern "C" const platform::EmbeddedResourceTable r4690_embedded_resources = {
+extern "C" const qdev_posix::EmbeddedResourceTable r4690_embedded_resources = {
     kEntries, sizeof kEntries / sizeof kEntries[0]};

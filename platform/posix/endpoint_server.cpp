@@ -17,6 +17,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/ascii_case.h"
 #include "platform/device_endpoint.h"
 #include "platform/device_frame.h"
 #include "platform/posix/socket_util.h"
@@ -375,7 +376,7 @@ bool EndpointServer::AddDevice(const std::string& name, DeviceHandler* handler,
   }
   // Names that differ only in case are one device to CreateFileA, as on Windows.
   for (const auto& entry : impl_->devices) {
-    if (!qdev_posix::SameDeviceName(entry.first, name)) continue;
+    if (!qdev::SameIgnoringAsciiCase(entry.first, name)) continue;
     *error = "device \"" + name + "\" is already served by this server" +
              (entry.first == name ? std::string() : " as \"" + entry.first + "\"");
     return false;
