@@ -1,9 +1,9 @@
-// The five firmware images built into the executable on systems without Windows resources:
-// the assembler includes the committed image files byte for byte (.incbin), and the table
-// below publishes them to the platform's resource functions as RCDATA resources.
+// The firmware images of images/image_list.h built into the executable on systems without
+// Windows resources: the assembler includes the committed image files byte for byte (.incbin),
+// and the table below publishes them to the platform's resource functions as RCDATA resources.
 #include <cstdint>
 
-#include "images/image_names.h"
+#include "images/image_list.h"
 #include "platform/posix/resource_table.h"
 
 #ifndef R4690_IMAGE_DATA_DIR
@@ -27,25 +27,20 @@
   extern "C" const uint8_t r4690_image_##NAME##_end[]
 // clang-format on
 
-R4690_EMBED_IMAGE(R4690A_APPL);
-R4690_EMBED_IMAGE(R4690B_APPL);
-R4690_EMBED_IMAGE(R4690C_APPL);
-R4690_EMBED_IMAGE(R4690CC_PLD);
-R4690_EMBED_IMAGE(R4690CI_PLD);
+#define R4690_EMBED_LISTED_IMAGE(NAME, kind, variant, version) R4690_EMBED_IMAGE(NAME);
+R4690_IMAGE_LIST(R4690_EMBED_LISTED_IMAGE)
+#undef R4690_EMBED_LISTED_IMAGE
 
 namespace {
 
 constexpr uint16_t kRcData = 10;  // RT_RCDATA
 
-#define R4690_IMAGE_ENTRY(NAME) \
-  { images::k##NAME, kRcData, r4690_image_##NAME##_begin, r4690_image_##NAME##_end }
-
-const platform::EmbeddedResource kEntries[] = {
-    R4690_IMAGE_ENTRY(R4690A_APPL), R4690_IMAGE_ENTRY(R4690B_APPL), R4690_IMAGE_ENTRY(R4690C_APPL),
-    R4690_IMAGE_ENTRY(R4690CC_PLD), R4690_IMAGE_ENTRY(R4690CI_PLD),
-};
+#define R4690_IMAGE_ENTRY(NAME, kind, variant, version) \
+  {images::k##NAME, kRcData, r4690_image_##NAME##_begin, r4690_image_##NAME##_end},
+const qdev_posix::EmbeddedResource kEntries[] = {R4690_IMAGE_LIST(R4690_IMAGE_ENTRY)};
+#undef R4690_IMAGE_ENTRY
 
 }  // namespace
 
-extern "C" const platform::EmbeddedResourceTable r4690_embedded_resources = {
+extern "C" const qdev_posix::EmbeddedResourceTable r4690_embedded_resources = {
     kEntries, sizeof kEntries / sizeof kEntries[0]};

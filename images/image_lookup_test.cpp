@@ -11,8 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "images/committed_images_for_test.h"
-#include "images/image_names.h"
+#include "contract/little_endian.h"
+#include "images/image_list.h"
+#include "images/testing/committed_images.h"
 #include "modlib/records.h"
 #include "platform/win32.h"
 
@@ -29,7 +30,7 @@ std::vector<uint8_t> Image(const char* name) {
 }
 
 uint16_t WordAt(const std::vector<uint8_t>& b, size_t offset) {
-  return static_cast<uint16_t>(b[offset] | (b[offset + 1] << 8));
+  return little_endian::Load16(b.data() + offset);
 }
 
 struct SizeCase {

@@ -2,8 +2,8 @@
 // image in it, as in a Windows executable without resources.
 #include <gtest/gtest.h>
 
+#include "images/image_list.h"
 #include "images/image_lookup.h"
-#include "images/image_names.h"
 #include "platform/win32.h"
 
 namespace {

@@ -7,10 +7,10 @@
 namespace {
 
 #define R4690_STRING_ENTRY(code, name, text) {code, text},
-const platform::EmbeddedString kEntries[] = {R4690_MODULE_ERROR_CODES(R4690_STRING_ENTRY)};
+const qdev_posix::EmbeddedString kEntries[] = {R4690_MODULE_ERROR_CODES(R4690_STRING_ENTRY)};
 #undef R4690_STRING_ENTRY
 
 }  // namespace
 
-extern "C" const platform::EmbeddedStringTable r4690_embedded_strings = {
+extern "C" const qdev_posix::EmbeddedStringTable r4690_embedded_strings = {
     kEntries, sizeof kEntries / sizeof kEntries[0]};

@@ -7,6 +7,7 @@
 #include "modlib/interfaces.h"
 #include "modlib/qusbbase.h"
 #include "modlib/r4690_boot_loader.h"
+#include "platform/ascii_case.h"
 #include "platform/win32.h"
 
 namespace {
@@ -23,30 +24,17 @@ HINSTANCE LibraryInstance() {
   return module;
 }
 
-char AsciiLower(char c) {
-  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-// Whole-text comparison without regard to letter case (ASCII letters only, independent of the
-// locale).
-bool SameNameIgnoringCase(const char* a, const char* b) {
-  for (; *a != '\0' && *b != '\0'; ++a, ++b) {
-    if (AsciiLower(*a) != AsciiLower(*b)) return false;
-  }
-  return *a == *b;
-}
-
 }  // namespace
 
 void* CreateInstance(const char* InterfaceName, uint8_t DriverKind, int32_t SkipNameCheck) {
   if (InterfaceName == nullptr) return nullptr;
 
-  if (SameNameIgnoringCase(InterfaceName, kQusbBaseInterfaceName)) {
+  if (qdev::SameIgnoringAsciiCase(InterfaceName, kQusbBaseInterfaceName)) {
     TQUSBBASE* object = new (std::nothrow) TQUSBBASE(LibraryInstance());
     return object != nullptr ? static_cast<void*>(static_cast<IQUSBBASE*>(object)) : nullptr;
   }
 
-  if (SameNameIgnoringCase(InterfaceName, kR4690BootLoaderInterfaceName)) {
+  if (qdev::SameIgnoringAsciiCase(InterfaceName, kR4690BootLoaderInterfaceName)) {
     TR4690_BOOT_LOADER* object =
         new (std::nothrow) TR4690_BOOT_LOADER(LibraryInstance(), DriverKind, SkipNameCheck);
     return object != nullptr ? static_cast<void*>(static_cast<IR4690_BOOT_LOADER*>(object))

@@ -1,10 +1,12 @@
-// TQUSBBASE's constructions, its shared open routine and its seven interface operations.
+// TQUSBBASE's constructions, its shared open routine and its seven interface operations. Its
+// driver transport (OpenDriverDevice, DriverRequest, GetDeviceInfo, SendVendorRequest) is in
+// qusbbase_transport.cpp.
 #include "modlib/qusbbase.h"
 
 #include <cstring>
 #include <string_view>
 
-#include "modlib/driver_contract.h"
+#include "contract/driver_contract.h"
 #include "modlib/records.h"
 
 namespace {

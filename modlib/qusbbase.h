@@ -11,7 +11,7 @@
 
 #include <cstdint>
 
-#include "modlib/driver_contract.h"
+#include "contract/driver_contract.h"
 #include "modlib/error_codes.h"
 #include "modlib/interfaces.h"
 #include "platform/win32.h"
@@ -40,7 +40,7 @@ class TQUSBBASE : public IQUSBBASE {
   // name and the USB speed. moduleType is a code, or ANY_MODULE_TYPE for any of ModuleTypeCodes.
   bool OpenDeviceInSlot(uint16_t slot, uint32_t moduleType);
 
-  // Driver transport.
+  // Driver transport (qusbbase_transport.cpp).
   bool OpenDriverDevice(uint16_t slot);
   bool DriverRequest(uint32_t code, void* input, uint32_t inputSize, void* output,
                      uint32_t outputSize, uint32_t timeout);
@@ -51,8 +51,9 @@ class TQUSBBASE : public IQUSBBASE {
   // alone: ReleaseInstance has already closed the device and deleted the lock.
   virtual ~TQUSBBASE();
 
-  // One vendor request: the header, encoded little-endian, as the input buffer and the request's
-  // data (none when dataSize is 0) as the output buffer, with RequestTimeout.
+  // One vendor request (qusbbase_transport.cpp): the header, encoded little-endian, as the input
+  // buffer and the request's data (none when dataSize is 0) as the output buffer, with
+  // RequestTimeout.
   bool SendVendorRequest(uint32_t code, const driver_contract::VendorRequest& header, void* data,
                          uint32_t dataSize);
 

@@ -7,10 +7,10 @@
 #include <functional>
 #include <string>
 
-#include "modlib/driver_contract.h"
-#include "modlib/error_texts_for_tests.h"
-#include "modlib/simulated_module_fixture.h"
-#include "platform/test_facilities.h"
+#include "contract/driver_contract.h"
+#include "modlib/testing/error_texts.h"
+#include "modlib/testing/simulated_module_fixture.h"
+#include "platform/testing/test_facilities.h"
 
 namespace modlib_test {
 namespace {

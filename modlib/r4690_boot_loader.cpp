@@ -5,9 +5,9 @@
 #include <algorithm>
 #include <cstring>
 
+#include "contract/driver_contract.h"
+#include "contract/module_addresses.h"
 #include "modlib/critical_section_lock.h"
-#include "modlib/driver_contract.h"
-#include "modlib/module_addresses.h"
 #include "modlib/pld_info_text.h"
 
 namespace {

@@ -11,6 +11,7 @@
 
 #include <cstdint>
 
+#include "contract/module_addresses.h"
 #include "modlib/interfaces.h"
 #include "modlib/qusbbase.h"
 #include "modlib/records.h"
@@ -72,5 +73,6 @@ class TR4690_BOOT_LOADER : public IR4690_BOOT_LOADER, public TQUSBBASE {
   BootLoaderDescription BootLoaderDescriptionCache;  // last one read
   bool McuApplicationRunning;  // the module was last told to run its application
   bool UserFlashWriteEnabled;  // set only by ENABLE_USER_FLASH_WRITE
-  char PldInfoText[512];       // the module's PLD information text, as last read
+  char PldInfoText[module_addresses::kPldInfoTextSize];  // the module's PLD information text, as
+                                                         // last read
 };

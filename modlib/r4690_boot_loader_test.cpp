@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "modlib/module_addresses.h"
-#include "modlib/simulated_module_fixture.h"
-#include "platform/test_facilities.h"
+#include "contract/module_addresses.h"
+#include "modlib/testing/simulated_module_fixture.h"
+#include "platform/testing/test_facilities.h"
 
 namespace modlib_test {
 namespace {

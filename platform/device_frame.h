@@ -34,6 +34,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "contract/little_endian.h"
+
 namespace qdev_frame {
 
 constexpr char kDefaultDeviceDir[] = "/tmp/qdev";
@@ -53,39 +55,116 @@ enum FrameType : uint32_t {
   kCancel = 5,
 };
 
+// A frame header, decoded. magic, type and id are common to every type; the three words that
+// follow mean something different in each, so each type has its own names for them and only
+// the names of the header's type are used.
 struct Header {
-  uint32_t magic;
-  uint32_t type;
-  uint32_t id;
-  uint32_t word3;  // kOpen: desiredAccess; kRequest: ioControlCode; replies: error
-  uint32_t word4;  // kOpen: shareMode; kRequest: inputSize; kReply: information
-  uint32_t word5;  // kRequest: outputSize; kReply: dataSize
+  uint32_t magic = kMagic;
+  uint32_t type = 0;
+  uint32_t id = 0;  // kRequest, kReply, kCancel: the request id; 0 in the others
+  struct {
+    uint32_t desiredAccess = 0;
+    uint32_t shareMode = 0;
+  } open;  // kOpen
+  struct {
+    uint32_t ioControlCode = 0;
+    uint32_t inputSize = 0;
+    uint32_t outputSize = 0;
+  } request;  // kRequest
+  struct {
+    uint32_t error = 0;        // a Windows error value, 0 for success
+    uint32_t information = 0;  // kReply: the byte count reported as transferred
+    uint32_t dataSize = 0;     // kReply: the payload's length
+  } reply;                     // kOpenReply (error only) and kReply
 };
 
-inline void PutLe32(uint8_t* p, uint32_t v) {
-  p[0] = static_cast<uint8_t>(v);
-  p[1] = static_cast<uint8_t>(v >> 8);
-  p[2] = static_cast<uint8_t>(v >> 16);
-  p[3] = static_cast<uint8_t>(v >> 24);
+inline Header OpenHeader(uint32_t desiredAccess, uint32_t shareMode) {
+  Header h;
+  h.type = kOpen;
+  h.open = {desiredAccess, shareMode};
+  return h;
 }
 
-inline uint32_t GetLe32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-         static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
+inline Header OpenReplyHeader(uint32_t error) {
+  Header h;
+  h.type = kOpenReply;
+  h.reply.error = error;
+  return h;
+}
+
+inline Header RequestHeader(uint32_t id, uint32_t ioControlCode, uint32_t inputSize,
+                            uint32_t outputSize) {
+  Header h;
+  h.type = kRequest;
+  h.id = id;
+  h.request = {ioControlCode, inputSize, outputSize};
+  return h;
+}
+
+inline Header ReplyHeader(uint32_t id, uint32_t error, uint32_t information, uint32_t dataSize) {
+  Header h;
+  h.type = kReply;
+  h.id = id;
+  h.reply = {error, information, dataSize};
+  return h;
+}
+
+inline Header CancelHeader(uint32_t id) {
+  Header h;
+  h.type = kCancel;
+  h.id = id;
+  return h;
 }
 
 inline void EncodeHeader(const Header& h, uint8_t out[kHeaderSize]) {
-  PutLe32(out + 0, h.magic);
-  PutLe32(out + 4, h.type);
-  PutLe32(out + 8, h.id);
-  PutLe32(out + 12, h.word3);
-  PutLe32(out + 16, h.word4);
-  PutLe32(out + 20, h.word5);
+  uint32_t words[3] = {0, 0, 0};
+  switch (h.type) {
+    case kOpen:
+      words[0] = h.open.desiredAccess;
+      words[1] = h.open.shareMode;
+      break;
+    case kRequest:
+      words[0] = h.request.ioControlCode;
+      words[1] = h.request.inputSize;
+      words[2] = h.request.outputSize;
+      break;
+    case kOpenReply:
+    case kReply:
+      words[0] = h.reply.error;
+      words[1] = h.reply.information;
+      words[2] = h.reply.dataSize;
+      break;
+    default:
+      break;
+  }
+  little_endian::Store32(out + 0, h.magic);
+  little_endian::Store32(out + 4, h.type);
+  little_endian::Store32(out + 8, h.id);
+  for (int i = 0; i < 3; ++i) little_endian::Store32(out + 12 + 4 * i, words[i]);
 }
 
 inline Header DecodeHeader(const uint8_t in[kHeaderSize]) {
-  return Header{GetLe32(in + 0),  GetLe32(in + 4),  GetLe32(in + 8),
-                GetLe32(in + 12), GetLe32(in + 16), GetLe32(in + 20)};
+  Header h;
+  h.magic = little_endian::Load32(in + 0);
+  h.type = little_endian::Load32(in + 4);
+  h.id = little_endian::Load32(in + 8);
+  const uint32_t words[3] = {little_endian::Load32(in + 12), little_endian::Load32(in + 16),
+                             little_endian::Load32(in + 20)};
+  switch (h.type) {
+    case kOpen:
+      h.open = {words[0], words[1]};
+      break;
+    case kRequest:
+      h.request = {words[0], words[1], words[2]};
+      break;
+    case kOpenReply:
+    case kReply:
+      h.reply = {words[0], words[1], words[2]};
+      break;
+    default:
+      break;
+  }
+  return h;
 }
 
 // Payload length that follows a header, or false when the header is malformed.
@@ -99,10 +178,10 @@ inline bool PayloadSize(const Header& h, uint32_t* size) {
       n = 0;
       break;
     case kRequest:
-      n = static_cast<uint64_t>(h.word4) + h.word5;
+      n = static_cast<uint64_t>(h.request.inputSize) + h.request.outputSize;
       break;
     case kReply:
-      n = h.word5;
+      n = h.reply.dataSize;
       break;
     default:
       return false;

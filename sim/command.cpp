@@ -11,10 +11,13 @@
 #include <string>
 #include <utility>
 
+#include "contract/driver_contract.h"
 #include "sim/scenario_json.h"
 #include "sim/simulator.h"
 
 namespace sim {
+
+namespace dc = driver_contract;
 
 namespace {
 
@@ -95,9 +98,14 @@ void Announce(const Simulator& simulator, const Scenario& scenario, std::ostream
   out << "r4690-sim: device folder " << simulator.DeviceDir() << "\n";
   for (const ModuleConfig& m : scenario.modules) {
     out << "r4690-sim: slot " << m.slot << ":";
-    const std::string slot = std::to_string(m.slot);
-    if (m.naming != Naming::kQDevUsb) out << " \\\\.\\QDev" << slot;
-    if (m.naming != Naming::kQDev) out << " \\\\.\\QDevUsb" << slot;
+    if (m.naming != Naming::kQDevUsb) {
+      out << " " << dc::kDeviceNamespacePrefix
+          << dc::DeviceName(dc::DeviceNaming::kQDev, m.slot).text;
+    }
+    if (m.naming != Naming::kQDev) {
+      out << " " << dc::kDeviceNamespacePrefix
+          << dc::DeviceName(dc::DeviceNaming::kQDevUsb, m.slot).text;
+    }
     out << " (" << m.modelName << ", revision "
         << (m.revision != '\0' ? std::string(1, m.revision) : std::string("none")) << ")\n";
   }

@@ -9,10 +9,10 @@
 #include <fstream>
 #include <thread>
 
-#include "modlib/driver_contract.h"
-#include "platform/posix/test_endpoint.h"
-#include "sim/sim_test_client.h"
-#include "sim/sim_test_images.h"
+#include "contract/driver_contract.h"
+#include "platform/testing/posix/test_endpoint.h"
+#include "sim/testing/device_client.h"
+#include "sim/testing/test_images.h"
 
 namespace {
 
@@ -58,7 +58,7 @@ class CommandTest : public ::testing::Test {
     EXPECT_EQ(std::system(("kill -" + name + " " + pid_).c_str()), 0);
   }
 
-  qdev_testing::TempDeviceDir dir_;
+  qdev_test::TempDeviceDir dir_;
   std::string pid_;
 };
 

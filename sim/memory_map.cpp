@@ -1,7 +1,7 @@
 // Address decoding for the simulated module: the top byte selects the memory.
 #include "sim/memory_map.h"
 
-#include "modlib/module_addresses.h"
+#include "contract/module_addresses.h"
 
 namespace sim {
 

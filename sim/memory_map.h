@@ -5,6 +5,8 @@
 
 #include <cstdint>
 
+#include "contract/module_addresses.h"
+
 namespace sim {
 
 constexpr uint32_t kMcuFlashSize = 0x4000;         // 16 KiB
@@ -13,7 +15,7 @@ constexpr uint32_t kModuleDescriptionOffset = 0x3000;
 constexpr uint32_t kBootSectionOffset = 0x3C00;
 constexpr uint32_t kBootLoaderDescriptionOffset = 0x3FB0;
 constexpr uint32_t kGradeDataSize = 1;  // the temperature-grade byte alone
-constexpr uint32_t kPldTextSize = 512;
+constexpr uint32_t kPldTextSize = module_addresses::kPldInfoTextSize;
 constexpr uint32_t kBootFlashSize = 0x40000;  // 256 KiB
 
 static_assert(kBootLoaderDescriptionOffset + 79 <= kMcuFlashSize);

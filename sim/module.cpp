@@ -4,21 +4,12 @@
 #include <algorithm>
 #include <cstring>
 
-#include "modlib/driver_contract.h"
-#include "modlib/module_addresses.h"
+#include "contract/driver_contract.h"
+#include "contract/module_addresses.h"
 
 namespace sim {
 
 namespace dc = driver_contract;
-
-namespace {
-
-bool SameBytes(const ByteRange& a, const ByteRange& b) {
-  return a.data != nullptr && b.data != nullptr && a.size == b.size &&
-         std::equal(a.data, a.data + a.size, b.data);
-}
-
-}  // namespace
 
 Module::Module(const ModuleConfig& config, const EmbeddedImages& images)
     : config_(config),
@@ -55,14 +46,9 @@ void Module::ReloadPld() {
   std::memset(pldText_, 0, sizeof pldText_);
   const ByteRange image = ConfigurableImage(bootFlash_);
   if (image.data == nullptr) return;
-  std::string text;
-  if (SameBytes(image, images_.pldCommercial)) {
-    text = kCommercialPldText;
-  } else if (SameBytes(image, images_.pldIndustrial)) {
-    text = kIndustrialPldText;
-  } else {
-    text = OtherPldText(config_.otherPldVersion, config_.otherPldText);
-  }
+  const char* embedded = EmbeddedPldText(images_, image);
+  const std::string text =
+      embedded != nullptr ? embedded : OtherPldText(config_.otherPldVersion, config_.otherPldText);
   std::memcpy(pldText_, text.data(), std::min(text.size(), sizeof pldText_));
   pldConfigured_ = true;
 }

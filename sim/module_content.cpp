@@ -3,6 +3,7 @@
 
 #include <algorithm>
 
+#include "contract/little_endian.h"
 #include "sim/memory_map.h"
 
 namespace sim {
@@ -16,15 +17,46 @@ constexpr char kBootLoaderCreated[] = "Sep 14 2016";
 ByteRange PldImageFor(const ModuleConfig& config, const EmbeddedImages& images) {
   switch (config.bootFlash) {
     case BootFlashKind::kCommercialImage:
-      return images.pldCommercial;
+      return PldImage(images, 0);
     case BootFlashKind::kIndustrialImage:
-      return images.pldIndustrial;
+      return PldImage(images, 1);
     default:
-      return config.temperatureGrade == 1 ? images.pldIndustrial : images.pldCommercial;
+      return PldImage(images, config.temperatureGrade == 1 ? 1 : 0);
   }
 }
 
+bool SameBytes(const ByteRange& a, const ByteRange& b) {
+  return a.data != nullptr && b.data != nullptr && a.size == b.size &&
+         std::equal(a.data, a.data + a.size, b.data);
+}
+
 }  // namespace
+
+ByteRange ApplicationImage(const EmbeddedImages& images, char revision) {
+  const FirmwareImage* newest = nullptr;
+  for (const auto& [name, image] : images) {
+    if (image.kind != FirmwareImage::Kind::kApplication) continue;
+    if (image.revision == revision) return image.bytes;
+    if (newest == nullptr || image.revision > newest->revision) newest = &image;
+  }
+  return newest != nullptr ? newest->bytes : ByteRange{};
+}
+
+ByteRange PldImage(const EmbeddedImages& images, uint8_t grade) {
+  for (const auto& [name, image] : images) {
+    if (image.kind == FirmwareImage::Kind::kPld && image.grade == grade) return image.bytes;
+  }
+  return {};
+}
+
+const char* EmbeddedPldText(const EmbeddedImages& images, const ByteRange& loaded) {
+  for (const auto& [name, image] : images) {
+    if (image.kind == FirmwareImage::Kind::kPld && SameBytes(loaded, image.bytes)) {
+      return image.grade == 1 ? kIndustrialPldText : kCommercialPldText;
+    }
+  }
+  return nullptr;
+}
 
 void PutText(std::vector<uint8_t>& memory, size_t at, size_t width, const std::string& text) {
   for (size_t i = 0; i < width; ++i) {
@@ -32,23 +64,15 @@ void PutText(std::vector<uint8_t>& memory, size_t at, size_t width, const std::s
   }
 }
 
-size_t ApplicationIndex(char revision) {
-  if (revision == 'A') return 0;
-  if (revision == 'B') return 1;
-  return 2;
-}
-
 std::vector<uint8_t> StandInApplication(char revision, const std::string& version) {
-  const size_t size = ApplicationIndex(revision) == 2 ? 0x2000 : 0x3000;
+  const size_t size = IsRevisionAOrB(revision) ? 0x3000 : 0x2000;
   std::vector<uint8_t> app(size, 0);
   // 28 vectors of "jmp": reset to the program after the table, the rest to a "reti" beside it.
   constexpr uint16_t kProgram = 112 / 2, kReti = kProgram + 1;
   for (size_t v = 0; v < 28; ++v) {
     const uint16_t target = v == 0 ? kProgram : kReti;
-    app[4 * v + 0] = 0x0C;
-    app[4 * v + 1] = 0x94;
-    app[4 * v + 2] = static_cast<uint8_t>(target);
-    app[4 * v + 3] = static_cast<uint8_t>(target >> 8);
+    little_endian::Store16(&app[4 * v], 0x940C);  // jmp, then its target word
+    little_endian::Store16(&app[4 * v + 2], target);
   }
   app[112] = 0xFF;  // rjmp .-2: an endless loop
   app[113] = 0xCF;
@@ -68,7 +92,7 @@ std::vector<uint8_t> InitialMcuFlash(const ModuleConfig& config, const EmbeddedI
   std::vector<uint8_t> flash(kMcuFlashSize, 0xFF);
   std::vector<uint8_t> app;
   if (config.application == ApplicationKind::kEmbedded) {
-    const ByteRange& image = images.application[ApplicationIndex(config.revision)];
+    const ByteRange image = ApplicationImage(images, config.revision);
     if (image.data != nullptr) app.assign(image.data, image.data + image.size);
   } else if (config.application == ApplicationKind::kStandIn) {
     app = StandInApplication(config.revision, config.applicationVersion);

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -13,14 +14,30 @@
 
 namespace sim {
 
-// The embedded firmware images a module uses: the default application of each revision and
-// the PLD images whose texts the module knows. An empty range stands for an image that is not
+// An embedded firmware image that a module uses: the default application of a revision, or a
+// PLD image whose text the module knows. An empty range stands for an image that is not
 // available; a module then starts without it (erased).
-struct EmbeddedImages {
-  ByteRange application[3];  // revisions 'A', 'B', 'C'
-  ByteRange pldCommercial;
-  ByteRange pldIndustrial;
+struct FirmwareImage {
+  enum class Kind { kApplication, kPld };
+  Kind kind = Kind::kApplication;
+  char revision = 0;  // kApplication: the hardware revision it is for
+  uint8_t grade = 0;  // kPld: its temperature grade, 0 commercial, 1 industrial
+  ByteRange bytes;
 };
+
+// The embedded images by name ("R4690C_APPL").
+using EmbeddedImages = std::map<std::string, FirmwareImage>;
+
+// The application of a revision; revisions without one of their own (after the newest, or none)
+// get the newest revision's. An empty range when there is none.
+ByteRange ApplicationImage(const EmbeddedImages& images, char revision);
+
+// The PLD image of a temperature grade; an empty range when there is none.
+ByteRange PldImage(const EmbeddedImages& images, uint8_t grade);
+
+// The text that a PLD configured from `loaded` reports when `loaded` is one of the embedded PLD
+// images, byte for byte; null for any other image.
+const char* EmbeddedPldText(const EmbeddedImages& images, const ByteRange& loaded);
 
 // Layouts of the description records in MCU flash: the module's own memory format.
 namespace layout {
@@ -47,10 +64,6 @@ static_assert(kRevision + 1 + 203 == kModuleDescriptionSize);
 static_assert(kFwComments + kFwCommentsSize == kFirmwareDescriptionSize);
 static_assert(kBlCreated + kBlCreatedSize == kBootLoaderDescriptionSize);
 }  // namespace layout
-
-// Index into EmbeddedImages::application for a revision letter; revisions after 'C' (and a
-// missing letter) use the 'C' image.
-size_t ApplicationIndex(char revision);
 
 // An application that is none of the embedded ones: a vector table, a tiny program and a
 // firmware description carrying `version`, laid out like the image of the revision.

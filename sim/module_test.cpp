@@ -8,8 +8,8 @@
 #include <set>
 #include <string>
 
-#include "modlib/driver_contract.h"
-#include "sim/sim_test_images.h"
+#include "contract/driver_contract.h"
+#include "sim/testing/test_images.h"
 
 namespace {
 

@@ -1,46 +1,68 @@
-// PLD container checks and texts of the simulated module. The container format is the one the
-// utility writes, so both sides use the same checksum routine.
+// PLD container checks and texts of the simulated module. The checksum is the table-driven form
+// that a module's firmware would use; the utility computes the same value bit by bit, so each
+// side checks the other.
 #include "sim/pld.h"
 
 #include <algorithm>
 
+#include "contract/little_endian.h"
 #include "sim/memory_map.h"
-#include "updater/pld_flash_image.h"
 
 namespace sim {
 
 namespace {
 
-uint32_t GetLe32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-         static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
+constexpr uint32_t kChecksumPolynomial = 0x04C11DB7;
+constexpr uint32_t kChecksumStart = 0xC704DD7B;
+
+struct ChecksumTable {
+  uint32_t entry[256];
+};
+
+// entry[b]: the register after the byte b has passed through its top eight bits.
+constexpr ChecksumTable MakeChecksumTable() {
+  ChecksumTable table{};
+  for (uint32_t b = 0; b < 256; ++b) {
+    uint32_t r = b << 24;
+    for (int bit = 0; bit < 8; ++bit) {
+      r = (r & 0x80000000u) != 0 ? (r << 1) ^ kChecksumPolynomial : r << 1;
+    }
+    table.entry[b] = r;
+  }
+  return table;
 }
 
-void PutLe32(uint8_t* p, uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
-}
+constexpr ChecksumTable kChecksumTable = MakeChecksumTable();
 
 }  // namespace
 
+uint32_t ContainerChecksum(const uint8_t* data, size_t size) {
+  uint32_t r = kChecksumStart;
+  for (size_t i = 0; i < size; ++i) r = (r << 8) ^ kChecksumTable.entry[(r >> 24) ^ data[i]];
+  return r;
+}
+
 std::vector<uint8_t> BuildContainer(const uint8_t* image, size_t size) {
-  std::vector<uint8_t> c(updater::kPldFlashHeaderSize + size, 0);
-  if (size > 0) std::copy(image, image + size, c.begin() + updater::kPldFlashHeaderSize);
-  PutLe32(&c[updater::kImageCrcOffset],
-          updater::Crc32Augmented(c.data() + updater::kPldFlashHeaderSize,
-                                  static_cast<uint32_t>(size)));
-  PutLe32(&c[updater::kImageLengthOffset], static_cast<uint32_t>(size));
-  PutLe32(&c[updater::kHeaderCrcOffset],
-          updater::Crc32Augmented(c.data() + 4, updater::kPldFlashHeaderSize - 4));
+  std::vector<uint8_t> c(image, image + size);
+  c.insert(c.begin(), kContainerHeaderSize, 0);
+  little_endian::Store32(&c[kImageChecksumAt], ContainerChecksum(image, size));
+  little_endian::Store32(&c[kImageLengthAt], static_cast<uint32_t>(size));
+  little_endian::Store32(&c[kHeaderChecksumAt],
+                         ContainerChecksum(c.data() + 4, kContainerHeaderSize - 4));
   return c;
 }
 
 ByteRange ConfigurableImage(const std::vector<uint8_t>& bootFlash) {
-  const uint32_t header = updater::kPldFlashHeaderSize;
-  if (bootFlash.size() < header || !updater::IsPldFlashHeaderValid(bootFlash.data())) return {};
-  const uint32_t length = GetLe32(&bootFlash[updater::kImageLengthOffset]);
+  const uint32_t header = kContainerHeaderSize;
+  if (bootFlash.size() < header) return {};
+  if (little_endian::Load32(&bootFlash[kHeaderChecksumAt]) !=
+      ContainerChecksum(bootFlash.data() + 4, header - 4)) {
+    return {};
+  }
+  const uint32_t length = little_endian::Load32(&bootFlash[kImageLengthAt]);
   if (length > bootFlash.size() - header) return {};
   const uint8_t* image = bootFlash.data() + header;
-  if (updater::Crc32Augmented(image, length) != GetLe32(&bootFlash[updater::kImageCrcOffset])) {
+  if (ContainerChecksum(image, length) != little_endian::Load32(&bootFlash[kImageChecksumAt])) {
     return {};
   }
   if (length < kPldSyncOnes + 1) return {};

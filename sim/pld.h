@@ -1,5 +1,7 @@
 // The module's PLD as the simulator sees it: the boot-flash container it reloads from, the checks
-// a reload makes, and the information text a configured PLD reports.
+// a reload makes, and the information text a configured PLD reports. The container is read here
+// from the module's side, as the module's firmware reads what it loads: with its own table-driven
+// checksum, not with the utility's code that writes it.
 #pragma once
 
 #include <cstddef>
@@ -24,6 +26,17 @@ constexpr char kIndustrialPldText[] =
 
 constexpr size_t kPldSyncOnes = 32;  // bytes of 0xFF before the sync byte
 constexpr uint8_t kPldSyncByte = 0x6A;
+
+// The container in boot flash: a header of 256 bytes, then the image. The header's fields are
+// little-endian 32-bit words, followed by zeros.
+constexpr uint32_t kContainerHeaderSize = 256;
+constexpr size_t kHeaderChecksumAt = 0;  // checksum of header bytes 4..255
+constexpr size_t kImageChecksumAt = 4;   // checksum of the image
+constexpr size_t kImageLengthAt = 8;     // length of the image in bytes
+
+// The checksum that guards a container: the byte-at-a-time CRC with polynomial 0x04C11DB7, no
+// reflection, each byte XORed into the register's top byte, started at 0xC704DD7B, no final XOR.
+uint32_t ContainerChecksum(const uint8_t* data, size_t size);
 
 // A container (header of 256 bytes, then the image) for `image`, checksums filled in.
 std::vector<uint8_t> BuildContainer(const uint8_t* image, size_t size);

@@ -1,20 +1,35 @@
-// The reload checks on a boot-flash container that a module's configurations can't produce: a
-// length beyond boot flash, and sync patterns damaged under correct checksums.
+// The module's reading of a boot-flash container: its checksum and a container's header on known
+// values, and the reload checks that a module's configurations can't produce (a length beyond
+// boot flash, sync patterns damaged under correct checksums).
 #include "sim/pld.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdint>
+#include <string>
 
+#include "contract/little_endian.h"
 #include "sim/memory_map.h"
-#include "sim/sim_test_images.h"
-#include "updater/pld_flash_image.h"
+#include "sim/testing/test_images.h"
 
 namespace {
 
-void PutLe32(std::vector<uint8_t>& v, size_t at, uint32_t x) {
-  for (int i = 0; i < 4; ++i) v[at + i] = static_cast<uint8_t>(x >> (8 * i));
+const uint8_t* Bytes(const char* text) {
+  return reinterpret_cast<const uint8_t*>(text);
+}
+
+TEST(PldContainer, ChecksumAndHeaderOfKnownValues) {
+  EXPECT_EQ(sim::ContainerChecksum(nullptr, 0), 0xC704DD7Bu);
+  EXPECT_EQ(sim::ContainerChecksum(Bytes("abc"), 3), 0xAD13F0CAu);
+
+  const std::vector<uint8_t> c = sim::BuildContainer(Bytes("abc"), 3);
+  ASSERT_EQ(c.size(), 259u);
+  const std::vector<uint8_t> head(c.begin(), c.begin() + 12);
+  EXPECT_EQ(head,
+            (std::vector<uint8_t>{0xBE, 0x18, 0xC4, 0x65, 0xCA, 0xF0, 0x13, 0xAD, 3, 0, 0, 0}));
+  EXPECT_TRUE(std::all_of(c.begin() + 12, c.begin() + 256, [](uint8_t b) { return b == 0; }));
+  EXPECT_EQ(std::string(c.begin() + 256, c.end()), "abc");
 }
 
 TEST(PldContainer, ReloadChecksUnderCorrectChecksums) {
@@ -40,10 +55,12 @@ TEST(PldContainer, ReloadChecksUnderCorrectChecksums) {
     std::vector<uint8_t> flash = sim::BuildContainer(image.data(), image.size());
     flash.resize(sim::kBootFlashSize, 0xFF);
     if (row.at != SIZE_MAX) flash[256 + row.at] = row.value;
-    PutLe32(flash, 8, row.length);
+    little_endian::Store32(&flash[sim::kImageLengthAt], row.length);
     const uint32_t checked = std::min<uint32_t>(row.length, sim::kBootFlashSize - 256);
-    PutLe32(flash, 4, updater::Crc32Augmented(flash.data() + 256, checked));
-    PutLe32(flash, 0, updater::Crc32Augmented(flash.data() + 4, 252));
+    little_endian::Store32(&flash[sim::kImageChecksumAt],
+                           sim::ContainerChecksum(flash.data() + 256, checked));
+    little_endian::Store32(&flash[sim::kHeaderChecksumAt],
+                           sim::ContainerChecksum(flash.data() + 4, 252));
     const sim::ByteRange found = sim::ConfigurableImage(flash);
     EXPECT_EQ(found.data != nullptr, row.configurable);
     EXPECT_EQ(found.size, row.configurable ? row.length : 0u);

@@ -1,7 +1,11 @@
 // Request routing, traffic and persistence for the modules of a scenario.
 #include "sim/rack.h"
 
+#include "contract/driver_contract.h"
+
 namespace sim {
+
+namespace dc = driver_contract;
 
 bool Rack::Build(const Scenario& scenario, const EmbeddedImages& images, std::string* error) {
   if (!ValidateScenario(scenario, error)) return false;
@@ -12,9 +16,12 @@ bool Rack::Build(const Scenario& scenario, const EmbeddedImages& images, std::st
   for (const ModuleConfig& config : scenario.modules) {
     modules_.push_back(std::make_unique<Module>(config, images));
     Module* m = modules_.back().get();
-    const std::string slot = std::to_string(config.slot);
-    if (config.naming != Naming::kQDevUsb) devices_.emplace_back("QDev" + slot, m);
-    if (config.naming != Naming::kQDev) devices_.emplace_back("QDevUsb" + slot, m);
+    if (config.naming != Naming::kQDevUsb) {
+      devices_.emplace_back(dc::DeviceName(dc::DeviceNaming::kQDev, config.slot).text, m);
+    }
+    if (config.naming != Naming::kQDev) {
+      devices_.emplace_back(dc::DeviceName(dc::DeviceNaming::kQDevUsb, config.slot).text, m);
+    }
   }
   return true;
 }

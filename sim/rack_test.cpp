@@ -12,8 +12,8 @@
 #include <optional>
 #include <random>
 
-#include "modlib/driver_contract.h"
-#include "sim/sim_test_images.h"
+#include "contract/driver_contract.h"
+#include "sim/testing/test_images.h"
 
 namespace {
 

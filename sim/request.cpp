@@ -4,7 +4,7 @@
 #include <limits>
 #include <utility>
 
-#include "modlib/module_addresses.h"
+#include "contract/module_addresses.h"
 
 namespace sim {
 

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "modlib/driver_contract.h"
+#include "contract/driver_contract.h"
 
 namespace sim {
 

@@ -7,8 +7,8 @@
 #include <optional>
 #include <string>
 
-#include "modlib/driver_contract.h"
-#include "sim/sim_test_images.h"
+#include "contract/driver_contract.h"
+#include "sim/testing/test_images.h"
 
 namespace {
 

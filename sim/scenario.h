@@ -81,10 +81,15 @@ struct Scenario {
   std::vector<ModuleConfig> modules{ModuleConfig{}};
 };
 
+// The first two hardware revisions: 12 KiB applications, and no 0x91 aliases by default.
+inline bool IsRevisionAOrB(char revision) {
+  return revision == 'A' || revision == 'B';
+}
+
 // Whether a module of this configuration answers the 0x91 aliases.
 inline bool AliasesEnabled(const ModuleConfig& m) {
   if (m.aliases) return *m.aliases;
-  return m.revision != 'A' && m.revision != 'B';
+  return !IsRevisionAOrB(m.revision);
 }
 
 // Checks limits that the types alone don't enforce (text widths, unique slots, at least one

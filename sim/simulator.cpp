@@ -18,7 +18,7 @@ namespace sim {
 
 struct Simulator::Impl {
   Scenario scenario;
-  EmbeddedImages images = LookUpEmbeddedImages();
+  EmbeddedImages images = LookupEmbeddedImages();
   Rack rack;
   bool built = false;  // the rack holds the scenario's modules
 

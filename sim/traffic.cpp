@@ -3,7 +3,7 @@
 
 #include <cstdio>
 
-#include "modlib/driver_contract.h"
+#include "contract/driver_contract.h"
 
 namespace sim {
 

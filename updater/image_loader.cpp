@@ -17,13 +17,13 @@ const char* LookupFailureLine(images::LookupStep step) {
   return " FindResource() --> Bad\n";  // an unknown step is still a failed lookup
 }
 
-ImageBytes LoadImageResource(const char* name, ImageLookup lookup, Console& console,
-                             IR4690_BOOT_LOADER*& device) {
+images::ImageRange LoadImageResource(const char* name, ImageLookup lookup, Console& console,
+                                     IR4690_BOOT_LOADER*& device) {
   const images::ImageRange range = lookup(name);
   if (const char* line = LookupFailureLine(range.failedStep)) {
     ReleaseDevice(console, device, line, true);
   }
-  return ImageBytes{range.data, range.size};
+  return range;
 }
 
 }  // namespace updater

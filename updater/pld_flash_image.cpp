@@ -4,6 +4,8 @@
 
 #include <cstring>
 
+#include "contract/little_endian.h"
+
 namespace updater {
 
 namespace {
@@ -17,18 +19,6 @@ constexpr uint32_t kHeaderCoveredSize = kPldFlashHeaderSize - 4;
 static_assert(kImageCrcOffset == kHeaderCrcOffset + 4);
 static_assert(kImageLengthOffset == kImageCrcOffset + 4);
 static_assert(kReservedOffset == kImageLengthOffset + 4);
-
-void StoreLittleEndian32(uint8_t* at, uint32_t value) {
-  at[0] = static_cast<uint8_t>(value);
-  at[1] = static_cast<uint8_t>(value >> 8);
-  at[2] = static_cast<uint8_t>(value >> 16);
-  at[3] = static_cast<uint8_t>(value >> 24);
-}
-
-uint32_t LoadLittleEndian32(const uint8_t* at) {
-  return static_cast<uint32_t>(at[0]) | static_cast<uint32_t>(at[1]) << 8 |
-         static_cast<uint32_t>(at[2]) << 16 | static_cast<uint32_t>(at[3]) << 24;
-}
 
 }  // namespace
 
@@ -55,15 +45,15 @@ Buffer BuildPldFlashImage(const uint8_t* image, uint32_t n, Allocator& allocator
   if (!container) return container;
   uint8_t* bytes = container.data();
   if (n != 0) std::memcpy(bytes + kPldFlashHeaderSize, image, n);
-  StoreLittleEndian32(bytes + kImageCrcOffset, Crc32Augmented(image, n));
-  StoreLittleEndian32(bytes + kImageLengthOffset, n);
+  little_endian::Store32(bytes + kImageCrcOffset, Crc32Augmented(image, n));
+  little_endian::Store32(bytes + kImageLengthOffset, n);
   // Last, because it covers the two fields above.
-  StoreLittleEndian32(bytes + kHeaderCrcOffset, Crc32Augmented(bytes + 4, kHeaderCoveredSize));
+  little_endian::Store32(bytes + kHeaderCrcOffset, Crc32Augmented(bytes + 4, kHeaderCoveredSize));
   return container;
 }
 
 bool IsPldFlashHeaderValid(const uint8_t header[kPldFlashHeaderSize]) {
-  return LoadLittleEndian32(header + kHeaderCrcOffset) ==
+  return little_endian::Load32(header + kHeaderCrcOffset) ==
          Crc32Augmented(header + 4, kHeaderCoveredSize);
 }
 

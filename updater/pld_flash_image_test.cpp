@@ -8,6 +8,8 @@
 #include <random>
 #include <vector>
 
+#include "contract/little_endian.h"
+
 namespace updater {
 namespace {
 
@@ -73,9 +75,7 @@ TEST(PldFlashImage, OddLengthsStoredAndHeaderDamageDetected) {
     ASSERT_TRUE(c);
     ASSERT_EQ(c.size(), n + 256u);
     uint8_t* h = c.data();
-    auto field = [h](size_t at) {
-      return h[at] | h[at + 1] << 8 | h[at + 2] << 16 | uint32_t{h[at + 3]} << 24;
-    };
+    auto field = [h](size_t at) { return little_endian::Load32(h + at); };
     EXPECT_EQ(field(kImageLengthOffset), n);
     EXPECT_EQ(field(kImageCrcOffset), Crc32Augmented(image.data(), n));
     EXPECT_EQ(std::memcmp(h + 256, image.data(), n), 0) << n;

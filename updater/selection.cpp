@@ -8,16 +8,41 @@
 #include <cstring>
 #include <string>
 
-#include "images/image_names.h"
+#include "images/image_list.h"
 
 namespace updater {
 
 namespace {
 
-constexpr double kMargin = 0.0001;
+// Added to the firmware version before it is placed in a band and compared with a keep
+// threshold: a version text read into a double holds "3.2" only to within a rounding error, and
+// with the margin it still reaches the threshold that the text names.
+constexpr double kVersionMargin = 0.0001;
+
+// The value of a version text "major.minor" at compile time: exactly what the decimal
+// conversion of the text gives (one correctly rounded division).
+constexpr double VersionValue(const char* text) {
+  double digits = 0.0;
+  double scale = 1.0;
+  bool fraction = false;
+  for (const char* p = text; *p != '\0'; ++p) {
+    if (*p == '.') {
+      fraction = true;
+      continue;
+    }
+    digits = digits * 10.0 + (*p - '0');
+    if (fraction) scale *= 10.0;
+  }
+  return digits / scale;
+}
+
+// The version of an embedded MCU image, from the list of images.
+constexpr double ImageVersion(const char* name) {
+  return VersionValue(images::FindImage(name)->version);
+}
 
 // One MCU revision band: lower < V < upper selects it; an installed application whose V has
-// reached keep is left in place.
+// reached keep, the version of the band's embedded image, is left in place.
 struct McuBand {
   double lower;
   double upper;
@@ -26,9 +51,9 @@ struct McuBand {
 };
 
 constexpr McuBand kMcuBands[] = {
-    {0.9999, 1.9999, 1.8, images::kR4690A_APPL},
-    {1.9999, 2.9999, 2.5, images::kR4690B_APPL},
-    {2.9999, 3.9999, 3.2, images::kR4690C_APPL},
+    {0.9999, 1.9999, ImageVersion(images::kR4690A_APPL), images::kR4690A_APPL},
+    {1.9999, 2.9999, ImageVersion(images::kR4690B_APPL), images::kR4690B_APPL},
+    {2.9999, 3.9999, ImageVersion(images::kR4690C_APPL), images::kR4690C_APPL},
 };
 
 // The boot loader's major version, reduced to its low 8 bits as an unsigned value: it stands for
@@ -66,8 +91,8 @@ double VersionNumber(const char* field, size_t width) {
 }
 
 const char* ChooseMcuImage(bool applicationPresent, double fw, double bl) {
-  if (fw < kMargin) fw = BootLoaderMajor(bl);
-  const double v = fw + kMargin;
+  if (fw < kVersionMargin) fw = BootLoaderMajor(bl);
+  const double v = fw + kVersionMargin;
   for (const McuBand& band : kMcuBands) {
     if (band.lower < v && v < band.upper) {
       if (applicationPresent && v >= band.keep) return nullptr;

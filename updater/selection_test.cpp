@@ -7,6 +7,7 @@
 #include <cstring>
 #include <string>
 
+#include "images/image_list.h"
 #include "modlib/records.h"
 
 namespace updater {
@@ -57,6 +58,28 @@ TEST(McuRule, ChoosesImage) {
     const double fw = VersionNumber(r.fw, 10), bl = VersionNumber(r.bl, 10);
     EXPECT_EQ(NameOf(ChooseMcuImage(r.app, fw, bl)), r.expected)
         << "app=" << r.app << " fw=" << r.fw << " bl=" << r.bl;
+  }
+}
+
+// Each embedded image is what the rules choose for its module and then leave in place: an
+// application whose firmware reports the image's version is kept, and the PLD version that the
+// rules know is the one the embedded PLD images report, with their grade letters.
+TEST(EmbeddedImages, AreChosenAndThenKept) {
+  for (const images::ImageInfo& image : images::kImageList) {
+    SCOPED_TRACE(image.name);
+    if (image.kind == images::ImageKind::kMcuApplication) {
+      const double bl = image.variant - 'A' + 1;  // the boot loader's major version: A is 1
+      EXPECT_EQ(NameOf(ChooseMcuImage(false, 0, bl)), image.name);
+      EXPECT_EQ(ChooseMcuImage(true, VersionNumber(image.version, 10), bl), nullptr);
+    } else {
+      uint32_t number = 0;
+      uint8_t grade = 9;
+      ASSERT_TRUE(GetPldVersionNumber(image.version, &number, &grade));
+      EXPECT_EQ(number, kKnownPldVersion);
+      EXPECT_EQ(grade, image.variant);
+      EXPECT_EQ(NameOf(ChoosePldImage(0, grade, grade)), image.name);
+      EXPECT_EQ(ChoosePldImage(number, grade, grade), nullptr);
+    }
   }
 }
 

@@ -9,8 +9,8 @@
 #include <string>
 #include <string_view>
 
+#include "contract/module_addresses.h"
 #include "images/image_lookup.h"
-#include "modlib/module_addresses.h"
 #include "modlib/records.h"
 #include "platform/console_control.h"
 #include "updater/console.h"
@@ -233,7 +233,7 @@ class UpdateRun {
   }
 
   void WriteMcuImage(const char* name) {
-    const ImageBytes image = LoadImageResource(name, deps_.lookupImage, console_, device_);
+    const images::ImageRange image = LoadImageResource(name, deps_.lookupImage, console_, device_);
     {
       Buffer copy = AllocateZeroed(*deps_.allocator, image.size);
       if (!copy) FailAllocation(image.size);
@@ -244,7 +244,7 @@ class UpdateRun {
   }
 
   void WritePldImage(const char* name) {
-    const ImageBytes image = LoadImageResource(name, deps_.lookupImage, console_, device_);
+    const images::ImageRange image = LoadImageResource(name, deps_.lookupImage, console_, device_);
     const size_t containerSize = size_t{image.size} + kPldFlashHeaderSize;
     {
       Buffer container = BuildPldFlashImage(image.data, image.size, *deps_.allocator);

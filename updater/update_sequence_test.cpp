@@ -15,8 +15,8 @@
 #include <string>
 #include <vector>
 
-#include "images/image_names.h"
-#include "modlib/module_addresses.h"
+#include "contract/module_addresses.h"
+#include "images/image_list.h"
 #include "updater/console.h"
 #include "updater/pld_flash_image.h"
 

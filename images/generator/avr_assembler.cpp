@@ -1,6 +1,8 @@
 // Encodes AVR instructions bit for bit after the AVR instruction set and resolves labels.
 #include "images/generator/avr_assembler.h"
 
+#include "contract/little_endian.h"
+
 namespace image_generator {
 
 uint16_t AvrLdi(unsigned rd, uint8_t k) {
@@ -144,12 +146,8 @@ bool AvrProgram::Finish() {
 }
 
 std::vector<uint8_t> AvrProgram::Bytes() const {
-  std::vector<uint8_t> bytes;
-  bytes.reserve(words_.size() * 2);
-  for (uint16_t w : words_) {
-    bytes.push_back(static_cast<uint8_t>(w & 0xFF));
-    bytes.push_back(static_cast<uint8_t>(w >> 8));
-  }
+  std::vector<uint8_t> bytes(words_.size() * 2);
+  for (size_t i = 0; i < words_.size(); ++i) little_endian::Store16(&bytes[2 * i], words_[i]);
   return bytes;
 }
 

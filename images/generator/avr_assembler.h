@@ -18,9 +18,7 @@ uint16_t AvrIn(unsigned rd, unsigned ioAddr);    // ioAddr 0..63
 uint16_t AvrSbi(unsigned ioAddr, unsigned bit);  // ioAddr 0..31, bit 0..7
 uint16_t AvrCbi(unsigned ioAddr, unsigned bit);  // ioAddr 0..31, bit 0..7
 constexpr uint16_t kAvrRet = 0x9508;
-constexpr uint16_t kAvrReti = 0x9518;
 constexpr uint16_t kAvrCli = 0x94F8;
-constexpr uint16_t kAvrSei = 0x9478;
 constexpr uint16_t kAvrWdr = 0x95A8;
 
 // The two words of JMP and CALL to an absolute word address (22 bits).
@@ -63,7 +61,6 @@ class AvrProgram {
 
   // Program words as bytes, little-endian, as they lie in flash.
   std::vector<uint8_t> Bytes() const;
-  const std::vector<uint16_t>& Words() const { return words_; }
 
  private:
   enum class Kind { kJmp, kCall, kRjmp, kRcall, kBrne };

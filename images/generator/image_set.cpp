@@ -1,43 +1,73 @@
-// The parameters that make each of the five images, and their output as files.
+// The parameters that make each image of images/image_list.h, and their output as files.
 #include "images/generator/image_set.h"
 
 #include <fstream>
 #include <iterator>
+#include <string_view>
 #include <system_error>
 
 #include "images/generator/mcu_image.h"
 #include "images/generator/pld_image.h"
-#include "images/image_names.h"
+#include "images/image_list.h"
 
 namespace image_generator {
 namespace {
 
-// Each image's version is the lowest that the selection keeps for its major version.
-const McuImageParams kMcuImages[] = {
-    {12288, 'A', "1.8", "Oct 31 2008", 0xC8},
-    {12288, 'B', "2.5", "Nov 11 2020", 0x96},
-    {8192, 'C', "3.2", "Nov 12 2020", 0x64},
+// What the generator adds to each image of images/image_list.h, whose revision or grade and
+// version it takes from there. The selection keeps an installed application from its image's
+// version on, so each MCU image carries the lowest version that its revision keeps.
+struct McuImageBuild {
+  const char* name;
+  uint32_t size;
+  const char* created;
+  uint8_t blinkDelay;
 };
-const char* const kMcuNames[] = {images::kR4690A_APPL, images::kR4690B_APPL, images::kR4690C_APPL};
+const McuImageBuild kMcuImageBuilds[] = {
+    {images::kR4690A_APPL, 12288, "Oct 31 2008", 0xC8},
+    {images::kR4690B_APPL, 12288, "Nov 11 2020", 0x96},
+    {images::kR4690C_APPL, 8192, "Nov 12 2020", 0x64},
+};
 
-struct PldImageParams {
+struct PldImageBuild {
   const char* name;
   uint32_t size;
   uint64_t seed;  // fixed, and different per image
 };
-const PldImageParams kPldImages[] = {
+const PldImageBuild kPldImageBuilds[] = {
     {images::kR4690CC_PLD, 122223, 0x5244363930434350ull},
     {images::kR4690CI_PLD, 122006, 0x5244363930434950ull},
 };
+
+static_assert(std::size(kMcuImageBuilds) + std::size(kPldImageBuilds) ==
+                  std::size(images::kImageList),
+              "every listed image needs the generator's parameters");
+
+template <typename Build, size_t N>
+const Build* BuildOf(const Build (&builds)[N], const char* name) {
+  for (const Build& b : builds) {
+    if (std::string_view(b.name) == name) return &b;
+  }
+  return nullptr;
+}
+
+std::vector<uint8_t> BuildImage(const images::ImageInfo& image) {
+  if (image.kind == images::ImageKind::kMcuApplication) {
+    const McuImageBuild* b = BuildOf(kMcuImageBuilds, image.name);
+    if (b == nullptr) return {};
+    return BuildMcuImage({b->size, image.variant, image.version, b->created, b->blinkDelay});
+  }
+  const PldImageBuild* b = BuildOf(kPldImageBuilds, image.name);
+  if (b == nullptr) return {};
+  return BuildPldImage(b->size, b->seed);
+}
 
 }  // namespace
 
 std::vector<GeneratedImage> BuildImages() {
   std::vector<GeneratedImage> result;
-  for (size_t i = 0; i < std::size(kMcuImages); ++i)
-    result.push_back({kMcuNames[i], BuildMcuImage(kMcuImages[i])});
-  for (const PldImageParams& p : kPldImages)
-    result.push_back({p.name, BuildPldImage(p.size, p.seed)});
+  for (const images::ImageInfo& image : images::kImageList) {
+    result.push_back({image.name, BuildImage(image)});
+  }
   return result;
 }
 

@@ -1,4 +1,4 @@
-// The five firmware images of this release, as the generator makes them, and the writing of
+// The firmware images of images/image_list.h, as the generator makes them, and the writing of
 // them into a folder as <NAME>.bin.
 #pragma once
 
@@ -14,7 +14,7 @@ struct GeneratedImage {
   std::vector<uint8_t> bytes;  // the whole image
 };
 
-// All five images, in resource-name order. An image that could not be built is empty.
+// Every image of the list, in its order. An image that could not be built is empty.
 std::vector<GeneratedImage> BuildImages();
 
 // Writes every image to folder/<name>.bin, creating the folder when needed. On failure returns

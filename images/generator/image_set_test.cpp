@@ -8,7 +8,8 @@
 #include <random>
 #include <string>
 
-#include "images/committed_images_for_test.h"
+#include "images/image_list.h"
+#include "images/testing/committed_images.h"
 
 namespace image_generator {
 namespace {
@@ -21,8 +22,8 @@ TEST(GeneratorRun, TwoRunsWriteTheCommittedBytes) {
   std::string error;
   ASSERT_TRUE(WriteImages(root / "first", &error)) << error;
   ASSERT_TRUE(WriteImages(root / "second", &error)) << error;
-  for (const char* name :
-       {"R4690A_APPL", "R4690B_APPL", "R4690C_APPL", "R4690CC_PLD", "R4690CI_PLD"}) {
+  for (const images::ImageInfo& image : images::kImageList) {
+    const char* name = image.name;
     const std::string file = std::string(name) + ".bin";
     const std::vector<uint8_t> first = images_test::ReadFileBytes((root / "first" / file).string());
     ASSERT_FALSE(first.empty()) << name;

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "images/generator/avr_assembler.h"
-#include "images/image_names.h"
+#include "images/image_list.h"
 #include "modlib/records.h"
 
 namespace image_generator {

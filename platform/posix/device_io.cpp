@@ -156,7 +156,7 @@ bool Device::ReadOneReply() {
   Pending& p = it->second;
   size_t n = std::min<size_t>(size, p.outputSize);
   if (n > 0) std::memcpy(p.output, data.data(), n);
-  Complete(&p, StatusFromError(h.word3), h.word4);
+  Complete(&p, StatusFromError(h.reply.error), h.reply.information);
   pending_.erase(it);
   done_.notify_all();
   return true;
@@ -221,8 +221,7 @@ BOOL Device::Control(DWORD code, const void* in, DWORD inSize, void* out, DWORD 
     if (event) event->Reset();
   }
 
-  qdev_frame::EncodeHeader({qdev_frame::kMagic, qdev_frame::kRequest, id, code, inSize, outSize},
-                           frame.data());
+  qdev_frame::EncodeHeader(qdev_frame::RequestHeader(id, code, inSize, outSize), frame.data());
   bool sent;
   {
     std::lock_guard<std::mutex> lock(sendMu_);
@@ -270,7 +269,7 @@ BOOL Device::Cancel() {
   std::lock_guard<std::mutex> lock(sendMu_);
   for (uint32_t id : cancelled) {
     uint8_t head[qdev_frame::kHeaderSize];
-    qdev_frame::EncodeHeader({qdev_frame::kMagic, qdev_frame::kCancel, id, 0, 0, 0}, head);
+    qdev_frame::EncodeHeader(qdev_frame::CancelHeader(id), head);
     if (!SendAll(fd_, head, sizeof head)) break;
   }
   return TRUE;
@@ -327,7 +326,7 @@ int OpenEndpoint(const std::string& folder, const std::string& device, DWORD acc
 
   const auto deadline = std::chrono::steady_clock::now() + ScaledWait(kOpenReplyMs);
   uint8_t head[qdev_frame::kHeaderSize];
-  qdev_frame::EncodeHeader({qdev_frame::kMagic, qdev_frame::kOpen, 0, access, shareMode, 0}, head);
+  qdev_frame::EncodeHeader(qdev_frame::OpenHeader(access, shareMode), head);
   bool timedOut = false;
   if (!SendAll(fd, head, sizeof head) ||
       !RecvExactlyBefore(fd, head, sizeof head, deadline, &timedOut)) {
@@ -341,8 +340,8 @@ int OpenEndpoint(const std::string& folder, const std::string& device, DWORD acc
     ::close(fd);
     return -1;
   }
-  if (h.word3 != ERROR_SUCCESS) {
-    *error = h.word3;
+  if (h.reply.error != ERROR_SUCCESS) {
+    *error = h.reply.error;
     ::close(fd);
     return -1;
   }

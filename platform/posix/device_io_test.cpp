@@ -17,15 +17,15 @@
 
 #include "platform/device_endpoint.h"
 #include "platform/device_frame.h"
-#include "platform/posix/test_endpoint.h"
-#include "platform/test_facilities.h"
+#include "platform/testing/posix/test_endpoint.h"
+#include "platform/testing/test_facilities.h"
 #include "platform/win32.h"
 
 namespace {
 
 using qdev::DeviceReply;
 using qdev::DeviceRequest;
-using qdev_testing::TempDeviceDir;
+using qdev_test::TempDeviceDir;
 
 constexpr DWORD kCode = 0x22003E;
 constexpr DWORD kReadWrite = GENERIC_READ | GENERIC_WRITE;
@@ -60,7 +60,7 @@ class DeviceTest : public ::testing::Test {
   }
 
   TempDeviceDir dir_;
-  qdev_testing::ScriptedHandler handler_;
+  qdev_test::ScriptedHandler handler_;
   qdev::EndpointServer server_{dir_.path()};
 };
 
@@ -257,7 +257,7 @@ TEST_F(DeviceTest, SlowAnswerMeetsItsTimeOutUnlessWaitsAreScaled) {
 class RawEndpoint {
  public:
   RawEndpoint(const std::string& path, std::function<void(int fd)> script)
-      : listener_(qdev_testing::BindUnixSocket(path)) {
+      : listener_(qdev_test::BindUnixSocket(path)) {
     listen(listener_, 1);  // when binding failed, accept fails at once and so does the open
     thread_ = std::thread([this, script] {
       int connection = accept(listener_, nullptr, nullptr);
@@ -282,11 +282,14 @@ class RawEndpoint {
     std::vector<uint8_t> payload(size);
     return size == 0 || recv(fd, payload.data(), size, MSG_WAITALL) == ssize_t(size);
   }
-  // Sends a reply frame whose byte count is its data's size.
+  // Sends a successful open reply, or a reply frame whose byte count is its data's size.
   static void Send(int fd, uint32_t type, uint32_t id, std::vector<uint8_t> data) {
     const uint32_t size = static_cast<uint32_t>(data.size());
     uint8_t head[qdev_frame::kHeaderSize];
-    qdev_frame::EncodeHeader({qdev_frame::kMagic, type, id, 0, size, size}, head);
+    qdev_frame::EncodeHeader(type == qdev_frame::kOpenReply
+                                 ? qdev_frame::OpenReplyHeader(0)
+                                 : qdev_frame::ReplyHeader(id, 0, size, size),
+                             head);
     data.insert(data.begin(), head, head + sizeof head);
     ASSERT_EQ(send(fd, data.data(), data.size(), MSG_NOSIGNAL), ssize_t(data.size()));
   }
@@ -397,7 +400,7 @@ TEST(RawEndpointTest, OpenNotAnsweredInTimeFailsAtOneDeadline) {
       qdev_frame::Header h{};
       ASSERT_TRUE(RawEndpoint::Read(fd, &h));
       uint8_t reply[qdev_frame::kHeaderSize];
-      qdev_frame::EncodeHeader({qdev_frame::kMagic, qdev_frame::kOpenReply, 0, 0, 0, 0}, reply);
+      qdev_frame::EncodeHeader(qdev_frame::OpenReplyHeader(0), reply);
       // One byte every half second while the client is there; a silent endpoint sends none.
       pollfd closed{fd, POLLIN, 0};
       for (size_t i = 0; i < sizeof reply && poll(&closed, 1, 500) == 0; ++i) {

@@ -17,6 +17,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/ascii_case.h"
 #include "platform/device_endpoint.h"
 #include "platform/device_frame.h"
 #include "platform/posix/socket_util.h"
@@ -153,10 +154,9 @@ struct EndpointServer::Impl {
     if (c->dead) return;
     const uint32_t id = request.id;
     size_t size = std::min<size_t>(reply.data.size(), request.output.size());
-    QueueFrameLocked(c,
-                     {qdev_frame::kMagic, qdev_frame::kReply, id, reply.error, reply.information,
-                      static_cast<uint32_t>(size)},
-                     reply.data.data(), size);
+    QueueFrameLocked(
+        c, qdev_frame::ReplyHeader(id, reply.error, reply.information, static_cast<uint32_t>(size)),
+        reply.data.data(), size);
   }
 
   // Reads whatever the socket holds now; marks the connection dead at its end.
@@ -210,22 +210,21 @@ struct EndpointServer::Impl {
       c->in.erase(c->in.begin(), c->in.begin() + kHeaderSize + size);
 
       if (h.type == qdev_frame::kOpen && !c->opened) {
-        DWORD error = ShareCheckLocked(c, h.word3, h.word4);
+        DWORD error = ShareCheckLocked(c, h.open.desiredAccess, h.open.shareMode);
         if (error == ERROR_SUCCESS) {
           c->opened = true;
-          c->access = h.word3;
-          c->shareMode = h.word4;
+          c->access = h.open.desiredAccess;
+          c->shareMode = h.open.shareMode;
         } else {
           c->closeAfterFlush = true;
         }
-        QueueFrameLocked(c, {qdev_frame::kMagic, qdev_frame::kOpenReply, 0, error, 0, 0}, nullptr,
-                         0);
+        QueueFrameLocked(c, qdev_frame::OpenReplyHeader(error), nullptr, 0);
       } else if (h.type == qdev_frame::kRequest && c->opened) {
         DeviceRequest request;
         request.id = h.id;
-        request.ioControlCode = h.word3;
-        request.input.assign(payload.begin(), payload.begin() + h.word4);
-        request.output.assign(payload.begin() + h.word4, payload.end());
+        request.ioControlCode = h.request.ioControlCode;
+        request.input.assign(payload.begin(), payload.begin() + h.request.inputSize);
+        request.output.assign(payload.begin() + h.request.inputSize, payload.end());
         DeviceHandler* handler = c->handler;
         lock.unlock();
         DeviceReply reply;
@@ -377,7 +376,7 @@ bool EndpointServer::AddDevice(const std::string& name, DeviceHandler* handler,
   }
   // Names that differ only in case are one device to CreateFileA, as on Windows.
   for (const auto& entry : impl_->devices) {
-    if (!qdev_posix::SameDeviceName(entry.first, name)) continue;
+    if (!qdev::SameIgnoringAsciiCase(entry.first, name)) continue;
     *error = "device \"" + name + "\" is already served by this server" +
              (entry.first == name ? std::string() : " as \"" + entry.first + "\"");
     return false;

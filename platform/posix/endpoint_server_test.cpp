@@ -8,13 +8,13 @@
 #include <string>
 
 #include "platform/device_endpoint.h"
-#include "platform/posix/test_endpoint.h"
+#include "platform/testing/posix/test_endpoint.h"
 #include "platform/win32.h"
 
 namespace {
 
-using qdev_testing::ScriptedHandler;
-using qdev_testing::TempDeviceDir;
+using qdev_test::ScriptedHandler;
+using qdev_test::TempDeviceDir;
 namespace fs = std::filesystem;
 
 HANDLE Open(const std::string& name) {
@@ -88,7 +88,7 @@ TEST(EndpointServerTest, ReplacesStaleSocketsAndRemovesItsOwnOnStop) {
   TempDeviceDir dir;
   const std::string path = dir.path() + "/QDev3", otherCase = dir.path() + "/qDev3";
   for (const std::string& stale : {path, otherCase}) {
-    close(qdev_testing::BindUnixSocket(stale));  // a socket nobody serves, as a crash leaves it
+    close(qdev_test::BindUnixSocket(stale));  // a socket nobody serves, as a crash leaves it
     ASSERT_TRUE(fs::exists(stale));
   }
   EXPECT_EQ(Open("QDev3"), INVALID_HANDLE_VALUE);

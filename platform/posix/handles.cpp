@@ -6,7 +6,7 @@
 #include <new>
 #include <unordered_map>
 
-#include "platform/test_facilities.h"
+#include "platform/testing/test_facilities.h"
 #include "platform/win32.h"
 
 namespace qdev_posix {

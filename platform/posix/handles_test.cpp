@@ -5,7 +5,7 @@
 
 #include <thread>
 
-#include "platform/test_facilities.h"
+#include "platform/testing/test_facilities.h"
 #include "platform/win32.h"
 
 namespace {

@@ -12,7 +12,7 @@
 #include <cstddef>
 #include <cstdint>
 
-namespace platform {
+namespace qdev_posix {
 
 struct EmbeddedResource {
   const char* name;      // resource name; looked up without regard to ASCII case
@@ -36,12 +36,12 @@ struct EmbeddedStringTable {
   size_t count;
 };
 
-}  // namespace platform
+}  // namespace qdev_posix
 
 // Defined at most once per executable, by whatever embeds the data.
-extern "C" const platform::EmbeddedResourceTable r4690_embedded_resources;
+extern "C" const qdev_posix::EmbeddedResourceTable r4690_embedded_resources;
 
 // Defined at most once per module, by whatever embeds the strings. Hidden, so that each module
 // sees its own table and never another module's.
 extern "C" __attribute__((visibility("hidden")))
-const platform::EmbeddedStringTable r4690_embedded_strings;
+const qdev_posix::EmbeddedStringTable r4690_embedded_strings;

@@ -5,12 +5,13 @@
 // long as the process.
 #include <cstdint>
 
+#include "platform/ascii_case.h"
 #include "platform/posix/resource_table.h"
 #include "platform/win32.h"
 
 // Weak, so that an executable without embedded resources still links; the table's address is
 // then null and nothing is found.
-extern "C" const platform::EmbeddedResourceTable r4690_embedded_resources __attribute__((weak));
+extern "C" const qdev_posix::EmbeddedResourceTable r4690_embedded_resources __attribute__((weak));
 
 namespace {
 
@@ -43,33 +44,23 @@ ResourceKey ReadKey(LPCSTR value) {
   return key;
 }
 
-char AsciiUpper(char c) {
-  return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
-}
-
-bool SameText(const char* a, const char* b) {
-  for (; *a != '\0' && *b != '\0'; ++a, ++b)
-    if (AsciiUpper(*a) != AsciiUpper(*b)) return false;
-  return *a == *b;
-}
-
 // Names in the table are strings, types are integer IDs.
-bool NameMatches(const ResourceKey& key, const platform::EmbeddedResource& r) {
-  return !key.isId && SameText(key.text, r.name);
+bool NameMatches(const ResourceKey& key, const qdev_posix::EmbeddedResource& r) {
+  return !key.isId && qdev::SameIgnoringAsciiCase(key.text, r.name);
 }
 
-bool TypeMatches(const ResourceKey& key, const platform::EmbeddedResource& r) {
+bool TypeMatches(const ResourceKey& key, const qdev_posix::EmbeddedResource& r) {
   return key.isId && key.id == r.type;
 }
 
-const platform::EmbeddedResourceTable* Table() {
-  const platform::EmbeddedResourceTable* table = &r4690_embedded_resources;
+const qdev_posix::EmbeddedResourceTable* Table() {
+  const qdev_posix::EmbeddedResourceTable* table = &r4690_embedded_resources;
   return (table != nullptr && table->count != 0) ? table : nullptr;
 }
 
 // The table entry that a resource handle stands for, or null for a handle we did not give out.
-const platform::EmbeddedResource* EntryOf(HRSRC handle) {
-  const platform::EmbeddedResourceTable* table = Table();
+const qdev_posix::EmbeddedResource* EntryOf(HRSRC handle) {
+  const qdev_posix::EmbeddedResourceTable* table = Table();
   if (table == nullptr || handle == nullptr) return nullptr;
   for (size_t i = 0; i < table->count; ++i)
     if (static_cast<const void*>(&table->entries[i]) == handle) return &table->entries[i];
@@ -79,7 +70,7 @@ const platform::EmbeddedResource* EntryOf(HRSRC handle) {
 }  // namespace
 
 HRSRC WINAPI FindResourceA(HMODULE hModule, LPCSTR lpName, LPCSTR lpType) {
-  const platform::EmbeddedResourceTable* table = Table();
+  const qdev_posix::EmbeddedResourceTable* table = Table();
   // The executable is the only module here, and it may carry no resources at all.
   if (hModule != nullptr || table == nullptr) {
     SetLastError(ERROR_RESOURCE_DATA_NOT_FOUND);
@@ -89,18 +80,18 @@ HRSRC WINAPI FindResourceA(HMODULE hModule, LPCSTR lpName, LPCSTR lpType) {
   const ResourceKey type = ReadKey(lpType);
   bool typeFound = false;
   for (size_t i = 0; i < table->count; ++i) {
-    const platform::EmbeddedResource& r = table->entries[i];
+    const qdev_posix::EmbeddedResource& r = table->entries[i];
     if (!TypeMatches(type, r)) continue;
     typeFound = true;
     if (NameMatches(name, r))
-      return const_cast<platform::EmbeddedResource*>(&r);  // HRSRC is untyped, as on Windows
+      return const_cast<qdev_posix::EmbeddedResource*>(&r);  // HRSRC is untyped, as on Windows
   }
   SetLastError(typeFound ? ERROR_RESOURCE_NAME_NOT_FOUND : ERROR_RESOURCE_TYPE_NOT_FOUND);
   return nullptr;
 }
 
 HGLOBAL WINAPI LoadResource(HMODULE hModule, HRSRC hResInfo) {
-  const platform::EmbeddedResource* r = EntryOf(hResInfo);
+  const qdev_posix::EmbeddedResource* r = EntryOf(hResInfo);
   if (hModule != nullptr || r == nullptr) {
     SetLastError(ERROR_INVALID_HANDLE);
     return nullptr;
@@ -114,7 +105,7 @@ LPVOID WINAPI LockResource(HGLOBAL hResData) {
 }
 
 DWORD WINAPI SizeofResource(HMODULE hModule, HRSRC hResInfo) {
-  const platform::EmbeddedResource* r = EntryOf(hResInfo);
+  const qdev_posix::EmbeddedResource* r = EntryOf(hResInfo);
   if (hModule != nullptr || r == nullptr) {
     SetLastError(ERROR_INVALID_HANDLE);
     return 0;

@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "platform/ascii_case.h"
 #include "platform/device_frame.h"
 
 namespace qdev_posix {
@@ -22,19 +23,14 @@ std::string DeviceFolder() {
   return dir;
 }
 
-bool SameDeviceName(const std::string& a, const std::string& b) {
-  auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
-                                            [&](char x, char y) { return lower(x) == lower(y); });
-}
-
 std::vector<std::string> NamesIgnoringCase(const std::string& folder, const std::string& name) {
   std::vector<std::string> names;
   std::error_code error;  // an unreadable or missing folder holds no names
   for (std::filesystem::directory_iterator it(folder, error), end; !error && it != end;
        it.increment(error)) {
     std::string entry = it->path().filename().string();
-    if (entry != name && SameDeviceName(entry, name)) names.push_back(std::move(entry));
+    if (entry != name && qdev::SameIgnoringAsciiCase(entry, name))
+      names.push_back(std::move(entry));
   }
   std::sort(names.begin(), names.end());
   return names;

@@ -17,9 +17,6 @@ std::string DeviceFolder();
 // The socket path of device `name` in `folder`. False when it does not fit a socket address.
 bool SocketPath(const std::string& folder, const std::string& name, std::string* path);
 
-// Device names compare without regard to ASCII case, as on Windows.
-bool SameDeviceName(const std::string& a, const std::string& b);
-
 // The names in `folder` that are the same device name as `name` but spelt otherwise, sorted.
 std::vector<std::string> NamesIgnoringCase(const std::string& folder, const std::string& name);
 

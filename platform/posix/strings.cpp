@@ -10,7 +10,7 @@
 #include "platform/win32.h"
 
 // Weak, so that a module without strings still links; the table's address is then null.
-extern "C" const platform::EmbeddedStringTable r4690_embedded_strings __attribute__((weak));
+extern "C" const qdev_posix::EmbeddedStringTable r4690_embedded_strings __attribute__((weak));
 
 namespace {
 
@@ -46,13 +46,13 @@ int WINAPI LoadStringA(HINSTANCE hInstance, UINT uID, LPSTR lpBuffer, int cchBuf
     SetLastError(ERROR_RESOURCE_DATA_NOT_FOUND);
     return 0;
   }
-  const platform::EmbeddedStringTable* table = &r4690_embedded_strings;
+  const qdev_posix::EmbeddedStringTable* table = &r4690_embedded_strings;
   if (table == nullptr || table->count == 0) {
     SetLastError(ERROR_RESOURCE_TYPE_NOT_FOUND);
     return 0;
   }
   for (size_t i = 0; i < table->count; ++i) {
-    const platform::EmbeddedString& entry = table->entries[i];
+    const qdev_posix::EmbeddedString& entry = table->entries[i];
     // An empty string is no string, as in a STRINGTABLE.
     if (entry.id != uID || entry.text[0] == '\0') continue;
     // Cut to the buffer, always terminated; the result counts the characters copied.

@@ -11,11 +11,12 @@
 
 namespace {
 
-const platform::EmbeddedString kStrings[] = {{7, "seven"}, {8, ""}, {1001, "one thousand and one"}};
+const qdev_posix::EmbeddedString kStrings[] = {
+    {7, "seven"}, {8, ""}, {1001, "one thousand and one"}};
 
 }  // namespace
 
-extern "C" const platform::EmbeddedStringTable r4690_embedded_strings = {kStrings, 3};
+extern "C" const qdev_posix::EmbeddedStringTable r4690_embedded_strings = {kStrings, 3};
 
 namespace {
 

@@ -12,7 +12,7 @@
 
 #include "platform/posix/event.h"
 #include "platform/posix/handles.h"
-#include "platform/test_facilities.h"
+#include "platform/testing/test_facilities.h"
 #include "platform/win32.h"
 
 static_assert(sizeof(pthread_mutex_t) <= sizeof(CRITICAL_SECTION::Storage),

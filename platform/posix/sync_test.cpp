@@ -6,7 +6,7 @@
 #include <string>
 #include <thread>
 
-#include "platform/test_facilities.h"
+#include "platform/testing/test_facilities.h"
 #include "platform/win32.h"
 
 namespace {

@@ -109,9 +109,9 @@ struct EndpointServer::Impl {
 
       DeviceRequest request;
       request.id = h.id;
-      request.ioControlCode = h.word3;
-      request.input.assign(payload.begin(), payload.begin() + h.word4);
-      request.output.assign(payload.begin() + h.word4, payload.end());
+      request.ioControlCode = h.request.ioControlCode;
+      request.input.assign(payload.begin(), payload.begin() + h.request.inputSize);
+      request.output.assign(payload.begin() + h.request.inputSize, payload.end());
       DeviceReply reply;
       bool complete;
       {
@@ -121,8 +121,8 @@ struct EndpointServer::Impl {
       if (!complete) continue;
       const size_t n = std::min(reply.data.size(), request.output.size());
       std::vector<uint8_t> frame(kHeaderSize + n);
-      qdev_frame::EncodeHeader(Header{qdev_frame::kMagic, qdev_frame::kReply, request.id,
-                                      reply.error, reply.information, static_cast<uint32_t>(n)},
+      qdev_frame::EncodeHeader(qdev_frame::ReplyHeader(request.id, reply.error, reply.information,
+                                                       static_cast<uint32_t>(n)),
                                frame.data());
       std::copy_n(reply.data.begin(), n, frame.begin() + kHeaderSize);
       io = Transfer(d, true, frame.data(), static_cast<DWORD>(frame.size()));

@@ -67,9 +67,13 @@ class Driver {
             uint32_t magic = qdev_frame::kMagic) {
     const std::vector<uint8_t> input = {9, 8};
     std::vector<uint8_t> frame(qdev_frame::kHeaderSize);
-    qdev_frame::EncodeHeader(Header{magic, type, id, code, type == qdev_frame::kRequest ? 2u : 0u,
-                                    static_cast<uint32_t>(output.size())},
-                             frame.data());
+    Header header;
+    header.magic = magic;
+    header.type = type;
+    header.id = id;
+    header.request = {code, type == qdev_frame::kRequest ? 2u : 0u,
+                      static_cast<uint32_t>(output.size())};
+    qdev_frame::EncodeHeader(header, frame.data());
     if (type == qdev_frame::kRequest) frame.insert(frame.end(), input.begin(), input.end());
     frame.insert(frame.end(), output.begin(), output.end());
     DWORD written = 0;
@@ -82,8 +86,8 @@ class Driver {
     uint8_t raw[qdev_frame::kHeaderSize];
     if ((f.got = Exactly(raw, sizeof raw)) != Got::kFrame) return f;
     f.header = qdev_frame::DecodeHeader(raw);
-    f.data.resize(f.header.word5);
-    if (!f.data.empty()) f.got = Exactly(f.data.data(), f.header.word5);
+    f.data.resize(f.header.reply.dataSize);
+    if (!f.data.empty()) f.got = Exactly(f.data.data(), f.header.reply.dataSize);
     return f;
   }
 
@@ -141,13 +145,13 @@ TEST_F(EndpointServerTest, RepliesWithDataCutToTheOutputSizeAndNothingForTheUnan
   EXPECT_EQ(f.header.magic, qdev_frame::kMagic);
   EXPECT_EQ(f.header.type, qdev_frame::kReply);
   EXPECT_EQ(f.header.id, 8u);
-  EXPECT_EQ(f.header.word3, 0u);  // error
-  EXPECT_EQ(f.header.word4, 3u);  // information, as the handler said
+  EXPECT_EQ(f.header.reply.error, 0u);  // error
+  EXPECT_EQ(f.header.reply.information, 3u);  // information, as the handler said
   EXPECT_EQ(f.data, (std::vector<uint8_t>{1, 2, 3, 4}));
   f = driver.Receive();
   ASSERT_EQ(f.got, Got::kFrame);
   EXPECT_EQ(f.header.id, 9u);
-  EXPECT_EQ(f.header.word3, ERROR_GEN_FAILURE);
+  EXPECT_EQ(f.header.reply.error, ERROR_GEN_FAILURE);
   EXPECT_TRUE(f.data.empty());
 }
 

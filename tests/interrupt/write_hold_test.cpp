@@ -18,8 +18,8 @@
 #include <thread>
 #include <vector>
 
-#include "modlib/driver_contract.h"
-#include "platform/posix/test_endpoint.h"
+#include "contract/driver_contract.h"
+#include "platform/testing/posix/test_endpoint.h"
 #include "sim/simulator.h"
 
 namespace {
@@ -126,7 +126,7 @@ class WriteHoldTest : public ::testing::TestWithParam<Row> {
     return std::atoi(ReadFile(Path("rc")).c_str());
   }
 
-  qdev_testing::TempDeviceDir dir_;
+  qdev_test::TempDeviceDir dir_;
   bool signalSent_ = false;
 };
 

@@ -5,7 +5,7 @@
 #include <fstream>
 #include <iterator>
 
-#include "modlib/driver_contract.h"
+#include "contract/driver_contract.h"
 #include "sim/traffic.h"
 
 namespace recovery {

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/child_process.h"
+#include "platform/testing/child_process.h"
 #include "sim/scenario.h"
 #include "sim/simulator.h"
 

@@ -6,8 +6,8 @@
 #include <cstdio>
 #include <map>
 
-#include "modlib/driver_contract.h"
-#include "modlib/module_addresses.h"
+#include "contract/driver_contract.h"
+#include "contract/module_addresses.h"
 #include "modlib/records.h"
 #include "sim/traffic.h"
 

@@ -1,8 +1,8 @@
 // The failure table of the update sequence, one row per step that sends a request.
 #include "tests/recovery/sequence_rules.h"
 
-#include "modlib/driver_contract.h"
-#include "modlib/module_addresses.h"
+#include "contract/driver_contract.h"
+#include "contract/module_addresses.h"
 
 namespace recovery {
 

@@ -8,8 +8,8 @@
 #include <string>
 
 #include "modlib/error_codes.h"
-#include "modlib/error_texts_for_tests.h"
 #include "modlib/interfaces.h"
+#include "modlib/testing/error_texts.h"
 #include "platform/win32.h"
 #include "r4690_version.h"
 

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "modlib/driver_contract.h"
+#include "contract/driver_contract.h"
 #include "platform/win32.h"
 #include "sim/simulator.h"
 #include "tests/wine/host/driver_service.h"

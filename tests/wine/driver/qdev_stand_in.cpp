@@ -13,6 +13,7 @@
 // global constructors.
 #include <ntifs.h>
 
+#include "contract/driver_contract.h"
 #include "platform/device_frame.h"
 #include "tests/wine/stand_in_names.h"
 
@@ -192,10 +193,11 @@ void CompleteReply(StandInDevice* device, const qdev_frame::Header& reply, const
   if (irp == nullptr) return;
   const ULONG outputSize =
       IoGetCurrentIrpStackLocation(irp)->Parameters.DeviceIoControl.OutputBufferLength;
-  const ULONG copied = reply.word5 < outputSize ? reply.word5 : outputSize;
+  const ULONG copied = reply.reply.dataSize < outputSize ? reply.reply.dataSize : outputSize;
   if (copied != 0 && OutputOf(irp) != nullptr) CopyBytes(OutputOf(irp), data, copied);
-  const ULONG information = reply.word4 < outputSize ? reply.word4 : outputSize;
-  Complete(irp, StatusOf(reply.word3), information);
+  const ULONG information =
+      reply.reply.information < outputSize ? reply.reply.information : outputSize;
+  Complete(irp, StatusOf(reply.reply.error), information);
 }
 
 // One per device: reads the model's replies until the pipe breaks or carries garbage.
@@ -261,9 +263,7 @@ NTSTATUS DispatchDeviceControl(PDEVICE_OBJECT deviceObject, PIRP irp) {
   UCHAR* frame = static_cast<UCHAR*>(ExAllocatePoolWithTag(NonPagedPool, frameSize, kPoolTag));
   if (frame == nullptr) return Complete(irp, STATUS_INSUFFICIENT_RESOURCES, 0);
   const ULONG id = static_cast<ULONG>(InterlockedIncrement(&device->nextId));
-  qdev_frame::EncodeHeader(
-      qdev_frame::Header{qdev_frame::kMagic, qdev_frame::kRequest, id, code, inputSize, outputSize},
-      frame);
+  qdev_frame::EncodeHeader(qdev_frame::RequestHeader(id, code, inputSize, outputSize), frame);
   if (inputSize != 0) CopyBytes(frame + qdev_frame::kHeaderSize, input, inputSize);
   if (outputSize != 0) CopyBytes(frame + qdev_frame::kHeaderSize + inputSize, output, outputSize);
 
@@ -453,7 +453,7 @@ extern "C" NTSTATUS DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING registryP
     while (end < chars && names[end] != L'\0') ++end;
     const ULONG length = end - i;
     if (length == 0) break;
-    if (length > stand_in::kMaxDeviceNameLength || created == kMaxDevices) {
+    if (length > driver_contract::kLongestDeviceName || created == kMaxDevices) {
       status = STATUS_INVALID_PARAMETER;
     } else {
       status = CreateStandInDevice(driver, names + i, static_cast<USHORT>(length));

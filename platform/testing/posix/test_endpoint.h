@@ -19,7 +19,7 @@
 
 #include "platform/device_endpoint.h"
 
-namespace qdev_testing {
+namespace qdev_test {
 
 // A fresh device folder under /tmp (short, so socket paths fit), published as $QDEV_DEVICE_DIR
 // for the life of the object, and removed with whatever is left in it.
@@ -89,4 +89,4 @@ class ScriptedHandler : public qdev::DeviceHandler {
   std::vector<qdev::DeviceRequest> requests_;
 };
 
-}  // namespace qdev_testing
+}  // namespace qdev_test

@@ -1,9 +1,9 @@
-// The driver transport of TQUSBBASE: opening a slot's device, carrying one I/O-control request
-// to the module's kernel driver with overlapped completion and a time-out, and reading the
-// driver's device-information record.
+// TQUSBBASE (modlib/qusbbase.h), its driver transport: opening a slot's device, carrying one
+// I/O-control request to the module's kernel driver with overlapped completion and a time-out,
+// and reading the driver's device-information record. The rest of the class is in qusbbase.cpp.
 #include <cstring>
 
-#include "modlib/driver_contract.h"
+#include "contract/driver_contract.h"
 #include "modlib/qusbbase.h"
 #include "platform/win32.h"
 
@@ -14,15 +14,16 @@ bool TQUSBBASE::OpenDriverDevice(uint16_t slot) {
     DeviceHandle = INVALID_HANDLE_VALUE;
   }
 
-  // "\\.\QDevUsb65535" is the longest path: 16 characters.
+  // The longest path, "\\.\QDevUsb65535", has 16 characters.
   char path[32];
-  if (DriverKind == 0) {
-    wsprintfA(path, driver_contract::kQDevUsbPathFormat, static_cast<int>(slot));
-    VendorRequestCode = IOCTL_USB_VENDOR_REQUEST;
-  } else {
-    wsprintfA(path, driver_contract::kQDevPathFormat, static_cast<int>(slot));
-    VendorRequestCode = IOCTL_VENDOR_REQUEST;
-  }
+  static_assert(sizeof driver_contract::kDeviceNamespacePrefix - 1 +
+                    driver_contract::kLongestDeviceName <
+                sizeof path);
+  const driver_contract::DeviceNaming naming = DriverKind == 0
+                                                   ? driver_contract::DeviceNaming::kQDevUsb
+                                                   : driver_contract::DeviceNaming::kQDev;
+  wsprintfA(path, driver_contract::DevicePathFormat(naming), static_cast<int>(slot));
+  VendorRequestCode = DriverKind == 0 ? IOCTL_USB_VENDOR_REQUEST : IOCTL_VENDOR_REQUEST;
 
   DeviceHandle = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                              FILE_FLAG_OVERLAPPED, nullptr);

@@ -1,6 +1,7 @@
-// Test support for the simulator's tests: synthetic firmware images, so that the model's tests run
-// without the image layer (applications of each revision with their release versions, and two
-// PLD images that pass a reload), and small helpers for requests, faults, files and texts.
+// Test support for the simulator's tests: synthetic firmware images under the names of the list of
+// images, so that the model's tests run without the embedded ones (stand-in applications of each
+// revision with the listed versions, and two PLD images that pass a reload), and small helpers
+// for requests, faults, files and texts.
 #pragma once
 
 #include <cstdint>

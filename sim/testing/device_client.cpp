@@ -1,10 +1,10 @@
 // The test client's device I/O.
-#include "sim/sim_test_client.h"
+#include "sim/testing/device_client.h"
 
 #include <algorithm>
 
-#include "modlib/driver_contract.h"
-#include "sim/sim_test_images.h"
+#include "contract/driver_contract.h"
+#include "sim/testing/test_images.h"
 
 namespace sim_test {
 

@@ -1,5 +1,5 @@
 // The simulated-module fixture and the test peer of the library's classes.
-#include "modlib/simulated_module_fixture.h"
+#include "modlib/testing/simulated_module_fixture.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -7,7 +7,7 @@
 #include <random>
 #include <regex>
 
-#include "platform/test_facilities.h"
+#include "platform/testing/test_facilities.h"
 #include "sim/scenario_json.h"
 
 // Friend of TQUSBBASE and TR4690_BOOT_LOADER.

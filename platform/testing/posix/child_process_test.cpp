@@ -1,6 +1,6 @@
 // The child-process facility: exit statuses, signals, the time limit, a program that cannot start,
 // the redirected streams and the environment the child sees.
-#include "platform/child_process.h"
+#include "platform/testing/child_process.h"
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
@@ -8,7 +8,7 @@
 #include <fstream>
 #include <iterator>
 
-#include "platform/posix/test_endpoint.h"
+#include "platform/testing/posix/test_endpoint.h"
 
 namespace {
 
@@ -31,7 +31,7 @@ TEST(ChildProcessTest, ReportsHowEachChildEnded) {
       {{"/bin/sleep", "10"}, 100, End::kTimedOut, 0},
       {{"/nonexistent/program"}, 10000, End::kNotStarted, ENOENT},
   };
-  qdev_testing::TempDeviceDir dir;
+  qdev_test::TempDeviceDir dir;
   for (const auto& c : cases) {
     SCOPED_TRACE(c.argv.back());
     qdev_test::ChildOptions options;
@@ -49,7 +49,7 @@ TEST(ChildProcessTest, ReportsHowEachChildEnded) {
 // The child writes into the named files and sees the parent's environment with the given
 // variables replaced.
 TEST(ChildProcessTest, RedirectsStreamsAndSetsTheEnvironment) {
-  qdev_testing::TempDeviceDir dir;
+  qdev_test::TempDeviceDir dir;
   ASSERT_EQ(setenv("QDEV_CHILD_TEST", "parent", 1), 0);
   ASSERT_EQ(setenv("QDEV_CHILD_KEPT", "kept", 1), 0);
   qdev_test::ChildOptions options;

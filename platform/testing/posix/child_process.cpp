@@ -1,6 +1,6 @@
 // The child-process test facility on POSIX: posix_spawn, with the child's standard streams
 // redirected by the spawn itself, and a poll of waitpid until the child ends or its time is up.
-#include "platform/child_process.h"
+#include "platform/testing/child_process.h"
 
 #include <fcntl.h>
 #include <signal.h>

@@ -1,10 +1,12 @@
 // Synthetic images and helpers for the simulator's tests.
-#include "sim/sim_test_images.h"
+#include "sim/testing/test_images.h"
 
 #include <fstream>
+#include <iterator>
 #include <sstream>
 
-#include "modlib/driver_contract.h"
+#include "contract/driver_contract.h"
+#include "images/image_list.h"
 #include "sim/pld.h"
 
 namespace sim_test {
@@ -27,14 +29,26 @@ const std::vector<uint8_t>& TestPldImage(bool industrial) {
 }
 
 const sim::EmbeddedImages& TestImages() {
-  static const std::vector<uint8_t> apps[3] = {sim::StandInApplication('A', "1.8"),
-                                               sim::StandInApplication('B', "2.5"),
-                                               sim::StandInApplication('C', "3.2")};
+  // Stand-in applications with the versions of the embedded ones, kept for the process's life.
+  static std::vector<std::vector<uint8_t>> applications;
   static const sim::EmbeddedImages images = [] {
     sim::EmbeddedImages e;
-    for (int i = 0; i < 3; ++i) e.application[i] = {apps[i].data(), apps[i].size()};
-    e.pldCommercial = {TestPldImage(false).data(), TestPldImage(false).size()};
-    e.pldIndustrial = {TestPldImage(true).data(), TestPldImage(true).size()};
+    applications.reserve(std::size(images::kImageList));
+    for (const images::ImageInfo& listed : images::kImageList) {
+      sim::FirmwareImage image;
+      if (listed.kind == images::ImageKind::kMcuApplication) {
+        applications.push_back(sim::StandInApplication(listed.variant, listed.version));
+        image.kind = sim::FirmwareImage::Kind::kApplication;
+        image.revision = listed.variant;
+        image.bytes = {applications.back().data(), applications.back().size()};
+      } else {
+        const std::vector<uint8_t>& pld = TestPldImage(listed.variant == 1);
+        image.kind = sim::FirmwareImage::Kind::kPld;
+        image.grade = static_cast<uint8_t>(listed.variant);
+        image.bytes = {pld.data(), pld.size()};
+      }
+      e[listed.name] = image;
+    }
     return e;
   }();
   return images;
