@@ -385,12 +385,12 @@ TEST(RawEndpointTest, ReplySentAheadOfItsRequestCompletesNothing) {
 }
 
 // An endpoint that accepts the connection but does not finish its open reply: the open gets one
-// deadline (10 s, shortened here by the time scale), however the reply is spread out. The
+// deadline (10 s, shortened here by the wait scale), however the reply is spread out. The
 // drip-fed reply would be complete after 11.5 s, so the open ends before it at any scale.
 TEST(RawEndpointTest, OpenNotAnsweredInTimeFailsAtOneDeadline) {
   struct ScaleForThisTest {
-    ScaleForThisTest() { qdev_test::SetTimeScale(100); }
-    ~ScaleForThisTest() { qdev_test::SetTimeScale(1); }
+    ScaleForThisTest() { qdev_test::SetWaitScale(100); }
+    ~ScaleForThisTest() { qdev_test::SetWaitScale(1); }
   } scale;
   for (const bool dripFeed : {false, true}) {
     SCOPED_TRACE(dripFeed ? "drip-fed reply" : "silent");
