@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "platform/device_frame.h"
+#include "platform/frame_buffer.h"
 #include "platform/posix/event.h"
 #include "platform/posix/handles.h"
 #include "platform/posix/ntstatus.h"
@@ -125,7 +126,7 @@ class Device : public Object {
   }
 
   void ReadReplies();
-  bool ReadOneReply();
+  void CompleteReply(const qdev_frame::Frame& reply);
 
   const int fd_;
   const bool overlapped_;  // opened with FILE_FLAG_OVERLAPPED
@@ -140,31 +141,37 @@ class Device : public Object {
 };
 
 // Completes the pending request of a reply; a reply for an id that is not pending (cancelled,
-// or never issued) is dropped. False when the stream is broken.
-bool Device::ReadOneReply() {
-  uint8_t head[qdev_frame::kHeaderSize];
-  if (!RecvExactly(fd_, head, sizeof head)) return false;
-  qdev_frame::Header h = qdev_frame::DecodeHeader(head);
-  uint32_t size = 0;
-  if (!qdev_frame::PayloadSize(h, &size) || h.type != qdev_frame::kReply) return false;
-  std::vector<uint8_t> data(size);
-  if (size > 0 && !RecvExactly(fd_, data.data(), size)) return false;
-
+// or never issued) is dropped.
+void Device::CompleteReply(const qdev_frame::Frame& reply) {
   std::lock_guard<std::mutex> lock(mu_);
-  auto it = pending_.find(h.id);
-  if (it == pending_.end()) return true;
+  auto it = pending_.find(reply.header.id);
+  if (it == pending_.end()) return;
   Pending& p = it->second;
-  size_t n = std::min<size_t>(size, p.outputSize);
-  if (n > 0) std::memcpy(p.output, data.data(), n);
-  Complete(&p, StatusFromError(h.reply.error), h.reply.information);
+  size_t n = std::min<size_t>(reply.payloadSize, p.outputSize);
+  if (n > 0) std::memcpy(p.output, reply.payload, n);
+  Complete(&p, StatusFromError(reply.header.reply.error), reply.header.reply.information);
   pending_.erase(it);
   done_.notify_all();
-  return true;
 }
 
+// Reads the replies as they arrive, usually each in one call, and completes their requests until
+// the stream ends or carries something other than a reply.
 void Device::ReadReplies() {
   try {
-    while (ReadOneReply()) {
+    qdev_frame::ReceiveBuffer in;
+    constexpr size_t kChunk = 64 * 1024;
+    for (bool readable = true; readable;) {
+      const ssize_t got = ::recv(fd_, in.Space(kChunk), kChunk, 0);
+      if (got < 0 && errno == EINTR) continue;
+      if (got <= 0) break;
+      in.Commit(static_cast<size_t>(got));
+      qdev_frame::Frame frame;
+      qdev_frame::Decoded decoded;
+      while ((decoded = in.Next(&frame)) == qdev_frame::Decoded::kFrame &&
+             frame.header.type == qdev_frame::kReply) {
+        CompleteReply(frame);
+      }
+      readable = decoded == qdev_frame::Decoded::kNeedMore;
     }
   } catch (...) {
     // Out of memory for a reply: the stream cannot be resynchronised, treat it as broken.
@@ -198,9 +205,9 @@ BOOL Device::Control(DWORD code, const void* in, DWORD inSize, void* out, DWORD 
 
   // The frame is built before the request is pending: once it is, the reply may write into the
   // output buffer at any moment, so the send must not read from it.
-  std::vector<uint8_t> frame(qdev_frame::kHeaderSize + inSize + outSize);
-  if (inSize > 0) std::memcpy(frame.data() + qdev_frame::kHeaderSize, in, inSize);
-  if (outSize > 0) std::memcpy(frame.data() + qdev_frame::kHeaderSize + inSize, out, outSize);
+  std::vector<uint8_t> frame(qdev_frame::RequestFrameSize(inSize, outSize));
+  qdev_frame::EncodeRequest(0, code, static_cast<const uint8_t*>(in), inSize,
+                            static_cast<const uint8_t*>(out), outSize, frame.data());
 
   uint32_t id = 0;
   {
@@ -221,6 +228,7 @@ BOOL Device::Control(DWORD code, const void* in, DWORD inSize, void* out, DWORD 
     if (event) event->Reset();
   }
 
+  // The id is known now; the header carries it.
   qdev_frame::EncodeHeader(qdev_frame::RequestHeader(id, code, inSize, outSize), frame.data());
   bool sent;
   {

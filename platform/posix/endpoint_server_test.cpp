@@ -1,13 +1,19 @@
 // The endpoint server: refusing names it cannot serve (one served already, in any case) without
-// disturbing what is there, replacing stale sockets, and removing its own sockets on Stop.
+// disturbing what is there, replacing stale sockets, removing its own sockets on Stop, and
+// handling a large batch of frames that arrives at once.
 #include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <unistd.h>
+
+#include <cstring>
 
 #include <filesystem>
 #include <fstream>
 #include <string>
 
 #include "platform/device_endpoint.h"
+#include "platform/device_frame.h"
 #include "platform/testing/posix/test_endpoint.h"
 #include "platform/win32.h"
 
@@ -109,6 +115,54 @@ TEST(EndpointServerTest, ReplacesStaleSocketsAndRemovesItsOwnOnStop) {
   EXPECT_FALSE(fs::exists(path));
   EXPECT_EQ(Open("QDev3"), INVALID_HANDLE_VALUE);
   EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
+}
+
+// A client that sends thousands of frames in one write (cancels of requests long gone, then a
+// request) gets its request answered; the frames arrive in many reads, cut anywhere.
+TEST(EndpointServerTest, HandlesABatchOfFramesSentAtOnce) {
+  TempDeviceDir dir;
+  ScriptedHandler handler;
+  handler.SetAnswer([](const qdev::DeviceRequest& request, qdev::DeviceReply* reply) {
+    *reply = qdev::DeviceReply{0, 3, {1, 2, static_cast<uint8_t>(request.input.size())}};
+    return true;
+  });
+  qdev::EndpointServer server(dir.path());
+  std::string error;
+  ASSERT_TRUE(server.AddDevice("QDev2", &handler, &error)) << error;
+  ASSERT_TRUE(server.Start(&error)) << error;
+
+  const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::strncpy(address.sun_path, (dir.path() + "/QDev2").c_str(), sizeof address.sun_path - 1);
+  ASSERT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  uint8_t head[qdev_frame::kHeaderSize];
+  qdev_frame::EncodeHeader(qdev_frame::OpenHeader(GENERIC_READ, 0), head);
+  ASSERT_EQ(send(fd, head, sizeof head, 0), ssize_t(sizeof head));
+  ASSERT_EQ(recv(fd, head, sizeof head, MSG_WAITALL), ssize_t(sizeof head));
+  EXPECT_EQ(qdev_frame::DecodeHeader(head).reply.error, 0u);
+
+  constexpr size_t kCancels = 16000;
+  const uint8_t input[5] = {};
+  const uint8_t output[4] = {};
+  std::vector<uint8_t> batch((kCancels + 1) * qdev_frame::kHeaderSize + 9);
+  for (size_t i = 0; i < kCancels; ++i) {
+    qdev_frame::EncodeHeader(qdev_frame::CancelHeader(static_cast<uint32_t>(i)),
+                             batch.data() + i * qdev_frame::kHeaderSize);
+  }
+  qdev_frame::EncodeRequest(99, 0x220012, input, 5, output, 4,
+                            batch.data() + kCancels * qdev_frame::kHeaderSize);
+  ASSERT_EQ(send(fd, batch.data(), batch.size(), 0), ssize_t(batch.size()));
+
+  uint8_t reply[qdev_frame::kHeaderSize + 3];
+  ASSERT_EQ(recv(fd, reply, sizeof reply, MSG_WAITALL), ssize_t(sizeof reply));
+  const qdev_frame::Header h = qdev_frame::DecodeHeader(reply);
+  EXPECT_EQ(h.type, qdev_frame::kReply);
+  EXPECT_EQ(h.id, 99u);
+  EXPECT_EQ(h.reply.information, 3u);
+  EXPECT_EQ(reply[qdev_frame::kHeaderSize + 2], 5);
+  EXPECT_EQ(handler.requests().size(), 1u);
+  close(fd);
 }
 
 }  // namespace
