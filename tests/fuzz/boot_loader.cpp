@@ -57,12 +57,15 @@ struct Sent {
 
 class InputDriver final : public scripted_device::Driver {
  public:
-  explicit InputDriver(FuzzedDataProvider& in) : in_(in) {}
+  InputDriver(FuzzedDataProvider& in, dc::DeviceNaming naming)
+      : in_(in), naming_(dc::NamingPrefix(naming)) {}
 
   std::vector<Sent> sent;
 
+  // Devices are opened by the object's naming and a slot number.
   bool Open(const std::string& device) override {
-    FUZZ_CHECK(device.rfind(dc::kQDevName, 0) == 0);
+    FUZZ_CHECK(device.size() > naming_.size() && device.compare(0, naming_.size(), naming_) == 0);
+    FUZZ_CHECK(device.find_first_not_of("0123456789", naming_.size()) == std::string::npos);
     return in_.ConsumeIntegralInRange<uint8_t>(0, 7) != 1;
   }
 
@@ -142,6 +145,7 @@ class InputDriver final : public scripted_device::Driver {
   }
 
   FuzzedDataProvider& in_;
+  const std::string naming_;
 };
 
 bool KnownCode(uint32_t code) {
@@ -328,13 +332,15 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FuzzedDataProvider in(data, size);
-  InputDriver driver(in);
-  scripted_device::Install(&driver);
   qdev_test::ClearFaults();
-
   const bool plainBase = in.ConsumeIntegralInRange<uint8_t>(0, 7) == 1;
   const uint8_t driverKind = in.ConsumeIntegralInRange<uint8_t>(0, 7) == 1 ? 0 : 1;
   const int32_t skipNameCheck = in.ConsumeIntegralInRange<uint8_t>(0, 7) == 1 ? 1 : 0;
+  // The plain interface always names its devices "QDev"; the boot loader by its DriverKind.
+  const bool usbNaming = !plainBase && driverKind == 0;
+  InputDriver driver(in, usbNaming ? dc::DeviceNaming::kQDevUsb : dc::DeviceNaming::kQDev);
+  scripted_device::Install(&driver);
+
   void* made = CreateInstance(plainBase ? kQusbBaseInterfaceName : kR4690BootLoaderInterfaceName,
                               driverKind, skipNameCheck);
   FUZZ_CHECK(made != nullptr);
@@ -346,9 +352,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     loader = static_cast<IR4690_BOOT_LOADER*>(made);
     base = loader;
   }
-  // The plain interface always names its devices "QDev"; the boot loader by its DriverKind.
-  const uint32_t vendorCode =
-      !plainBase && driverKind == 0 ? IOCTL_USB_VENDOR_REQUEST : IOCTL_VENDOR_REQUEST;
+  const uint32_t vendorCode = usbNaming ? IOCTL_USB_VENDOR_REQUEST : IOCTL_VENDOR_REQUEST;
 
   for (int operations = 0; operations < 64 && Operate(in, base, loader, driver, vendorCode);
        ++operations) {
