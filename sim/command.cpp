@@ -48,6 +48,7 @@ constexpr ModuleOption kModuleOptions[] = {
     {"--type-code", "typeCode", "module type code of the device information"},
     {"--boot-flash", "bootFlash", "boot flash at first power-up"},
     {"--pld-at-power-up", "pldAtPowerUp", "whether the PLD configures at power-up"},
+    {"--latency-ms", "latencyMs", "ms after which the module answers each request"},
 };
 
 constexpr char kNumberSyntax[] = "decimal, or 0x and hexadecimal digits";
@@ -139,7 +140,8 @@ int Run(int argc, char** argv, std::ostream& out, std::ostream& err) {
   app.add_option("--state-dir", options.stateDir, "folder that keeps the modules' memories");
   app.add_option("--device-dir", options.deviceDir,
                  "folder of the device endpoints; default: $QDEV_DEVICE_DIR or /tmp/qdev");
-  app.add_option("--traffic", options.trafficFile, "file that receives the traffic record");
+  app.add_option("--traffic", options.trafficFile,
+                 "file that receives the traffic record, - for standard output");
   app.add_flag("--fresh", options.fresh, "ignore memories saved in the state folder");
   app.add_flag("--no-faults", options.noFaults, "drop the scenario's faults");
   std::vector<CLI::Option*> moduleOptions;
@@ -157,6 +159,13 @@ int Run(int argc, char** argv, std::ostream& out, std::ostream& err) {
     // The message may hold an argument's bytes.
     err << "r4690-sim: " << Printable(e.what()) << "\n";
     return kExitBadInput;
+  }
+
+  // The record goes to its file or stream; in memory it would only grow, since nothing reads it.
+  options.trafficLinesKept = 0;
+  if (options.trafficFile == "-") {
+    options.trafficFile.clear();
+    options.trafficStream = &out;
   }
 
   std::vector<ModuleSetting> settings;

@@ -110,7 +110,8 @@ const Choices<bool> kPldAtPowerUp = {{"configure", true}, {"unconfigured", false
 const Choices<FaultAction> kActions = {{"fail", FaultAction::kFail},
                                        {"noAnswer", FaultAction::kNoAnswer},
                                        {"short", FaultAction::kShort},
-                                       {"powerLoss", FaultAction::kPowerLoss}};
+                                       {"powerLoss", FaultAction::kPowerLoss},
+                                       {"delay", FaultAction::kDelay}};
 
 // The largest values of the numeric keys.
 constexpr uint64_t kMaxSlot = 0xFFFF;
@@ -155,7 +156,7 @@ uint32_t GetRequest(const json& value, const std::string& path) {
 }
 
 Fault ParseFault(const json& j, const std::string& where) {
-  CheckKeys(j, where, {"action", "request", "address", "nth", "bytes"});
+  CheckKeys(j, where, {"action", "request", "address", "nth", "bytes", "ms"});
   if (!j.contains("action")) Fail(where, "a fault needs an action");
   Fault f;
   f.action = GetChoice(j["action"], Path(where, "action"), kActions);
@@ -173,6 +174,12 @@ Fault ParseFault(const json& j, const std::string& where) {
       Fail(Path(where, "bytes"), "only a short answer has bytes");
     f.bytes = static_cast<uint32_t>(GetUnsigned(j["bytes"], Path(where, "bytes"), 0xFFFFFFFF));
   }
+  if (j.contains("ms")) {
+    if (f.action != FaultAction::kDelay) Fail(Path(where, "ms"), "only a delay has ms");
+    f.delayMs = static_cast<uint32_t>(GetUnsigned(j["ms"], Path(where, "ms"), kMaxDelayMs));
+  } else if (f.action == FaultAction::kDelay) {
+    Fail(where, "a delay needs its ms");
+  }
   return f;
 }
 
@@ -181,7 +188,7 @@ ModuleConfig ParseModule(const json& j, const std::string& where) {
       j, where,
       {"slot", "naming", "typeCode", "modelName", "usbSpeed", "revision", "name", "serialNumber",
        "aliases", "application", "applicationVersion", "bootLoaderVersion", "temperatureGrade",
-       "bootFlash", "otherPldVersion", "otherPldText", "pldAtPowerUp", "faults"});
+       "bootFlash", "otherPldVersion", "otherPldText", "pldAtPowerUp", "latencyMs", "faults"});
   ModuleConfig m;
   auto has = [&j](const char* key) { return j.contains(key); };
   auto at = [&](const char* key) -> const json& { return j[key]; };
@@ -231,6 +238,10 @@ ModuleConfig ParseModule(const json& j, const std::string& where) {
   if (has("otherPldText")) m.otherPldText = GetText(at("otherPldText"), path("otherPldText"));
   if (has("pldAtPowerUp")) {
     m.configurePldAtPowerUp = GetChoice(at("pldAtPowerUp"), path("pldAtPowerUp"), kPldAtPowerUp);
+  }
+  if (has("latencyMs")) {
+    m.latencyMs =
+        static_cast<uint32_t>(GetUnsigned(at("latencyMs"), path("latencyMs"), kMaxDelayMs));
   }
   if (has("faults")) {
     const json& faults = at("faults");
@@ -306,6 +317,7 @@ bool DescribeModuleKey(const std::string& key, ModuleKeyForm* form) {
       {"typeCode", kMaxTypeCode, {}},
       {"usbSpeed", kMaxByte, {}},
       {"temperatureGrade", kMaxByte, {}},
+      {"latencyMs", kMaxDelayMs, {}},
       {"naming", 0, Texts(kNamings)},
       {"application", 0, Texts(kApplications)},
       {"bootFlash", 0, Texts(kBootFlashes)},
