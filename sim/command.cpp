@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "contract/driver_contract.h"
+#include "r4690_version.h"
 #include "sim/scenario_json.h"
 #include "sim/simulator.h"
 #include "sim/user_text.h"
@@ -62,7 +63,7 @@ std::string Joined(const std::vector<std::string>& words) {
 // The help text of a module option: what it sets and the values it takes.
 std::string OptionHelp(const ModuleOption& o) {
   ModuleKeyForm form;
-  if (!DescribeModuleKey(o.key, &form)) return std::string(o.what) + " (a text)";
+  if (!DescribeModuleKey(o.key, &form)) return o.what;
   if (form.number) return std::string(o.what) + ": 0.." + std::to_string(form.max);
   return std::string(o.what) + ": " + Joined(form.choices);
 }
@@ -112,9 +113,28 @@ ReadResult ReadScenarioFile(const std::string& path, std::string* text) {
   return ReadResult::kRead;
 }
 
-// Where the modules are, for people and for scripts.
-void Announce(const Simulator& simulator, const Scenario& scenario, std::ostream& out) {
-  out << "r4690-sim: device folder " << simulator.DeviceDir() << "\n";
+// What the help ends with: the number syntax, the signals and the exit statuses.
+std::string HelpFooter() {
+  const auto status = [](int code, const char* meaning) {
+    return "  " + std::to_string(code) + "  " + meaning + "\n";
+  };
+  return std::string("\nNumbers: ") + kNumberSyntax +
+         ".\n"
+         "SIGINT, SIGTERM, SIGHUP and SIGQUIT stop it: it removes its endpoints, prints\n"
+         "\"r4690-sim: stopped\" and exits.\n"
+         "Exit status:\n" +
+         status(kExitStopped, "stopped by a signal") +
+         status(kExitBadInput,
+                "bad input (options, scenario, state or device folder); nothing served") +
+         status(kExitPowerLost, "a power-loss fault fired") +
+         status(kExitStateLost,
+                "a change could not be saved in the state folder (wins over 0 and 3)");
+}
+
+// The lines that say what each module is: its device names, model and revision, where its
+// memories came from when that was the state folder, its latency, and the faults it has armed.
+void DescribeModules(const Scenario& scenario, const Simulator* simulator, bool noFaults,
+                     std::ostream& out) {
   for (const ModuleConfig& m : scenario.modules) {
     out << "r4690-sim: slot " << m.slot << ":";
     if (m.naming != Naming::kQDevUsb) {
@@ -125,9 +145,26 @@ void Announce(const Simulator& simulator, const Scenario& scenario, std::ostream
       out << " " << dc::kDeviceNamespacePrefix
           << dc::DeviceName(dc::DeviceNaming::kQDevUsb, m.slot).text;
     }
-    out << " (" << m.modelName << ", revision "
-        << (m.revision != '\0' ? std::string(1, m.revision) : std::string("none")) << ")\n";
+    out << " (" << Printable(m.modelName) << ", revision "
+        << (m.revision != '\0' ? Printable(std::string(1, m.revision)) : std::string("none"))
+        << ")";
+    if (simulator != nullptr && simulator->MemoriesFromStateFolder(m.slot)) {
+      out << ", memories from the state folder";
+    }
+    if (m.latencyMs != 0) out << ", latency " << m.latencyMs << " ms";
+    out << "\n";
+    if (noFaults) continue;
+    for (const Fault& f : m.faults) {
+      out << "r4690-sim: slot " << m.slot << ": fault " << DescribeFault(f) << "\n";
+    }
   }
+}
+
+// Where the modules are, for people and for scripts.
+void Announce(const Simulator& simulator, const Scenario& scenario, bool noFaults,
+              std::ostream& out) {
+  out << "r4690-sim: device folder " << Printable(simulator.DeviceDir()) << "\n";
+  DescribeModules(scenario, &simulator, noFaults, out);
   out << "r4690-sim: ready" << std::endl;
 }
 
@@ -135,20 +172,32 @@ int Run(int argc, char** argv, std::ostream& out, std::ostream& err) {
   CLI::App app{"r4690-sim: simulated R46-90 modules behind device endpoints"};
   std::string scenarioFile;
   SimulatorOptions options;
+  bool check = false, version = false;
   std::string moduleValues[std::size(kModuleOptions)];
-  app.add_option("--scenario", scenarioFile, "scenario file (JSON); default: one healthy module");
-  app.add_option("--state-dir", options.stateDir, "folder that keeps the modules' memories");
+  app.add_option("--scenario", scenarioFile, "scenario file (JSON); default: one healthy module")
+      ->type_name("FILE");
+  app.add_option("--state-dir", options.stateDir, "folder that keeps the modules' memories")
+      ->type_name("DIR");
   app.add_option("--device-dir", options.deviceDir,
-                 "folder of the device endpoints; default: $QDEV_DEVICE_DIR or /tmp/qdev");
+                 "folder of the device endpoints; default: $QDEV_DEVICE_DIR or /tmp/qdev")
+      ->type_name("DIR");
   app.add_option("--traffic", options.trafficFile,
-                 "file that receives the traffic record, - for standard output");
+                 "file that receives the traffic record, - for standard output")
+      ->type_name("FILE");
   app.add_flag("--fresh", options.fresh, "ignore memories saved in the state folder");
   app.add_flag("--no-faults", options.noFaults, "drop the scenario's faults");
+  app.add_flag("--check", check,
+               "check the scenario and the module options, print the modules, exit");
+  app.add_flag("--version", version, "print the version and exit");
   std::vector<CLI::Option*> moduleOptions;
   for (size_t i = 0; i < std::size(kModuleOptions); ++i) {
+    ModuleKeyForm form;
+    const bool known = DescribeModuleKey(kModuleOptions[i].key, &form);
     moduleOptions.push_back(
-        app.add_option(kModuleOptions[i].option, moduleValues[i], OptionHelp(kModuleOptions[i])));
+        app.add_option(kModuleOptions[i].option, moduleValues[i], OptionHelp(kModuleOptions[i]))
+            ->type_name(known && form.number ? "N" : "TEXT"));
   }
+  app.footer(HelpFooter());
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
@@ -159,6 +208,11 @@ int Run(int argc, char** argv, std::ostream& out, std::ostream& err) {
     // The message may hold an argument's bytes.
     err << "r4690-sim: " << Printable(e.what()) << "\n";
     return kExitBadInput;
+  }
+
+  if (version) {
+    out << "r4690-sim " << R4690_VERSION_TEXT << "\n";
+    return kExitStopped;
   }
 
   // The record goes to its file or stream; in memory it would only grow, since nothing reads it.
@@ -209,16 +263,23 @@ int Run(int argc, char** argv, std::ostream& out, std::ostream& err) {
     err << "r4690-sim: " << error << "\n";
     return kExitBadInput;
   }
+  if (check) {
+    DescribeModules(scenario, nullptr, options.noFaults, out);
+    out << "r4690-sim: " << (scenarioFile.empty() ? "the default scenario" : fileName)
+        << " is a valid scenario of " << scenario.modules.size()
+        << (scenario.modules.size() == 1 ? " module" : " modules") << "\n";
+    return kExitStopped;
+  }
 
   Simulator simulator(scenario);
   stopRequested = 0;
   std::signal(SIGINT, OnStopSignal);
   std::signal(SIGTERM, OnStopSignal);
   if (!simulator.Start(options, &error)) {
-    err << "r4690-sim: " << error << "\n";
+    err << "r4690-sim: " << Printable(error) << "\n";
     return kExitBadInput;
   }
-  Announce(simulator, scenario, out);
+  Announce(simulator, scenario, options.noFaults, out);
 
   // The first change that cannot be saved is told at once, in one line; the run goes on (its
   // request was refused, and the memories still equal what is saved) but ends with its own status.
@@ -227,8 +288,8 @@ int Run(int argc, char** argv, std::ostream& out, std::ostream& err) {
     const std::string stateError = simulator.TakeStateError();
     if (stateError.empty() || stateLost) return;
     stateLost = true;
-    err << "r4690-sim: a change could not be saved and its request was refused: " << stateError
-        << std::endl;
+    err << "r4690-sim: a change could not be saved and its request was refused: "
+        << Printable(stateError) << std::endl;
   };
   int status = kExitStopped;
   while (stopRequested == 0) {

@@ -11,6 +11,7 @@
 
 #include "contract/driver_contract.h"
 #include "platform/testing/posix/test_endpoint.h"
+#include "r4690_version.h"
 #include "sim/testing/device_client.h"
 #include "sim/testing/test_images.h"
 
@@ -214,6 +215,91 @@ TEST_F(CommandTest, ChangeThatCannotBeSavedIsRefusedAndEndsTheRunWithStatusFour)
             0u)
       << err;
   EXPECT_NE(err.find(file), std::string::npos) << err;
+}
+
+// Answers that end the command at once, with status 0 and without serving anything.
+TEST_F(CommandTest, VersionHelpAndCheckAnswerWithoutServing) {
+  Write("faults.json",
+        R"({"modules":[{"latencyMs":40,"faults":[{"action":"delay","ms":3000,"request":"write",
+            "address":"0x83000000"},{"action":"powerLoss","request":"0x55","nth":2}]}]})");
+  const struct {
+    std::string args;
+    std::vector<std::string> parts;  // of standard output; the first is its whole when exact
+    bool exact;
+  } rows[] = {
+      {"--version", {std::string("r4690-sim ") + R4690_VERSION_TEXT + "\n"}, true},
+      {"--help",
+       {"--slot N", "0..65535", "--naming TEXT", "QDev, QDevUsb, both", "--latency-ms N",
+        "--traffic FILE", "- for standard output", "0x and hexadecimal", "SIGTERM, SIGHUP",
+        "  0  stopped by a signal\n", "  1  bad input", "  3  a power-loss fault fired\n",
+        "  4  a change could not be saved"},
+       false},
+      {"--check --slot 3 --scenario " + Path("faults.json"),
+       {"r4690-sim: slot 3: \\\\.\\QDev3 (R46-90, revision C), latency 40 ms\n"
+        "r4690-sim: slot 3: fault delay ms=3000 request=write address=0x83000000\n"
+        "r4690-sim: slot 3: fault powerLoss request=0x55 nth=2\n"
+        "r4690-sim: " +
+        Path("faults.json") + " is a valid scenario of 1 module\n"},
+       true},
+      {"--check --no-faults --naming both",
+       {"r4690-sim: slot 0: \\\\.\\QDev0 \\\\.\\QDevUsb0 (R46-90, revision C)\n"
+        "r4690-sim: the default scenario is a valid scenario of 1 module\n"},
+       true},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.args);
+    EXPECT_FALSE(Start(row.args));
+    EXPECT_EQ(ExitStatus(), 0);
+    const std::string out = Read("out");
+    if (row.exact) {
+      EXPECT_EQ(out, row.parts[0]);
+    }
+    for (const std::string& part : row.parts) {
+      EXPECT_NE(out.find(part), std::string::npos) << part << " in\n" << out;
+    }
+    EXPECT_EQ(Read("err"), "");
+    EXPECT_FALSE(fs::exists(Path("QDev0")));
+  }
+  EXPECT_FALSE(Start("--check --naming qdev"));
+  EXPECT_EQ(ExitStatus(), 1);
+  EXPECT_EQ(Read("err"),
+            "r4690-sim: --naming must be one of QDev, QDevUsb, both, not \"qdev\" (did you mean "
+            "QDev?)\n");
+}
+
+// The ready banner says where the memories came from when it was the state folder, and which
+// faults are armed; --traffic - puts the time-stamped record on standard output after it.
+TEST_F(CommandTest, BannerTellsSavedMemoriesAndArmedFaultsAndTrafficGoesToStandardOutput) {
+  Write("fault.json", R"({"modules":[{"faults":[{"action":"fail","request":"verifyPld"}]}]})");
+  const std::string common = "--scenario " + Path("fault.json") + " --state-dir " + Path("state");
+  const std::string names = "r4690-sim: device folder " + dir_.path() +
+                            "\n"
+                            "r4690-sim: slot 0: \\\\.\\QDev0 (R46-90, revision C)";
+  const std::string fault = "r4690-sim: slot 0: fault fail request=verifyPld\n";
+  const struct {
+    std::string args;
+    std::string banner;
+  } rows[] = {
+      {common, names + "\n" + fault + "r4690-sim: ready\n"},
+      {common + " --no-faults --fresh", names + "\nr4690-sim: ready\n"},
+      {common + " --traffic -",
+       names + ", memories from the state folder\n" + fault + "r4690-sim: ready\n"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.args);
+    ASSERT_TRUE(Start(row.args)) << Read("err");
+    EXPECT_EQ(Read("out"), row.banner);
+    EXPECT_EQ(sim_test::Request("QDev0", IOCTL_GET_DEVICE_INFO, {}, std::vector<uint8_t>(80)).error,
+              0u);
+    Signal("TERM");
+    EXPECT_EQ(ExitStatus(), 0);
+  }
+  // The run with --traffic - : its request between the banner and the stop.
+  const std::string out = Read("out");
+  EXPECT_EQ(out.find("r4690-sim: ready\n["), out.find("r4690-sim: ready\n"));
+  EXPECT_NE(out.find(" ms] QDev0 ioctl=0x22005E deviceInfo len=80 -> ok\nr4690-sim: stopped\n"),
+            std::string::npos)
+      << out;
 }
 
 }  // namespace

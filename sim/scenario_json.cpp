@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdio>
 #include <utility>
 #include <vector>
 
@@ -331,6 +332,27 @@ bool DescribeModuleKey(const std::string& key, ModuleKeyForm* form) {
     return true;
   }
   return false;
+}
+
+std::string DescribeFault(const Fault& f) {
+  std::string text;
+  for (const auto& c : kActions) {
+    if (c.second == f.action) text = c.first;
+  }
+  char hex[16];
+  if (f.action == FaultAction::kDelay) text += " ms=" + std::to_string(f.delayMs);
+  if (f.bytes) text += " bytes=" + std::to_string(*f.bytes);
+  if (f.request) {
+    const RequestKind* kind = FindRequestKind(*f.request);
+    std::snprintf(hex, sizeof hex, "0x%02X", *f.request);
+    text += std::string(" request=") + (kind != nullptr ? kind->name : hex);
+  }
+  if (f.address) {
+    std::snprintf(hex, sizeof hex, "0x%08X", *f.address);
+    text += std::string(" address=") + hex;
+  }
+  if (f.nth != 0) text += " nth=" + std::to_string(f.nth);
+  return text;
 }
 
 }  // namespace sim

@@ -34,4 +34,8 @@ struct ModuleKeyForm {
 };
 bool DescribeModuleKey(const std::string& key, ModuleKeyForm* form);
 
+// A fault in the words of its keys, for people: "powerLoss request=write address=0x90000000
+// nth=10", "delay ms=3000 request=read", "fail".
+std::string DescribeFault(const Fault& fault);
+
 }  // namespace sim

@@ -5,7 +5,7 @@
 #include <map>
 
 #include "contract/driver_contract.h"
-#include "sim/user_text.h"
+#include "sim/user_text.h"  // ParseNumber
 
 namespace sim {
 
@@ -171,7 +171,7 @@ bool TrafficRecord::OpenFile(const std::string& path, std::string* error) {
   file_.clear();
   file_.open(path, std::ios::out | std::ios::trunc);
   if (!file_) {
-    *error = "cannot write the traffic file " + Printable(path);
+    *error = "cannot write the traffic file " + path;
     return false;
   }
   output_ = &file_;
