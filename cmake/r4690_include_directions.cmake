@@ -14,7 +14,8 @@
 #                                  the generated version header
 #   sim/ (the module model)        sim/, contract/
 #   sim/ (endpoint and command:    as the model, and platform/ and images/ (the embedded images,
-#     simulator.*, embedded_images.*, command.*, main.cpp)    looked up by name)
+#     simulator.*, embedded_images.*, command.*, main.cpp)    looked up by name), and the
+#                                  generated version header
 #   test code: tests/, examples/,  anything
 #     */testing/, *_test.cpp
 #
@@ -28,7 +29,7 @@ set(r4690_allowed_modlib modlib platform contract)
 set(r4690_allowed_images images platform contract modlib-public)
 set(r4690_allowed_updater updater images platform contract modlib-public version)
 set(r4690_allowed_sim sim contract)
-set(r4690_allowed_sim-endpoint sim contract platform images)
+set(r4690_allowed_sim-endpoint sim contract platform images version)
 
 set(r4690_test_code "^(tests/|examples/)|/testing/|_test\\.cpp$")
 set(r4690_sim_endpoint "^sim/(simulator|embedded_images|command)\\.|^sim/main\\.cpp$")

@@ -20,20 +20,25 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <ostream>
 #include <string>
 #include <vector>
 
 #include "platform/device_endpoint.h"
 #include "sim/scenario.h"
+#include "sim/traffic.h"
 
 namespace sim {
 
 struct SimulatorOptions {
-  std::string deviceDir;    // where the endpoints live (EndpointServer); empty: the default
-  std::string stateDir;     // empty: memories live in this object only
-  bool fresh = false;       // start from the scenario even when stateDir holds saved memories
-  std::string trafficFile;  // empty: the traffic record stays in memory only
-  bool noFaults = false;    // every module starts without faults, and stays so after this start
+  std::string deviceDir;  // where the endpoints live (EndpointServer); empty: the default
+  std::string stateDir;   // empty: memories live in this object only
+  bool fresh = false;     // start from the scenario even when stateDir holds saved memories
+  std::string
+      trafficFile;  // empty: the traffic record stays in memory only (or goes to the stream)
+  std::ostream* trafficStream = nullptr;  // without trafficFile: receives the record (stdout, say)
+  size_t trafficLinesKept = TrafficRecord::kDefaultLinesKept;  // the newest lines Traffic() keeps
+  bool noFaults = false;  // every module starts without faults, and stays so after this start
 };
 
 class Simulator {
@@ -67,7 +72,7 @@ class Simulator {
   std::vector<std::string> DeviceNames() const;
 
   // Every request served since Start or ClearTraffic, one line each, in the format of
-  // sim/traffic.h and sim/README.md.
+  // sim/traffic.h and sim/README.md, without time stamps; the newest trafficLinesKept lines only.
   std::vector<std::string> Traffic() const;
   void ClearTraffic();
 
@@ -79,6 +84,10 @@ class Simulator {
   std::vector<uint8_t> BootFlash(uint16_t slot) const;  // 256 KiB
 
   bool ApplicationRunning(uint16_t slot) const;
+
+  // Whether the module's memories came from the state folder at the last Start (rather than from
+  // the scenario, or from what this object held).
+  bool MemoriesFromStateFolder(uint16_t slot) const;
 
   // Replaces a module's faults (running or not); the new faults count from now.
   bool SetFaults(uint16_t slot, const std::vector<Fault>& faults);
