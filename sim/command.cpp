@@ -12,6 +12,7 @@
 #include <utility>
 
 #include "contract/driver_contract.h"
+#include "platform/stop_signals.h"
 #include "sim/scenario_json.h"
 #include "sim/simulator.h"
 
@@ -21,7 +22,10 @@ namespace dc = driver_contract;
 
 namespace {
 
+// Where the stop signals cannot be read on a thread of their own, a handler notes them and the
+// run looks every kStopCheckMs.
 volatile std::sig_atomic_t stopRequested = 0;
+constexpr int kStopCheckMs = 100;
 
 extern "C" void OnStopSignal(int) {
   stopRequested = 1;
@@ -177,9 +181,16 @@ int Run(int argc, char** argv, std::ostream& out, std::ostream& err) {
   }
 
   Simulator simulator(scenario);
+  // SIGINT, SIGTERM, SIGHUP and SIGQUIT stop the run; they wake it at once. Made before the
+  // simulator starts its threads, which inherit the signal mask.
   stopRequested = 0;
-  std::signal(SIGINT, OnStopSignal);
-  std::signal(SIGTERM, OnStopSignal);
+  qdev::StopSignals stopSignals([&simulator](int) {
+    stopRequested = 1;
+    simulator.Interrupt();
+  });
+  if (!stopSignals.ok()) {
+    for (int s : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) std::signal(s, OnStopSignal);
+  }
   if (!simulator.Start(options, &error)) {
     err << "r4690-sim: " << error << "\n";
     return kExitBadInput;
@@ -198,7 +209,8 @@ int Run(int argc, char** argv, std::ostream& out, std::ostream& err) {
   };
   int status = kExitStopped;
   while (stopRequested == 0) {
-    if (simulator.WaitForPowerLoss(100)) {
+    simulator.WaitForEvent(stopSignals.ok() ? -1 : kStopCheckMs);
+    if (simulator.WaitForPowerLoss(0)) {
       out << "r4690-sim: power lost" << std::endl;
       status = kExitPowerLost;
       break;
