@@ -22,6 +22,7 @@
 
 #include "platform/device_frame.h"
 #include "platform/frame_buffer.h"
+#include "platform/posix/device_names.h"
 #include "platform/posix/event.h"
 #include "platform/posix/handles.h"
 #include "platform/posix/ntstatus.h"

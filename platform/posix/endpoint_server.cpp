@@ -22,6 +22,7 @@
 #include "platform/device_endpoint.h"
 #include "platform/device_frame.h"
 #include "platform/frame_buffer.h"
+#include "platform/posix/device_names.h"
 #include "platform/posix/socket_util.h"
 #include "platform/win32.h"
 
@@ -307,6 +308,9 @@ struct EndpointServer::Impl {
       c.device = name;
       c.handler = d->handler;
       setChanged = true;
+      // A client sends its open as soon as it is connected: it is usually there already, and is
+      // handled now rather than after another wait.
+      ReadLocked(&c);
     }
   }
 
