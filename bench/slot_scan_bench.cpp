@@ -7,8 +7,10 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstring>
 #include <string>
+#include <thread>
 
 #include "bench/support.h"
 #include "modlib/interfaces.h"
@@ -41,6 +43,9 @@ void EmptySlot(benchmark::State& state) {
     StaleEndpoint(folder.path() + "/QDevUsb" + std::to_string(1000 + i));
   }
   setenv("QDEV_DEVICE_DIR", folder.path().c_str(), 1);
+  // As in a scan, the folder does not change while it is searched: the endpoints were published
+  // a moment before.
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
   BootLoader device;
   for (auto _ : state) {
     if (device.p->OpenQDevice(126)) {

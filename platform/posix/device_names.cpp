@@ -1,16 +1,18 @@
-// The case-insensitive index of a device folder (posix/device_names.h). One folder is indexed at
-// a time, the one that the last lookup named: its names by their ASCII-lower-case spelling,
-// listed after an inotify watch is in place, so that no change is missed, and then brought up to
-// date from the watch's events at each lookup. Whatever the index cannot follow (no inotify, a
-// folder that is missing, removed or moved, an event queue that overflowed) makes the lookup
-// list the folder as it did before there was an index.
+// The case-insensitive lookup of device names (posix/device_names.h). The names of the folder
+// that the last lookup named are kept, by their ASCII-lower-case spelling, with the folder's
+// identity and its last change (modification and status-change times) as they were when it was
+// listed; a lookup that finds the folder unchanged answers from them after one stat, whatever
+// the folder's size. A change gives the folder new times, so it is listed again; only a listing
+// made while the folder might still change within the same tick of the file system's clock is
+// not kept (its last change less than kSettle before it, or a second for times in whole seconds,
+// which coarse file systems keep).
 #include "platform/posix/device_names.h"
 
-#include <sys/inotify.h>
-#include <unistd.h>
+#include <sys/stat.h>
+#include <time.h>
 
 #include <algorithm>
-#include <cerrno>
+#include <cstdint>
 #include <filesystem>
 #include <map>
 #include <mutex>
@@ -22,6 +24,13 @@
 namespace qdev_posix {
 namespace {
 
+constexpr int64_t kSettleNs = 50 * 1000000LL;          // longer than any clock tick
+constexpr int64_t kCoarseSettleNs = 2000 * 1000000LL;  // for times kept in whole seconds
+
+int64_t Ns(const timespec& t) {
+  return static_cast<int64_t>(t.tv_sec) * 1000000000LL + t.tv_nsec;
+}
+
 std::string Folded(const std::string& name) {
   std::string folded = name;
   for (char& c : folded) {
@@ -30,108 +39,68 @@ std::string Folded(const std::string& name) {
   return folded;
 }
 
-// Every name in the folder; an unreadable or missing folder holds none.
-template <class Visit>
-void ListFolder(const std::string& folder, const Visit& visit) {
-  std::error_code error;
-  for (std::filesystem::directory_iterator it(folder, error), end; !error && it != end;
-       it.increment(error)) {
-    visit(it->path().filename().string());
+// What tells one state of a folder from another.
+struct FolderStamp {
+  dev_t dev = 0;
+  ino_t ino = 0;
+  int64_t modified = 0;  // ns
+  int64_t changed = 0;   // ns
+
+  static bool Of(const std::string& folder, FolderStamp* stamp) {
+    struct stat st;
+    if (::stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return false;
+    *stamp = {st.st_dev, st.st_ino, Ns(st.st_mtim), Ns(st.st_ctim)};
+    return true;
   }
-}
+  bool operator==(const FolderStamp& o) const {
+    return dev == o.dev && ino == o.ino && modified == o.modified && changed == o.changed;
+  }
+  int64_t LastChange() const { return std::max(modified, changed); }
+};
 
 class FolderIndex {
  public:
   std::vector<std::string> Lookup(const std::string& folder, const std::string& name) {
     std::lock_guard<std::mutex> lock(mu_);
-    if (!Follow(folder)) {
-      std::vector<std::string> names;
-      ListFolder(folder, [&](std::string entry) {
-        if (entry != name && qdev::SameIgnoringAsciiCase(entry, name)) {
-          names.push_back(std::move(entry));
-        }
-      });
-      std::sort(names.begin(), names.end());
-      return names;
+    FolderStamp stamp;
+    const bool exists = FolderStamp::Of(folder, &stamp);
+    if (!exists || !valid_ || folder != folder_ || !(stamp == stamp_)) {
+      Index(folder, exists ? &stamp : nullptr);
     }
     std::vector<std::string> names;
     auto it = names_.find(Folded(name));
     if (it != names_.end()) {
       for (const std::string& entry : it->second) {
-        if (entry != name) names.push_back(entry);  // a set: already sorted
+        if (entry != name) names.push_back(entry);  // from a set: sorted
       }
     }
     return names;
   }
 
  private:
-  // Brings the index of `folder` up to date; false when it cannot be had.
-  bool Follow(const std::string& folder) {
-    if (inotify_ < 0) {
-      inotify_ = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-      if (inotify_ < 0) return false;
-    }
-    if (watch_ >= 0 && folder == folder_ && ReadEvents()) return true;
-    return Start(folder);
-  }
-
-  // A fresh index of `folder`: the watch first, then the listing.
-  bool Start(const std::string& folder) {
-    if (watch_ >= 0) ::inotify_rm_watch(inotify_, watch_);
-    watch_ = -1;
+  // Lists the folder; keeps the listing for later lookups when the folder had settled.
+  void Index(const std::string& folder, const FolderStamp* before) {
+    timespec now{};
+    ::clock_gettime(CLOCK_REALTIME, &now);
     names_.clear();
-    Drain();
-    const uint32_t kChanges = IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO | IN_DELETE_SELF |
-                              IN_MOVE_SELF | IN_ONLYDIR;
-    const int watch = ::inotify_add_watch(inotify_, folder.c_str(), kChanges);
-    if (watch < 0) return false;
-    watch_ = watch;
+    std::error_code error;  // an unreadable or missing folder holds no names
+    for (std::filesystem::directory_iterator it(folder, error), end; !error && it != end;
+         it.increment(error)) {
+      std::string entry = it->path().filename().string();
+      names_[Folded(entry)].insert(std::move(entry));
+    }
+    FolderStamp after;
+    valid_ = before != nullptr && FolderStamp::Of(folder, &after) && after == *before &&
+             Ns(now) - before->LastChange() >
+                 (before->LastChange() % 1000000000LL == 0 ? kCoarseSettleNs : kSettleNs);
     folder_ = folder;
-    ListFolder(folder, [&](const std::string& entry) { Add(entry); });
-    return true;
-  }
-
-  void Add(const std::string& entry) { names_[Folded(entry)].insert(entry); }
-  void Remove(const std::string& entry) {
-    auto it = names_.find(Folded(entry));
-    if (it == names_.end()) return;
-    it->second.erase(entry);
-    if (it->second.empty()) names_.erase(it);
-  }
-
-  // Applies the events that have come; false when the index no longer holds (the folder went,
-  // the queue overflowed, the watch ended).
-  bool ReadEvents() {
-    alignas(inotify_event) char buffer[8192];
-    for (;;) {
-      const ssize_t n = ::read(inotify_, buffer, sizeof buffer);
-      if (n < 0) return errno == EAGAIN || errno == EWOULDBLOCK;
-      if (n == 0) return false;
-      for (ssize_t at = 0; at < n;) {
-        const auto* e = reinterpret_cast<const inotify_event*>(buffer + at);
-        at += static_cast<ssize_t>(sizeof(inotify_event) + e->len);
-        if ((e->mask & (IN_Q_OVERFLOW | IN_IGNORED | IN_DELETE_SELF | IN_MOVE_SELF)) != 0) {
-          return false;
-        }
-        if (e->wd != watch_ || e->len == 0) continue;
-        const std::string entry = e->name;  // zero-padded to its length
-        if ((e->mask & (IN_CREATE | IN_MOVED_TO)) != 0) Add(entry);
-        if ((e->mask & (IN_DELETE | IN_MOVED_FROM)) != 0) Remove(entry);
-      }
-    }
-  }
-
-  // Drops the events of a watch that is gone.
-  void Drain() {
-    char buffer[8192];
-    while (::read(inotify_, buffer, sizeof buffer) > 0) {
-    }
+    if (valid_) stamp_ = *before;
   }
 
   std::mutex mu_;
-  int inotify_ = -1;
-  int watch_ = -1;
+  bool valid_ = false;  // names_ is the folder as long as its stamp is stamp_
   std::string folder_;
+  FolderStamp stamp_;
   std::map<std::string, std::set<std::string>> names_;  // by the folded spelling
 };
 

@@ -1,7 +1,7 @@
 // Internal to the platform layer: the names of a device folder that differ from a device name
-// only in ASCII case, for the case-insensitive lookup of device names. The folder is listed once;
-// after that the index follows its changes (inotify), so a lookup costs the same however many
-// endpoints the folder holds.
+// only in ASCII case, for the case-insensitive lookup of device names. The folder is listed when
+// it has changed since its last listing, which a stat tells, so a lookup in a folder that does
+// not change costs the same however many endpoints it holds.
 #pragma once
 
 #include <string>

@@ -1,15 +1,17 @@
 // The case-insensitive lookup of device names: what it finds follows the folder through every
 // change (names that come, go, are renamed; the folder removed and made again; another folder),
-// as a listing at the time of the call would; and an endpoint that appears in another case after
-// a failed open is opened by the next one.
+// as a listing at the time of the call would, also when the folder had settled and its names were
+// kept; and an endpoint that appears in another case after a failed open is opened by the next.
 #include "platform/posix/device_names.h"
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/device_endpoint.h"
@@ -61,6 +63,9 @@ TEST(DeviceNamesTest, FollowsTheFolderThroughEveryChange) {
   };
   for (const auto& s : steps) {
     SCOPED_TRACE(s.step);
+    // The folder settles and a lookup keeps its names; then it changes.
+    std::this_thread::sleep_for(std::chrono::milliseconds(60));
+    qdev_posix::NamesIgnoringCase(s.folder, s.name);
     s.change();
     EXPECT_EQ(qdev_posix::NamesIgnoringCase(s.folder, s.name), s.found);
   }
