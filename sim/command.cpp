@@ -4,6 +4,7 @@
 #include <CLI/CLI.hpp>
 #include <nlohmann/json.hpp>
 
+#include <atomic>
 #include <csignal>
 #include <exception>
 #include <fstream>
@@ -22,9 +23,10 @@ namespace dc = driver_contract;
 
 namespace {
 
-// Where the stop signals cannot be read on a thread of their own, a handler notes them and the
-// run looks every kStopCheckMs.
-volatile std::sig_atomic_t stopRequested = 0;
+// Set by the thread that reads the stop signals; where they cannot be read so, by a signal
+// handler, and the run then looks at it every kStopCheckMs. Lock-free, so a handler may set it.
+std::atomic<int> stopRequested{0};
+static_assert(std::atomic<int>::is_always_lock_free);
 constexpr int kStopCheckMs = 100;
 
 extern "C" void OnStopSignal(int) {
