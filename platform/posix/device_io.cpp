@@ -185,15 +185,14 @@ void Device::CompleteReplyLocked(const qdev_frame::Frame& reply) {
 
 Device::Read Device::ReadReplies(const Deadline& deadline) {
   pollfd fds[2] = {{fd_, POLLIN, 0}, {wake_, POLLIN, 0}};
-  timespec limit{};
+  int timeoutMs = -1;
   if (!deadline.infinite) {
-    const auto left = std::max(deadline.at - std::chrono::steady_clock::now(),
-                               std::chrono::steady_clock::duration::zero());
-    const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(left).count();
-    limit.tv_sec = static_cast<time_t>(ns / 1000000000);
-    limit.tv_nsec = static_cast<long>(ns % 1000000000);
+    // Whole milliseconds, rounded up: the wait never ends before its deadline.
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(
+        deadline.at - std::chrono::steady_clock::now());
+    timeoutMs = static_cast<int>(std::clamp<int64_t>(left.count(), 0, INT32_MAX));
   }
-  const int ready = ::ppoll(fds, 2, deadline.infinite ? nullptr : &limit, nullptr);
+  const int ready = ::poll(fds, 2, timeoutMs);
   if (ready < 0) return errno == EINTR ? Read::kProgress : Read::kBroken;
   if (ready == 0) return Read::kTimedOut;
   if (fds[1].revents != 0) {

@@ -9,9 +9,9 @@
 #include "platform/posix/device_names.h"
 
 #include <sys/stat.h>
-#include <time.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <map>
@@ -27,7 +27,9 @@ namespace {
 constexpr int64_t kSettleNs = 50 * 1000000LL;          // longer than any clock tick
 constexpr int64_t kCoarseSettleNs = 2000 * 1000000LL;  // for times kept in whole seconds
 
-int64_t Ns(const timespec& t) {
+// A time of stat's, in nanoseconds.
+template <class Time>
+int64_t Ns(const Time& t) {
   return static_cast<int64_t>(t.tv_sec) * 1000000000LL + t.tv_nsec;
 }
 
@@ -80,8 +82,10 @@ class FolderIndex {
  private:
   // Lists the folder; keeps the listing for later lookups when the folder had settled.
   void Index(const std::string& folder, const FolderStamp* before) {
-    timespec now{};
-    ::clock_gettime(CLOCK_REALTIME, &now);
+    // The clock of the file system's times.
+    const int64_t now = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                            std::chrono::system_clock::now().time_since_epoch())
+                            .count();
     names_.clear();
     std::error_code error;  // an unreadable or missing folder holds no names
     for (std::filesystem::directory_iterator it(folder, error), end; !error && it != end;
@@ -91,7 +95,7 @@ class FolderIndex {
     }
     FolderStamp after;
     valid_ = before != nullptr && FolderStamp::Of(folder, &after) && after == *before &&
-             Ns(now) - before->LastChange() >
+             now - before->LastChange() >
                  (before->LastChange() % 1000000000LL == 0 ? kCoarseSettleNs : kSettleNs);
     folder_ = folder;
     if (valid_) stamp_ = *before;
