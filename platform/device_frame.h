@@ -29,6 +29,10 @@
 // connection and not predictable, so that the late reply of a cancelled request, or a reply sent
 // ahead of its request, is recognised and dropped. An endpoint may ignore kCancel; a request it
 // never answers stays pending until the client cancels it or the connection ends.
+//
+// This header is the frame format's one decoder and encoder: bytes in, frames out, no OS and no
+// runtime (the kernel-driver stand-in includes it too). DecodeFrame finds the frame at the start
+// of a buffer without copying it; EncodeRequest and EncodeReply write a whole frame.
 #pragma once
 
 #include <cstddef>
@@ -189,6 +193,72 @@ inline bool PayloadSize(const Header& h, uint32_t* size) {
   if (n > kMaxPayload) return false;
   *size = static_cast<uint32_t>(n);
   return true;
+}
+
+// A frame as it lies in a buffer: its header, and its payload where it is (nothing is copied).
+struct Frame {
+  Header header;
+  const uint8_t* payload = nullptr;
+  uint32_t payloadSize = 0;
+
+  // The bytes that the whole frame takes in the stream.
+  size_t size() const { return kHeaderSize + payloadSize; }
+  // kRequest: the input buffer, then the output buffer as the client sent it.
+  const uint8_t* input() const { return payload; }
+  const uint8_t* output() const { return payload + header.request.inputSize; }
+};
+
+enum class Decoded {
+  kFrame,      // a whole frame
+  kNeedMore,   // the bytes end before the frame does
+  kMalformed,  // not a frame of this format: the stream cannot be read on
+};
+
+// Decodes the frame at the start of data[0, size). With kNeedMore, once the header is there,
+// frame->header and frame->payloadSize are set, so frame->size() tells how many bytes to wait for.
+inline Decoded DecodeFrame(const uint8_t* data, size_t size, Frame* frame) {
+  if (size < kHeaderSize) return Decoded::kNeedMore;
+  frame->header = DecodeHeader(data);
+  if (!PayloadSize(frame->header, &frame->payloadSize)) return Decoded::kMalformed;
+  if (size - kHeaderSize < frame->payloadSize) {
+    frame->payload = nullptr;
+    return Decoded::kNeedMore;
+  }
+  frame->payload = data + kHeaderSize;
+  return Decoded::kFrame;
+}
+
+namespace detail {
+// The compiler's own copy: inline or a call of memcpy, which a kernel driver gets from the kernel.
+inline uint8_t* CopyBytes(uint8_t* to, const uint8_t* from, size_t n) {
+  if (n != 0) __builtin_memcpy(to, from, n);
+  return to + n;
+}
+}  // namespace detail
+
+// The bytes of a kRequest frame with its input and output buffers.
+inline size_t RequestFrameSize(uint32_t inputSize, uint32_t outputSize) {
+  return kHeaderSize + static_cast<size_t>(inputSize) + outputSize;
+}
+
+// Writes a kRequest frame, RequestFrameSize(inputSize, outputSize) bytes, to `out`. The sizes
+// must together stay within kMaxPayload.
+inline size_t EncodeRequest(uint32_t id, uint32_t ioControlCode, const uint8_t* input,
+                            uint32_t inputSize, const uint8_t* output, uint32_t outputSize,
+                            uint8_t* out) {
+  EncodeHeader(RequestHeader(id, ioControlCode, inputSize, outputSize), out);
+  uint8_t* end = detail::CopyBytes(out + kHeaderSize, input, inputSize);
+  detail::CopyBytes(end, output, outputSize);
+  return RequestFrameSize(inputSize, outputSize);
+}
+
+// Writes a kReply frame carrying `dataSize` bytes of data (at most kMaxPayload) to `out`, which
+// holds kHeaderSize + dataSize bytes.
+inline size_t EncodeReply(uint32_t id, uint32_t error, uint32_t information, const uint8_t* data,
+                          uint32_t dataSize, uint8_t* out) {
+  EncodeHeader(ReplyHeader(id, error, information, dataSize), out);
+  detail::CopyBytes(out + kHeaderSize, data, dataSize);
+  return kHeaderSize + dataSize;
 }
 
 }  // namespace qdev_frame

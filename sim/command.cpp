@@ -4,6 +4,7 @@
 #include <CLI/CLI.hpp>
 
 #include <algorithm>
+#include <atomic>
 #include <csignal>
 #include <exception>
 #include <fstream>
@@ -13,6 +14,7 @@
 #include <vector>
 
 #include "contract/driver_contract.h"
+#include "platform/stop_signals.h"
 #include "r4690_version.h"
 #include "sim/scenario_json.h"
 #include "sim/simulator.h"
@@ -24,7 +26,11 @@ namespace dc = driver_contract;
 
 namespace {
 
-volatile std::sig_atomic_t stopRequested = 0;
+// Set by the thread that reads the stop signals; where they cannot be read so, by a signal
+// handler, and the run then looks at it every kStopCheckMs. Lock-free, so a handler may set it.
+std::atomic<int> stopRequested{0};
+static_assert(std::atomic<int>::is_always_lock_free);
+constexpr int kStopCheckMs = 100;
 
 extern "C" void OnStopSignal(int) {
   stopRequested = 1;
@@ -272,9 +278,16 @@ int Run(int argc, char** argv, std::ostream& out, std::ostream& err) {
   }
 
   Simulator simulator(scenario);
+  // SIGINT, SIGTERM, SIGHUP and SIGQUIT stop the run; they wake it at once. Made before the
+  // simulator starts its threads, which inherit the signal mask.
   stopRequested = 0;
-  std::signal(SIGINT, OnStopSignal);
-  std::signal(SIGTERM, OnStopSignal);
+  qdev::StopSignals stopSignals([&simulator](int) {
+    stopRequested = 1;
+    simulator.Interrupt();
+  });
+  if (!stopSignals.ok()) {
+    for (int s : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) std::signal(s, OnStopSignal);
+  }
   if (!simulator.Start(options, &error)) {
     err << "r4690-sim: " << Printable(error) << "\n";
     return kExitBadInput;
@@ -293,7 +306,8 @@ int Run(int argc, char** argv, std::ostream& out, std::ostream& err) {
   };
   int status = kExitStopped;
   while (stopRequested == 0) {
-    if (simulator.WaitForPowerLoss(100)) {
+    simulator.WaitForEvent(stopSignals.ok() ? -1 : kStopCheckMs);
+    if (simulator.WaitForPowerLoss(0)) {
       out << "r4690-sim: power lost" << std::endl;
       status = kExitPowerLost;
       break;

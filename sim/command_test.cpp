@@ -1,6 +1,7 @@
 // The r4690-sim command as scripts use it: bad input gives one line and status 1; a good start
 // announces its devices and the ready line, serves, and removes its endpoints when it stops on
-// SIGTERM (status 0) or on a power loss (status 3); a change that cannot be saved gives status 4.
+// SIGTERM, SIGINT, SIGHUP or SIGQUIT (status 0) or on a power loss (status 3); a change that
+// cannot be saved gives status 4.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -155,27 +156,31 @@ TEST_F(CommandTest, NumericOptionsAreDecimalOrHexadecimal) {
   }
 }
 
-TEST_F(CommandTest, AnnouncesItsDevicesServesAndStopsCleanlyOnTerm) {
+// Each of the four stop signals ends the run cleanly: status 0, the last line, no endpoint left.
+TEST_F(CommandTest, AnnouncesItsDevicesServesAndStopsCleanlyOnEachStopSignal) {
   Write("two.json",
         R"({"modules":[{"naming":"both"},{"slot":3,"naming":"QDevUsb","modelName":"P310",
             "revision":""}]})");
-  ASSERT_TRUE(Start("--scenario " + Path("two.json"))) << Read("err");
-  EXPECT_EQ(Read("out"),
-            "r4690-sim: device folder " + dir_.path() +
-                "\n"
-                "r4690-sim: slot 0: \\\\.\\QDev0 \\\\.\\QDevUsb0 (R46-90, revision C)\n"
-                "r4690-sim: slot 3: \\\\.\\QDevUsb3 (P310, revision none)\n"
-                "r4690-sim: ready\n");
-  EXPECT_EQ(sim_test::Vendor("QDevUsb3", 1, 0x0B, 0, 0, std::vector<uint8_t>(7)).data,
-            (std::vector<uint8_t>{'P', '3', '1', '0', 0, 0, 0}));
-  for (const char* device : {"QDev0", "QDevUsb0", "QDevUsb3"}) {
-    EXPECT_TRUE(fs::exists(Path(device))) << device;
-  }
-  Signal("TERM");
-  EXPECT_EQ(ExitStatus(), 0);
-  EXPECT_EQ(Read("out").substr(Read("out").rfind("r4690-sim:")), "r4690-sim: stopped\n");
-  for (const char* device : {"QDev0", "QDevUsb0", "QDevUsb3"}) {
-    EXPECT_FALSE(fs::exists(Path(device))) << device;
+  for (const char* signal : {"TERM", "INT", "HUP", "QUIT"}) {
+    SCOPED_TRACE(signal);
+    ASSERT_TRUE(Start("--scenario " + Path("two.json"))) << Read("err");
+    EXPECT_EQ(Read("out"),
+              "r4690-sim: device folder " + dir_.path() +
+                  "\n"
+                  "r4690-sim: slot 0: \\\\.\\QDev0 \\\\.\\QDevUsb0 (R46-90, revision C)\n"
+                  "r4690-sim: slot 3: \\\\.\\QDevUsb3 (P310, revision none)\n"
+                  "r4690-sim: ready\n");
+    EXPECT_EQ(sim_test::Vendor("QDevUsb3", 1, 0x0B, 0, 0, std::vector<uint8_t>(7)).data,
+              (std::vector<uint8_t>{'P', '3', '1', '0', 0, 0, 0}));
+    for (const char* device : {"QDev0", "QDevUsb0", "QDevUsb3"}) {
+      EXPECT_TRUE(fs::exists(Path(device))) << device;
+    }
+    Signal(signal);
+    EXPECT_EQ(ExitStatus(), 0);
+    EXPECT_EQ(Read("out").substr(Read("out").rfind("r4690-sim:")), "r4690-sim: stopped\n");
+    for (const char* device : {"QDev0", "QDevUsb0", "QDevUsb3"}) {
+      EXPECT_FALSE(fs::exists(Path(device))) << device;
+    }
   }
 }
 

@@ -141,6 +141,11 @@ std::string Rack::TakeStoreError() {
   return e;
 }
 
+bool Rack::HasStoreError() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return !storeError_.empty();
+}
+
 Module* Rack::Find(uint16_t slot) const {
   for (const auto& m : modules_) {
     if (m->config().slot == slot) return m.get();

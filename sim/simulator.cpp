@@ -48,7 +48,15 @@ struct Simulator::Impl {
   bool stopRequested = false;  // Stop is under way: no new stopper
   bool stopperStarted = false;
   bool devicesGone = false;  // the stopper has finished
+  uint64_t events = 0;       // power losses, changes that could not be saved, interrupts
+  uint64_t eventsSeen = 0;   // as many as WaitForEvent has returned for
   std::thread stopper;
+
+  void Notify() {
+    std::lock_guard<std::mutex> lock(power);
+    ++events;
+    powerChanged.notify_all();
+  }
 
   void OnPowerLoss() {
     std::lock_guard<std::mutex> lock(power);
@@ -61,6 +69,7 @@ struct Simulator::Impl {
       server->Stop();
       std::lock_guard<std::mutex> done(power);
       devicesGone = true;
+      ++events;
       powerChanged.notify_all();
     });
   }
@@ -85,6 +94,8 @@ struct Simulator::Impl {
       if (impl_->observer) impl_->observer(name_, request);
       if (r.answered && r.delayMs != 0 && !impl_->HoldBack(r.delayMs)) return false;
       if (r.powerLost) impl_->OnPowerLoss();
+      // A refusal may be a change that could not be saved, which whoever waits must hear of.
+      if (r.error != 0 && impl_->rack.HasStoreError()) impl_->Notify();
       if (!r.answered) return false;  // pending until the client gives up
       reply->error = r.error;
       reply->information = r.information;
@@ -229,6 +240,22 @@ bool Simulator::WaitForPowerLoss(int timeoutMs) const {
   std::unique_lock<std::mutex> lock(impl_->power);
   return impl_->powerChanged.wait_for(lock, std::chrono::milliseconds(timeoutMs),
                                       [this] { return impl_->devicesGone; });
+}
+
+bool Simulator::WaitForEvent(int timeoutMs) {
+  std::unique_lock<std::mutex> lock(impl_->power);
+  auto happened = [this] { return impl_->events != impl_->eventsSeen; };
+  if (timeoutMs < 0) {
+    impl_->powerChanged.wait(lock, happened);
+  } else if (!impl_->powerChanged.wait_for(lock, std::chrono::milliseconds(timeoutMs), happened)) {
+    return false;
+  }
+  impl_->eventsSeen = impl_->events;
+  return true;
+}
+
+void Simulator::Interrupt() {
+  impl_->Notify();
 }
 
 std::string Simulator::DeviceDir() const {

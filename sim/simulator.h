@@ -67,6 +67,14 @@ class Simulator {
   // Waits until a power-loss fault has taken the devices away; false on time-out.
   bool WaitForPowerLoss(int timeoutMs) const;
 
+  // For a program that serves until something happens: waits until a power-loss fault has taken
+  // the devices away, a change could not be saved (TakeStateError tells which) or Interrupt is
+  // called. Each of them ends one wait, also when it came before the wait began. timeoutMs < 0
+  // waits without limit; false on time-out.
+  bool WaitForEvent(int timeoutMs);
+  // Ends the WaitForEvent in progress, or the next one. Safe from any thread.
+  void Interrupt();
+
   // Where the endpoints are (valid while running) and the device names ("QDev0", "QDevUsb3").
   std::string DeviceDir() const;
   std::vector<std::string> DeviceNames() const;

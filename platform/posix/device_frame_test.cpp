@@ -1,10 +1,16 @@
-// The device frames' headers on the wire: each type's fields in their words, little-endian, and
-// back again, with the payload length that each type announces.
+// The device frames on the wire: each type's header fields in their words, little-endian, and
+// back again, with the payload length that each type announces; whole frames found in a stream
+// however it is cut, and a receive buffer that consumes a batch of frames in one pass.
 #include "platform/device_frame.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
+#include <cstring>
+#include <vector>
+
+#include "platform/frame_buffer.h"
 
 namespace {
 
@@ -63,6 +69,131 @@ TEST(DeviceFrame, MalformedHeadersAnnounceNoPayload) {
   EXPECT_FALSE(PayloadSize(wrongMagic, &payload));
   EXPECT_FALSE(PayloadSize(unknownType, &payload));
   EXPECT_FALSE(PayloadSize(tooLarge, &payload));
+}
+
+std::vector<uint8_t> Bytes(size_t n, uint8_t seed) {
+  std::vector<uint8_t> v(n);
+  for (size_t i = 0; i < n; ++i) v[i] = static_cast<uint8_t>(seed + 3 * i);
+  return v;
+}
+
+std::vector<uint8_t> RequestFrame(uint32_t id, const std::vector<uint8_t>& in,
+                                  const std::vector<uint8_t>& out) {
+  const uint32_t inSize = static_cast<uint32_t>(in.size());
+  const uint32_t outSize = static_cast<uint32_t>(out.size());
+  std::vector<uint8_t> frame(RequestFrameSize(inSize, outSize));
+  EXPECT_EQ(EncodeRequest(id, 0x22003E, in.data(), inSize, out.data(), outSize, frame.data()),
+            frame.size());
+  return frame;
+}
+
+// A frame is found only once all of it is there; from its header on, the decoder tells how much
+// is missing. What is not a frame of the format is malformed as soon as its header is there.
+TEST(DeviceFrame, DecodesAWholeFrameAndWaitsForTheRestOfACutOne) {
+  const std::vector<uint8_t> in = Bytes(8, 1), out = Bytes(300, 2);
+  const std::vector<uint8_t> frame = RequestFrame(42, in, out);
+  for (size_t cut = 0; cut <= frame.size(); ++cut) {
+    SCOPED_TRACE(cut);
+    Frame f;
+    const Decoded d = DecodeFrame(frame.data(), cut, &f);
+    if (cut < frame.size()) {
+      ASSERT_EQ(d, Decoded::kNeedMore);
+      if (cut >= kHeaderSize) {
+        EXPECT_EQ(f.size(), frame.size());
+      }
+      continue;
+    }
+    ASSERT_EQ(d, Decoded::kFrame);
+    EXPECT_EQ(f.header.type, kRequest);
+    EXPECT_EQ(f.header.id, 42u);
+    EXPECT_EQ(f.header.request.ioControlCode, 0x22003Eu);
+    EXPECT_EQ(std::vector<uint8_t>(f.input(), f.input() + 8), in);
+    EXPECT_EQ(std::vector<uint8_t>(f.output(), f.output() + 300), out);
+  }
+
+  const std::vector<uint8_t> data = Bytes(5, 9);
+  std::vector<uint8_t> reply(kHeaderSize + data.size());
+  EncodeReply(7, 31, 3, data.data(), 5, reply.data());
+  Frame f;
+  ASSERT_EQ(DecodeFrame(reply.data(), reply.size(), &f), Decoded::kFrame);
+  EXPECT_EQ(f.header.reply.error, 31u);
+  EXPECT_EQ(f.header.reply.information, 3u);
+  EXPECT_EQ(std::vector<uint8_t>(f.payload, f.payload + f.payloadSize), data);
+
+  for (size_t word : {0, 1}) {  // the magic, the type
+    std::vector<uint8_t> bad = reply;
+    bad[4 * word] ^= 0x40;
+    EXPECT_EQ(DecodeFrame(bad.data(), kHeaderSize, &f), Decoded::kMalformed) << word;
+  }
+}
+
+// A stream of frames of many sizes, read in pieces of every size from a byte to more than a
+// frame, gives the frames back in order, each whole. The frames that one read brings stay where
+// they were received until the buffer is given more bytes: a batch is consumed in one pass, and
+// nothing is moved frame by frame (which made a batch of N frames cost N squared).
+TEST(ReceiveBuffer, GivesTheFramesOfAStreamHoweverItArrives) {
+  std::vector<std::vector<uint8_t>> frames;
+  std::vector<uint8_t> stream;
+  for (uint32_t i = 0; i < 60; ++i) {
+    std::vector<uint8_t> frame(kHeaderSize);
+    if (i % 3 == 0) {
+      EncodeHeader(CancelHeader(i), frame.data());
+    } else {
+      frame = RequestFrame(i, Bytes(i % 9, 5), Bytes(i * 37 % 500, static_cast<uint8_t>(i)));
+    }
+    stream.insert(stream.end(), frame.begin(), frame.end());
+    frames.push_back(std::move(frame));
+  }
+  for (size_t piece :
+       {size_t{1}, size_t{7}, size_t{24}, size_t{100}, size_t{1000}, stream.size()}) {
+    SCOPED_TRACE(piece);
+    ReceiveBuffer buffer;
+    size_t next = 0;
+    for (size_t at = 0; at < stream.size(); at += piece) {
+      const size_t n = std::min(piece, stream.size() - at);
+      std::memcpy(buffer.Space(n), stream.data() + at, n);
+      buffer.Commit(n);
+      std::vector<Frame> batch;
+      Frame f;
+      while (buffer.Next(&f) == Decoded::kFrame) batch.push_back(f);
+      EXPECT_LT(buffer.Unconsumed(), kHeaderSize + 600u);
+      // Every frame of the batch still lies whole where it was decoded.
+      for (const Frame& got : batch) {
+        ASSERT_LT(next, frames.size());
+        const std::vector<uint8_t>& want = frames[next++];
+        EXPECT_EQ(got.header.id, next - 1);
+        ASSERT_EQ(got.size(), want.size());
+        EXPECT_TRUE(std::equal(want.begin() + kHeaderSize, want.end(), got.payload));
+      }
+    }
+    EXPECT_EQ(next, frames.size());
+    EXPECT_EQ(buffer.Unconsumed(), 0u);
+  }
+}
+
+TEST(ReceiveBuffer, StopsAtAMalformedFrameAndKeepsTheUnfinishedOneAcrossCompaction) {
+  ReceiveBuffer buffer;
+  std::vector<uint8_t> cancel(kHeaderSize);
+  EncodeHeader(CancelHeader(1), cancel.data());
+  const std::vector<uint8_t> request = RequestFrame(2, Bytes(8, 1), Bytes(64, 2));
+  buffer.Append(cancel.data(), cancel.size());
+  buffer.Append(request.data(), 30);  // a request cut after its header
+  Frame f;
+  ASSERT_EQ(buffer.Next(&f), Decoded::kFrame);
+  EXPECT_EQ(buffer.Next(&f), Decoded::kNeedMore);
+  buffer.Compact();
+  EXPECT_EQ(buffer.Unconsumed(), 30u);
+  buffer.Append(request.data() + 30, request.size() - 30);
+  ASSERT_EQ(buffer.Next(&f), Decoded::kFrame);
+  EXPECT_EQ(f.header.id, 2u);
+  EXPECT_TRUE(std::equal(request.begin() + kHeaderSize, request.end(), f.payload));
+
+  std::vector<uint8_t> garbage = cancel;
+  garbage[0] = 0;
+  buffer.Append(garbage.data(), garbage.size());
+  buffer.Append(cancel.data(), cancel.size());
+  EXPECT_EQ(buffer.Next(&f), Decoded::kMalformed);
+  EXPECT_EQ(buffer.Next(&f), Decoded::kMalformed);  // and stays so: nothing is skipped
 }
 
 }  // namespace

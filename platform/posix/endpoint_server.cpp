@@ -1,6 +1,8 @@
 // The serving side of device endpoints: one listening unix socket per device name in the device
 // folder, and a poll loop on a thread of its own that accepts connections, enforces the share
-// mode of opens, hands requests to the device's handler and sends the replies back.
+// mode of opens, hands requests to the device's handler and sends the replies back. At each
+// wake-up every connection that has something to read gets one read, and its whole frames are
+// handled before the next connection's, so that none can hold the others up.
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -8,6 +10,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <map>
@@ -20,6 +23,8 @@
 #include "platform/ascii_case.h"
 #include "platform/device_endpoint.h"
 #include "platform/device_frame.h"
+#include "platform/frame_buffer.h"
+#include "platform/posix/device_names.h"
 #include "platform/posix/socket_util.h"
 #include "platform/win32.h"
 
@@ -102,26 +107,55 @@ struct EndpointServer::Impl {
     DWORD shareMode = 0;
     bool dead = false;             // end of stream, protocol error or dropped: close it
     bool closeAfterFlush = false;  // an open was refused: send the refusal, then close
-    std::vector<uint8_t> in;       // received bytes that do not yet make a whole frame
+    bool queued = false;   // in `received`: bytes have arrived since its frames were handled
+    size_t pollIndex = 0;  // its entry in the poll set
+    qdev_frame::ReceiveBuffer in;  // received bytes, consumed frame by frame
     std::vector<uint8_t> out;      // frames not yet written
+    DeviceRequest request;         // the request being handled; its buffers are reused
+  };
+
+  // What an entry of the poll set stands for.
+  struct Polled {
+    int listenerOf = -1;  // >= 0: index into `listeners`
+    Connection* connection = nullptr;
   };
 
   std::string dir;
-  std::mutex mu;  // guards everything below; never held while a handler runs
+  std::mutex
+      mu;  // guards everything below but the loop's own state; never held while a handler runs
   std::map<std::string, Device> devices;
-  std::map<uint64_t, Connection> connections;
+  std::map<uint64_t, Connection> connections;  // nodes stay where they are: Connection* is stable
   uint64_t nextConnection = 1;
   int wake[2] = {-1, -1};
   std::thread thread;
   bool started = false;
   bool stopping = false;
   bool stopped = false;
+  bool setChanged = true;          // a device or connection came or went: rebuild the poll set
+  bool anyDead = false;            // a connection is to be closed
+  std::vector<uint64_t> received;  // connections with bytes to handle, each once
+
+  // The loop thread's own: the poll set, kept from one wake-up to the next, and what each entry is.
+  std::vector<pollfd> pollSet;
+  std::vector<Polled> polled;
+  std::vector<std::string> listeners;
 
   void Wake() {
     if (wake[1] < 0) return;
     uint8_t byte = 0;
     ssize_t rc = ::write(wake[1], &byte, 1);
     (void)rc;  // a full pipe already wakes the loop
+  }
+
+  static short EventsOf(const Connection& c) {
+    short events = c.closeAfterFlush ? 0 : POLLIN;
+    if (!c.out.empty()) events |= POLLOUT;
+    return events;
+  }
+
+  void MarkDeadLocked(Connection* c) {
+    c->dead = true;
+    anyDead = true;
   }
 
   // Writes what the connection has queued, as far as the socket takes it now.
@@ -132,46 +166,58 @@ struct EndpointServer::Impl {
           ::send(c->fd, c->out.data() + done, c->out.size() - done, MSG_NOSIGNAL | MSG_DONTWAIT);
       if (n < 0) {
         if (errno == EINTR) continue;
-        if (errno != EAGAIN && errno != EWOULDBLOCK) c->dead = true;
+        if (errno != EAGAIN && errno != EWOULDBLOCK) MarkDeadLocked(c);
         break;
       }
       done += static_cast<size_t>(n);
     }
-    c->out.erase(c->out.begin(), c->out.begin() + static_cast<ptrdiff_t>(done));
-    if (c->closeAfterFlush && c->out.empty()) c->dead = true;
+    if (done == c->out.size()) {
+      c->out.clear();  // keeps its capacity for the next reply
+    } else {
+      c->out.erase(c->out.begin(), c->out.begin() + static_cast<ptrdiff_t>(done));
+    }
+    if (c->closeAfterFlush && c->out.empty()) MarkDeadLocked(c);
+    if (c->pollIndex < pollSet.size() && polled[c->pollIndex].connection == c) {
+      pollSet[c->pollIndex].events = EventsOf(*c);
+    }
   }
 
-  void QueueFrameLocked(Connection* c, const Header& h, const uint8_t* payload, size_t size) {
+  void QueueOpenReplyLocked(Connection* c, DWORD error) {
     uint8_t head[kHeaderSize];
-    qdev_frame::EncodeHeader(h, head);
+    qdev_frame::EncodeHeader(qdev_frame::OpenReplyHeader(error), head);
     c->out.insert(c->out.end(), head, head + kHeaderSize);
-    if (size > 0) c->out.insert(c->out.end(), payload, payload + size);
     FlushLocked(c);
   }
 
   // Sends the reply of a request; no more data than the request's output buffer holds.
-  void ReplyLocked(Connection* c, const DeviceRequest& request, const DeviceReply& reply) {
+  void ReplyLocked(Connection* c, const DeviceReply& reply) {
     if (c->dead) return;
-    const uint32_t id = request.id;
-    size_t size = std::min<size_t>(reply.data.size(), request.output.size());
-    QueueFrameLocked(
-        c, qdev_frame::ReplyHeader(id, reply.error, reply.information, static_cast<uint32_t>(size)),
-        reply.data.data(), size);
+    const uint32_t size =
+        static_cast<uint32_t>(std::min<size_t>(reply.data.size(), c->request.output.size()));
+    const size_t at = c->out.size();
+    c->out.resize(at + kHeaderSize + size);
+    qdev_frame::EncodeReply(c->request.id, reply.error, reply.information, reply.data.data(), size,
+                            c->out.data() + at);
+    FlushLocked(c);
   }
 
-  // Reads whatever the socket holds now; marks the connection dead at its end.
-  void ReadLocked(Connection* c) {
-    uint8_t buffer[16384];
-    for (;;) {
-      ssize_t n = ::recv(c->fd, buffer, sizeof buffer, MSG_DONTWAIT);
+  // Reads what the socket holds now, up to kReadChunk bytes: a connection that sends more waits
+  // for the next wake-up, after every other connection has had its turn. With `all`, reads on
+  // until the socket is empty or ends. Marks the connection dead at its end.
+  void ReadLocked(Connection* c, bool all = false) {
+    constexpr size_t kReadChunk = 64 * 1024;
+    ssize_t n;
+    do {
+      n = ::recv(c->fd, c->in.Space(kReadChunk), kReadChunk, MSG_DONTWAIT);
       if (n > 0) {
-        c->in.insert(c->in.end(), buffer, buffer + n);
-        continue;
+        c->in.Commit(static_cast<size_t>(n));
+        if (!c->queued) {
+          c->queued = true;
+          received.push_back(c->id);
+        }
       }
-      if (n < 0 && errno == EINTR) continue;
-      if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) c->dead = true;
-      return;
-    }
+    } while ((n < 0 && errno == EINTR) || (all && n == static_cast<ssize_t>(kReadChunk)));
+    if (n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK)) MarkDeadLocked(c);
   }
 
   // The error that an open of `device` by connection c gets, 0 when it is granted.
@@ -181,7 +227,7 @@ struct EndpointServer::Impl {
       if (&other == c || !other.opened || other.device != c->device || other.dead) continue;
       // A client that closed its handle just before this open has shut its socket down; its
       // end of stream is there to read, and it no longer holds the device.
-      ReadLocked(&other);
+      ReadLocked(&other, true);
       if (other.dead) continue;
       if (SharingConflicts(access, shareMode, other.access, other.shareMode)) {
         return ERROR_SHARING_VIOLATION;
@@ -190,25 +236,19 @@ struct EndpointServer::Impl {
     return ERROR_SUCCESS;
   }
 
-  // Handles the whole frames that connection `key` has received. Called on the server thread
-  // without the lock; takes it around everything but the handler's calls.
-  void ProcessFrames(uint64_t key) {
-    std::unique_lock<std::mutex> lock(mu);
-    auto found = connections.find(key);
-    if (found == connections.end()) return;
+  // Handles the whole frames that connection c has received, in one pass over its buffer. Called
+  // on the server thread with the lock held; lets it go around the handler's calls.
+  void ProcessFramesLocked(std::unique_lock<std::mutex>& lock, Connection* c) {
     // Only this thread erases connections, so c stays valid while the lock is let go.
-    Connection* c = &found->second;
-    while (!c->dead && !c->closeAfterFlush && c->in.size() >= kHeaderSize) {
-      Header h = qdev_frame::DecodeHeader(c->in.data());
-      uint32_t size = 0;
-      if (!qdev_frame::PayloadSize(h, &size)) {
-        c->dead = true;
+    qdev_frame::Frame frame;
+    while (!c->dead && !c->closeAfterFlush) {
+      const qdev_frame::Decoded d = c->in.Next(&frame);
+      if (d == qdev_frame::Decoded::kNeedMore) break;
+      if (d == qdev_frame::Decoded::kMalformed) {
+        MarkDeadLocked(c);
         break;
       }
-      if (c->in.size() < kHeaderSize + size) break;
-      std::vector<uint8_t> payload(c->in.begin() + kHeaderSize, c->in.begin() + kHeaderSize + size);
-      c->in.erase(c->in.begin(), c->in.begin() + kHeaderSize + size);
-
+      const Header& h = frame.header;
       if (h.type == qdev_frame::kOpen && !c->opened) {
         DWORD error = ShareCheckLocked(c, h.open.desiredAccess, h.open.shareMode);
         if (error == ERROR_SUCCESS) {
@@ -218,30 +258,30 @@ struct EndpointServer::Impl {
         } else {
           c->closeAfterFlush = true;
         }
-        QueueFrameLocked(c, qdev_frame::OpenReplyHeader(error), nullptr, 0);
+        QueueOpenReplyLocked(c, error);
       } else if (h.type == qdev_frame::kRequest && c->opened) {
-        DeviceRequest request;
+        DeviceRequest& request = c->request;
         request.id = h.id;
         request.ioControlCode = h.request.ioControlCode;
-        request.input.assign(payload.begin(), payload.begin() + h.request.inputSize);
-        request.output.assign(payload.begin() + h.request.inputSize, payload.end());
+        request.input.assign(frame.input(), frame.input() + h.request.inputSize);
+        request.output.assign(frame.output(), frame.output() + h.request.outputSize);
         DeviceHandler* handler = c->handler;
         lock.unlock();
         DeviceReply reply;
         bool complete = handler->Handle(request, &reply);
         lock.lock();
-        if (complete) ReplyLocked(c, request, reply);
+        if (complete) ReplyLocked(c, reply);
       } else if (h.type == qdev_frame::kCancel && c->opened) {
         // Handlers answer at once or never, so there is nothing to withdraw.
       } else {
-        c->dead = true;  // a frame out of place: the peer does not speak this protocol
+        MarkDeadLocked(c);  // a frame out of place: the peer does not speak this protocol
       }
     }
   }
 
   // Closes the dead connections (every connection when `all`).
-  void ReapDead(bool all) {
-    std::lock_guard<std::mutex> lock(mu);
+  void ReapDeadLocked(bool all) {
+    if (!anyDead && !all) return;
     for (auto it = connections.begin(); it != connections.end();) {
       if (!it->second.dead && !all) {
         ++it;
@@ -250,6 +290,8 @@ struct EndpointServer::Impl {
       ::close(it->second.fd);
       it = connections.erase(it);
     }
+    anyDead = false;
+    setChanged = true;
   }
 
   void AcceptLocked(const std::string& name, Device* d) {
@@ -259,73 +301,84 @@ struct EndpointServer::Impl {
         if (errno == EINTR) continue;
         return;
       }
-      Connection c;
-      c.id = nextConnection++;
+      const uint64_t id = nextConnection++;
+      Connection& c = connections[id];
+      c.id = id;
       c.fd = fd;
       c.device = name;
       c.handler = d->handler;
-      connections.emplace(c.id, std::move(c));
+      setChanged = true;
+      // A client sends its open as soon as it is connected: it is usually there already, and is
+      // handled now rather than after another wait.
+      ReadLocked(&c);
     }
   }
 
+  // The poll set anew: the wake-up pipe, the listeners, the connections.
+  void RebuildPollSetLocked() {
+    pollSet.clear();
+    polled.clear();
+    listeners.clear();
+    pollSet.push_back({wake[0], POLLIN, 0});
+    polled.push_back({});
+    for (auto& entry : devices) {
+      pollSet.push_back({entry.second.listenFd, POLLIN, 0});
+      polled.push_back({static_cast<int>(listeners.size()), nullptr});
+      listeners.push_back(entry.first);
+    }
+    for (auto& entry : connections) {
+      Connection& c = entry.second;
+      c.pollIndex = pollSet.size();
+      pollSet.push_back({c.fd, EventsOf(c), 0});
+      polled.push_back({-1, &c});
+    }
+    setChanged = false;
+  }
+
   void Loop() {
+    std::unique_lock<std::mutex> lock(mu);
     for (;;) {
-      std::vector<pollfd> fds;
-      std::vector<uint64_t> keys;  // connection of each pollfd after the listeners
-      std::vector<std::string> listeners;
-      {
-        std::lock_guard<std::mutex> lock(mu);
-        if (stopping) break;
-        fds.push_back({wake[0], POLLIN, 0});
-        for (auto& entry : devices) {
-          fds.push_back({entry.second.listenFd, POLLIN, 0});
-          listeners.push_back(entry.first);
-        }
-        for (auto& entry : connections) {
-          const Connection& c = entry.second;
-          short events = c.closeAfterFlush ? 0 : POLLIN;
-          if (!c.out.empty()) events |= POLLOUT;
-          fds.push_back({c.fd, events, 0});
-          keys.push_back(entry.first);
-        }
+      if (stopping) break;
+      if (setChanged) RebuildPollSetLocked();
+      lock.unlock();
+      const int ready = ::poll(pollSet.data(), pollSet.size(), -1);
+      if (ready < 0 && errno != EINTR) {
+        lock.lock();
+        break;
       }
-      if (::poll(fds.data(), fds.size(), -1) < 0 && errno != EINTR) break;
-      if (fds[0].revents != 0) {
+      if (pollSet[0].revents != 0) {
         uint8_t drain[64];
         while (::read(wake[0], drain, sizeof drain) > 0) {
         }
       }
-      {
-        std::lock_guard<std::mutex> lock(mu);
-        for (size_t i = 0; i < listeners.size(); ++i) {
-          if (fds[1 + i].revents == 0) continue;
-          auto it = devices.find(listeners[i]);
+      lock.lock();
+      for (size_t i = 1; ready > 0 && i < pollSet.size(); ++i) {
+        const short revents = pollSet[i].revents;
+        if (revents == 0) continue;
+        const Polled& p = polled[i];
+        if (p.listenerOf >= 0) {
+          auto it = devices.find(listeners[p.listenerOf]);
           if (it != devices.end()) AcceptLocked(it->first, &it->second);
+          continue;
         }
-        for (size_t i = 0; i < keys.size(); ++i) {
-          short revents = fds[1 + listeners.size() + i].revents;
-          auto it = connections.find(keys[i]);
-          if (revents == 0 || it == connections.end()) continue;
-          if ((revents & POLLOUT) != 0) FlushLocked(&it->second);
-          if ((revents & (POLLIN | POLLHUP | POLLERR)) != 0 && !it->second.closeAfterFlush) {
-            ReadLocked(&it->second);
-          }
-          if ((revents & (POLLHUP | POLLERR)) != 0 && it->second.closeAfterFlush) {
-            it->second.dead = true;
-          }
-        }
+        Connection* c = p.connection;
+        if (c->dead) continue;
+        if ((revents & POLLOUT) != 0) FlushLocked(c);
+        if ((revents & (POLLIN | POLLHUP | POLLERR)) != 0 && !c->closeAfterFlush) ReadLocked(c);
+        if ((revents & (POLLHUP | POLLERR)) != 0 && c->closeAfterFlush) MarkDeadLocked(c);
       }
-      // Every connection, not only those that polled readable: a share check may have read
-      // another connection's frames ahead of its turn.
-      std::vector<uint64_t> all;
-      {
-        std::lock_guard<std::mutex> lock(mu);
-        for (const auto& entry : connections) all.push_back(entry.first);
+      // The connections that received bytes, those that a share check read ahead of their turn
+      // among them (it may add more while they are handled).
+      for (size_t i = 0; i < received.size(); ++i) {
+        auto it = connections.find(received[i]);
+        if (it == connections.end()) continue;
+        it->second.queued = false;
+        ProcessFramesLocked(lock, &it->second);
       }
-      for (uint64_t key : all) ProcessFrames(key);
-      ReapDead(false);
+      received.clear();
+      ReapDeadLocked(false);
     }
-    ReapDead(true);
+    ReapDeadLocked(true);
   }
 
   void ReleaseDevicesLocked() {
@@ -434,6 +487,7 @@ bool EndpointServer::AddDevice(const std::string& name, DeviceHandler* handler,
   d.listenFd = fd;
   d.dev = st.st_dev;
   d.ino = st.st_ino;
+  impl_->setChanged = true;
   impl_->Wake();
   return true;
 }
@@ -484,7 +538,7 @@ void EndpointServer::DropConnections(const std::string& name) {
     if (c.device != name || c.dead) continue;
     // The client sees the end of its stream at once; the loop closes the socket itself.
     ::shutdown(c.fd, SHUT_RDWR);
-    c.dead = true;
+    impl_->MarkDeadLocked(&c);
   }
   impl_->Wake();
 }

@@ -13,6 +13,7 @@
 
 #include "platform/device_endpoint.h"
 #include "platform/device_frame.h"
+#include "platform/frame_buffer.h"
 #include "platform/win32.h"
 
 namespace qdev {
@@ -52,10 +53,11 @@ struct EndpointServer::Impl {
   bool started = false;
   bool stopped = false;
 
-  // One overlapped connect (data null), read or write of exactly `size` bytes. A connect or a
-  // read also ends at Stop or DropConnections; a write ends only on its own or when dropped, so
-  // that a reply sent as the server stops still leaves whole.
-  Io Transfer(Device* d, bool write, uint8_t* data, DWORD size) {
+  // One overlapped connect (data null), read or write of exactly `size` bytes, or with `some`
+  // a read of whatever arrives first, at most `size` bytes, whose count goes to *some. A connect
+  // or a read also ends at Stop or DropConnections; a write ends only on its own or when
+  // dropped, so that a reply sent as the server stops still leaves whole.
+  Io Transfer(Device* d, bool write, uint8_t* data, DWORD size, DWORD* some = nullptr) {
     DWORD done = 0;
     do {
       OVERLAPPED overlapped{};
@@ -85,48 +87,53 @@ struct EndpointServer::Impl {
       if (data == nullptr) return Io::kDone;
       if (moved == 0) return Io::kBroken;
       done += moved;
+      if (some != nullptr) {
+        *some = done;
+        return Io::kDone;
+      }
     } while (done < size);
     return Io::kDone;
   }
 
-  // Serves one connection frame by frame until it breaks, is dropped or the server stops. A
-  // frame other than a request or a cancel ends it: the peer does not speak this protocol.
+  // Serves one connection until it breaks, is dropped or the server stops. The frames are read
+  // as they arrive, several at a time, and handled in one pass over what has arrived. A frame
+  // other than a request or a cancel ends the connection: the peer does not speak this protocol.
   Io ServeConnection(Device* d) {
+    qdev_frame::ReceiveBuffer in;
+    DeviceRequest request;       // its buffers are reused from one request to the next
+    std::vector<uint8_t> frame;  // likewise the reply's frame
     for (;;) {
-      uint8_t raw[kHeaderSize];
-      Io io = Transfer(d, false, raw, sizeof raw);
-      if (io != Io::kDone) return io;
-      const Header h = qdev_frame::DecodeHeader(raw);
-      uint32_t size = 0;
-      if (!qdev_frame::PayloadSize(h, &size) ||
-          (h.type != qdev_frame::kRequest && h.type != qdev_frame::kCancel)) {
-        return Io::kBroken;
+      qdev_frame::Frame f;
+      qdev_frame::Decoded decoded;
+      while ((decoded = in.Next(&f)) == qdev_frame::Decoded::kFrame) {
+        const Header& h = f.header;
+        if (h.type != qdev_frame::kRequest && h.type != qdev_frame::kCancel) return Io::kBroken;
+        // Handlers answer at once or never, so a cancel has nothing to withdraw.
+        if (h.type == qdev_frame::kCancel) continue;
+        request.id = h.id;
+        request.ioControlCode = h.request.ioControlCode;
+        request.input.assign(f.input(), f.input() + h.request.inputSize);
+        request.output.assign(f.output(), f.output() + h.request.outputSize);
+        DeviceReply reply;
+        bool complete;
+        {
+          std::lock_guard<std::mutex> lock(handling);
+          complete = d->handler->Handle(request, &reply);
+        }
+        if (!complete) continue;
+        const uint32_t n =
+            static_cast<uint32_t>(std::min(reply.data.size(), request.output.size()));
+        frame.resize(kHeaderSize + n);
+        qdev_frame::EncodeReply(request.id, reply.error, reply.information, reply.data.data(), n,
+                                frame.data());
+        const Io io = Transfer(d, true, frame.data(), static_cast<DWORD>(frame.size()));
+        if (io != Io::kDone) return io;
       }
-      std::vector<uint8_t> payload(size);
-      if (size != 0 && (io = Transfer(d, false, payload.data(), size)) != Io::kDone) return io;
-      // Handlers answer at once or never, so a cancel has nothing to withdraw.
-      if (h.type == qdev_frame::kCancel) continue;
-
-      DeviceRequest request;
-      request.id = h.id;
-      request.ioControlCode = h.request.ioControlCode;
-      request.input.assign(payload.begin(), payload.begin() + h.request.inputSize);
-      request.output.assign(payload.begin() + h.request.inputSize, payload.end());
-      DeviceReply reply;
-      bool complete;
-      {
-        std::lock_guard<std::mutex> lock(handling);
-        complete = d->handler->Handle(request, &reply);
-      }
-      if (!complete) continue;
-      const size_t n = std::min(reply.data.size(), request.output.size());
-      std::vector<uint8_t> frame(kHeaderSize + n);
-      qdev_frame::EncodeHeader(qdev_frame::ReplyHeader(request.id, reply.error, reply.information,
-                                                       static_cast<uint32_t>(n)),
-                               frame.data());
-      std::copy_n(reply.data.begin(), n, frame.begin() + kHeaderSize);
-      io = Transfer(d, true, frame.data(), static_cast<DWORD>(frame.size()));
+      if (decoded == qdev_frame::Decoded::kMalformed) return Io::kBroken;
+      DWORD got = 0;
+      const Io io = Transfer(d, false, in.Space(kPipeBufferSize), kPipeBufferSize, &got);
       if (io != Io::kDone) return io;
+      in.Commit(got);
     }
   }
 

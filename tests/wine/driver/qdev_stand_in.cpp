@@ -23,6 +23,7 @@ constexpr ULONG kPoolTag = 0x30394452;  // "RD90" in pool dumps
 constexpr ULONG kMaxDevices = 32;
 // A reply carries at most the output buffer of one request; the largest is 4096 bytes.
 constexpr ULONG kMaxReplyPayload = 65536;
+constexpr ULONG kReplyBufferSize = qdev_frame::kHeaderSize + kMaxReplyPayload;
 constexpr USHORT kNameBufferChars = 64;
 
 struct StandInDevice {
@@ -37,7 +38,7 @@ struct StandInDevice {
   LIST_ENTRY pending;  // IRPs sent to the model and not completed, linked by Tail.Overlay.ListEntry
   LONG nextId;         // request ids are never reused on one pipe
   BOOLEAN broken;      // the pipe has gone: requests fail at once
-  UCHAR* replyBuffer;  // the reader thread's payload buffer, kMaxReplyPayload bytes
+  UCHAR* replyBuffer;  // the reader thread's frame buffer, kReplyBufferSize bytes
 };
 
 // A pending IRP keeps its request id and the system address of its output buffer in its
@@ -188,7 +189,9 @@ void FailAllPending(StandInDevice* device, PFILE_OBJECT file, NTSTATUS status) {
 }
 
 // Completes the request that a reply answers; a reply for a request that is gone is dropped.
-void CompleteReply(StandInDevice* device, const qdev_frame::Header& reply, const UCHAR* data) {
+void CompleteReply(StandInDevice* device, const qdev_frame::Frame& frame) {
+  const qdev_frame::Header& reply = frame.header;
+  const UCHAR* data = frame.payload;
   PIRP irp = TakePending(device, true, reply.id, nullptr);
   if (irp == nullptr) return;
   const ULONG outputSize =
@@ -203,17 +206,18 @@ void CompleteReply(StandInDevice* device, const qdev_frame::Header& reply, const
 // One per device: reads the model's replies until the pipe breaks or carries garbage.
 void ReaderThread(PVOID context) {
   StandInDevice* device = static_cast<StandInDevice*>(context);
+  UCHAR* buffer = device->replyBuffer;
   for (;;) {
-    UCHAR raw[qdev_frame::kHeaderSize];
-    if (!ReadExactly(device, raw, sizeof raw)) break;
-    const qdev_frame::Header header = qdev_frame::DecodeHeader(raw);
-    uint32_t payload = 0;
-    if (!qdev_frame::PayloadSize(header, &payload) || header.type != qdev_frame::kReply ||
-        payload > kMaxReplyPayload) {
-      break;
+    // The header first, which tells how much follows, then the rest of the frame after it.
+    if (!ReadExactly(device, buffer, qdev_frame::kHeaderSize)) break;
+    qdev_frame::Frame frame;
+    qdev_frame::Decoded decoded = qdev_frame::DecodeFrame(buffer, qdev_frame::kHeaderSize, &frame);
+    if (decoded == qdev_frame::Decoded::kNeedMore && frame.size() <= kReplyBufferSize &&
+        ReadExactly(device, buffer + qdev_frame::kHeaderSize, frame.payloadSize)) {
+      decoded = qdev_frame::DecodeFrame(buffer, frame.size(), &frame);
     }
-    if (payload != 0 && !ReadExactly(device, device->replyBuffer, payload)) break;
-    CompleteReply(device, header, device->replyBuffer);
+    if (decoded != qdev_frame::Decoded::kFrame || frame.header.type != qdev_frame::kReply) break;
+    CompleteReply(device, frame);
   }
   KIRQL irql;
   KeAcquireSpinLock(&device->pendingLock, &irql);
@@ -259,13 +263,11 @@ NTSTATUS DispatchDeviceControl(PDEVICE_OBJECT deviceObject, PIRP irp) {
   if (inputSize != 0 && input == nullptr) return Complete(irp, STATUS_INVALID_PARAMETER, 0);
 
   // The frame: header, input buffer, output buffer (the data of a host-to-module request).
-  const ULONG frameSize = static_cast<ULONG>(qdev_frame::kHeaderSize) + inputSize + outputSize;
+  const ULONG frameSize = static_cast<ULONG>(qdev_frame::RequestFrameSize(inputSize, outputSize));
   UCHAR* frame = static_cast<UCHAR*>(ExAllocatePoolWithTag(NonPagedPool, frameSize, kPoolTag));
   if (frame == nullptr) return Complete(irp, STATUS_INSUFFICIENT_RESOURCES, 0);
   const ULONG id = static_cast<ULONG>(InterlockedIncrement(&device->nextId));
-  qdev_frame::EncodeHeader(qdev_frame::RequestHeader(id, code, inputSize, outputSize), frame);
-  if (inputSize != 0) CopyBytes(frame + qdev_frame::kHeaderSize, input, inputSize);
-  if (outputSize != 0) CopyBytes(frame + qdev_frame::kHeaderSize + inputSize, output, outputSize);
+  qdev_frame::EncodeRequest(id, code, input, inputSize, output, outputSize, frame);
 
   irp->Tail.Overlay.DriverContext[0] = reinterpret_cast<PVOID>(static_cast<ULONG_PTR>(id));
   irp->Tail.Overlay.DriverContext[1] = output;
@@ -358,7 +360,7 @@ NTSTATUS CreateStandInDevice(PDRIVER_OBJECT driver, const WCHAR* name, USHORT na
 
   UNICODE_STRING link;
   device->replyBuffer =
-      static_cast<UCHAR*>(ExAllocatePoolWithTag(NonPagedPool, kMaxReplyPayload, kPoolTag));
+      static_cast<UCHAR*>(ExAllocatePoolWithTag(NonPagedPool, kReplyBufferSize, kPoolTag));
   if (device->replyBuffer == nullptr) status = STATUS_INSUFFICIENT_RESOURCES;
   if (NT_SUCCESS(status)) status = OpenPipe(name, nameChars, &device->pipe);
   if (NT_SUCCESS(status)) {
