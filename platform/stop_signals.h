@@ -18,7 +18,9 @@ class StopSignals {
   // of its own for each of them that arrives. ok() is false when that could not be arranged; the
   // signals then keep their default action.
   explicit StopSignals(std::function<void(int signal)> onStop);
-  // Ends the thread and restores the calling thread's signal mask.
+  // Ends the thread. The four signals stay blocked in the calling thread: the program is ending,
+  // and a stop signal that comes while it finishes (a power-loss exit, say) is dropped with the
+  // process instead of ending it with the signal's own status.
   ~StopSignals();
   StopSignals(const StopSignals&) = delete;
   StopSignals& operator=(const StopSignals&) = delete;

@@ -17,7 +17,7 @@ namespace qdev {
 
 struct StopSignals::Impl {
   std::function<void(int)> onStop;
-  sigset_t before;  // the calling thread's mask, restored at the end
+  sigset_t before;  // the calling thread's mask, restored when no thread could be started
   int signals = -1;
   int quit[2] = {-1, -1};  // closing the write end ends the thread
   std::thread thread;
@@ -63,15 +63,9 @@ StopSignals::~StopSignals() {
     return;
   }
   impl_->thread.join();
-  // A stop signal that came after the thread's last look has been asked for already: it is read
-  // here rather than left pending, so that it does not end the program when the mask goes back.
-  pollfd pending{impl_->signals, POLLIN, 0};
-  signalfd_siginfo info;
-  while (::poll(&pending, 1, 0) > 0 && ::read(impl_->signals, &info, sizeof info) > 0) {
-  }
+  // The mask stays as it is: a stop signal from now on stays pending until the process ends.
   ::close(impl_->quit[0]);
   ::close(impl_->signals);
-  pthread_sigmask(SIG_SETMASK, &impl_->before, nullptr);
 }
 
 bool StopSignals::ok() const {
