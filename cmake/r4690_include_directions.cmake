@@ -1,9 +1,9 @@
 # The include directions, checked when the build is configured: every #include "..." of the
-# sources must point down the layers, and only the platform layer and tests include an operating
-# system's header. A violation is a configuration error that names the file, the line and the
-# rule. The include roots (r4690_layers.cmake) make the same arrows fail to compile, target by
-# target; this check states the whole map in one place and catches an arrow that a target's links
-# would happen to allow.
+# sources must point down the layers, and only the platform layer, tests and benchmarks include
+# an operating system's header. A violation is a configuration error that names the file, the
+# line and the rule. The include roots (r4690_layers.cmake) make the same arrows fail to compile,
+# target by target; this check states the whole map in one place and catches an arrow that a
+# target's links would happen to allow.
 #
 #   layer                          may include
 #   contract/                      contract/
@@ -14,9 +14,10 @@
 #                                  the generated version header
 #   sim/ (the module model)        sim/, contract/
 #   sim/ (endpoint and command:    as the model, and platform/ and images/ (the embedded images,
-#     simulator.*, embedded_images.*, command.*, main.cpp)    looked up by name)
-#   test code: tests/, examples/,  anything
-#     */testing/, *_test.cpp
+#     simulator.*, embedded_images.*, command.*, main.cpp)    looked up by name), and the
+#                                  generated version header
+#   test code: tests/, bench/,     anything
+#     examples/, */testing/, *_test.cpp
 #
 # modlib's public headers are the ones it installs for other programs: interfaces.h, records.h,
 # error_codes.h. Code outside test code includes no testing/ header, except where the platform
@@ -28,9 +29,9 @@ set(r4690_allowed_modlib modlib platform contract)
 set(r4690_allowed_images images platform contract modlib-public)
 set(r4690_allowed_updater updater images platform contract modlib-public version)
 set(r4690_allowed_sim sim contract)
-set(r4690_allowed_sim-endpoint sim contract platform images)
+set(r4690_allowed_sim-endpoint sim contract platform images version)
 
-set(r4690_test_code "^(tests/|examples/)|/testing/|_test\\.cpp$")
+set(r4690_test_code "^(tests/|bench/|examples/)|/testing/|_test\\.cpp$")
 set(r4690_sim_endpoint "^sim/(simulator|embedded_images|command)\\.|^sim/main\\.cpp$")
 set(r4690_modlib_public "^modlib/(interfaces|records|error_codes)\\.h$")
 set(r4690_testing_implementers "^platform/posix/(handles|sync)\\.cpp$")
@@ -43,7 +44,7 @@ function(r4690_include_kind included out)
     set(kind version)
   elseif(included MATCHES "${r4690_modlib_public}")
     set(kind modlib-public)
-  elseif(included MATCHES "^(contract|platform|modlib|images|updater|sim|tests)/")
+  elseif(included MATCHES "^(contract|platform|modlib|images|updater|sim|tests|bench)/")
     set(kind ${CMAKE_MATCH_1})
   else()
     set(kind "")
@@ -65,7 +66,7 @@ function(r4690_check_file path out)
   foreach(line IN LISTS lines)
     if(line MATCHES "include[ \t]*<([^>]+)>")
       set(header ${CMAKE_MATCH_1})
-      if(header MATCHES "${r4690_os_headers}" AND NOT path MATCHES "^(platform|tests)/")
+      if(header MATCHES "${r4690_os_headers}" AND NOT path MATCHES "^(platform|tests|bench)/")
         list(APPEND found "${path}: <${header}>: only the platform layer includes OS headers")
       endif()
       continue()
@@ -109,6 +110,7 @@ function(r4690_check_include_directions)
        ${PROJECT_SOURCE_DIR}/updater/*
        ${PROJECT_SOURCE_DIR}/sim/*
        ${PROJECT_SOURCE_DIR}/tests/*
+       ${PROJECT_SOURCE_DIR}/bench/*
        ${PROJECT_SOURCE_DIR}/examples/*)
   list(FILTER sources INCLUDE REGEX "\\.(c|cpp|h|rc)$")
   set(violations)

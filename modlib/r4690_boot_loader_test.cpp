@@ -44,6 +44,7 @@ TEST_F(BootLoader, UsbNamingKeepsTheCodeOfPldAndUserFlashWrites) {
 }
 
 struct OpenCase {
+  const char* label;
   const char* module;  // scenario entry; its faults count the open's requests from the first
   int32_t skipNameCheck;
   bool opens;
@@ -65,21 +66,25 @@ TEST_P(BootLoaderOpen, Outcome) {
 
 // clang-format off
 INSTANTIATE_TEST_SUITE_P(Modules, BootLoaderOpen, testing::Values(
-  OpenCase{"{}", 0, true, 100, true},
-  OpenCase{R"({"typeCode":39})", 0, true, 877, true},  // left by the first attempt
+  OpenCase{"Healthy", "{}", 0, true, 100, true},
+  OpenCase{"TypeCode39", R"({"typeCode":39})", 0, true, 877, true},  // left by the first attempt
   // neither type, or the first attempt failing past its type check: the second attempt's
   // mismatch leaves the device open
-  OpenCase{R"({"typeCode":33})", 0, false, 877, true},
-  OpenCase{R"({"faults":[{"action":"fail","nth":2}]})", 0, false, 877, true},
+  OpenCase{"NeitherType", R"({"typeCode":33})", 0, false, 877, true},
+  OpenCase{"FirstAttemptFailsLate", R"({"faults":[{"action":"fail","nth":2}]})",
+           0, false, 877, true},
   // the second attempt's own failures
-  OpenCase{R"({"typeCode":39,"faults":[{"action":"fail","nth":3}]})", 0, false, 103, false},
-  OpenCase{R"({"typeCode":39,"modelName":"R46-90X"})", 0, false, 104, false},
+  OpenCase{"SecondAttemptFails", R"({"typeCode":39,"faults":[{"action":"fail","nth":3}]})",
+           0, false, 103, false},
+  OpenCase{"SecondAttemptOtherModel", R"({"typeCode":39,"modelName":"R46-90X"})",
+           0, false, 104, false},
   // the name check's read, the run request, and a full-speed model's name
-  OpenCase{R"({"faults":[{"action":"fail","nth":4}]})", 0, false, 1001, false},
-  OpenCase{R"({"faults":[{"action":"fail","nth":5}]})", 0, false, 1001, false},
-  OpenCase{R"({"modelName":"P310"})", 0, false, 1001, false},
+  OpenCase{"NameCheckRefused", R"({"faults":[{"action":"fail","nth":4}]})", 0, false, 1001, false},
+  OpenCase{"RunRefused", R"({"faults":[{"action":"fail","nth":5}]})", 0, false, 1001, false},
+  OpenCase{"FullSpeedModel", R"({"modelName":"P310"})", 0, false, 1001, false},
   // a skipped name check opens another model and still runs the boot loader
-  OpenCase{R"({"modelName":"P620"})", -1, true, 100, true}));
+  OpenCase{"NameCheckSkipped", R"({"modelName":"P620"})", -1, true, 100, true}),
+  [](const testing::TestParamInfo<OpenCase>& info) { return info.param.label; });
 // clang-format on
 
 // An open object, with user-flash writes enabled, before each case's operation.

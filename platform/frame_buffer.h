@@ -8,7 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
-#include <vector>
+#include <memory>
 
 #include "platform/device_frame.h"
 
@@ -18,13 +18,14 @@ class ReceiveBuffer {
  public:
   // Room for at least n more bytes after those received so far; read into it, then Commit what
   // arrived. Makes room by moving the unconsumed bytes to the front when the end is short of it,
-  // so the frames decoded before the call must no longer be used.
+  // so the frames decoded before the call must no longer be used. The room is not cleared:
+  // reading into it is what fills it.
   uint8_t* Space(size_t n) {
-    if (bytes_.size() - end_ < n) {
+    if (capacity_ - end_ < n) {
       Compact();
-      if (bytes_.size() - end_ < n) bytes_.resize(end_ + n);
+      if (capacity_ - end_ < n) Grow(end_ + n);
     }
-    return bytes_.data() + end_;
+    return bytes_.get() + end_;
   }
 
   // n bytes have been written at the start of the last Space.
@@ -41,7 +42,7 @@ class ReceiveBuffer {
   // next Space or Compact. kNeedMore consumes nothing; kMalformed means that the stream cannot
   // be read on.
   Decoded Next(Frame* frame) {
-    const Decoded d = DecodeFrame(bytes_.data() + begin_, end_ - begin_, frame);
+    const Decoded d = DecodeFrame(bytes_.get() + begin_, end_ - begin_, frame);
     if (d == Decoded::kFrame) begin_ += frame->size();
     return d;
   }
@@ -54,13 +55,23 @@ class ReceiveBuffer {
   void Compact() {
     if (begin_ == 0) return;
     const size_t left = end_ - begin_;
-    if (left != 0) std::memmove(bytes_.data(), bytes_.data() + begin_, left);
+    if (left != 0) std::memmove(bytes_.get(), bytes_.get() + begin_, left);
     begin_ = 0;
     end_ = left;
   }
 
  private:
-  std::vector<uint8_t> bytes_;
+  void Grow(size_t needed) {
+    size_t capacity = capacity_ == 0 ? 256 : capacity_;
+    while (capacity < needed) capacity *= 2;
+    std::unique_ptr<uint8_t[]> bytes(new uint8_t[capacity]);
+    if (end_ != 0) std::memcpy(bytes.get(), bytes_.get(), end_);
+    bytes_ = std::move(bytes);
+    capacity_ = capacity;
+  }
+
+  std::unique_ptr<uint8_t[]> bytes_;
+  size_t capacity_ = 0;
   size_t begin_ = 0;  // the first unconsumed byte
   size_t end_ = 0;    // one past the last byte received
 };

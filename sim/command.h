@@ -1,6 +1,7 @@
 // The r4690-sim command: starts the modules of a scenario file and/or options on their device
-// endpoints, says where they are, prints "r4690-sim: ready" and serves until SIGINT or SIGTERM
-// (or a simulated power loss), then removes its endpoints. sim/README.md describes the options.
+// endpoints, says where they are, prints "r4690-sim: ready" and serves until SIGINT, SIGTERM,
+// SIGHUP or SIGQUIT (or a simulated power loss), then removes its endpoints. sim/README.md
+// describes the options.
 #pragma once
 
 #include <ostream>

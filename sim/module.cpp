@@ -62,8 +62,19 @@ Reply Module::Handle(const Request& request, const std::vector<uint8_t>& output,
                      MemoryChange* change) {
   MemoryChange ignored;
   if (change == nullptr) change = &ignored;
-  const uint32_t asked = request.length;
   const Fault* fault = faults_.Select(request);
+  Reply r = Apply(fault, request, output, change);
+  if (fault != nullptr && fault->action == FaultAction::kDelay) {
+    r.delayMs = fault->delayMs;
+  } else if (r.answered) {
+    r.delayMs = config_.latencyMs;
+  }
+  return r;
+}
+
+Reply Module::Apply(const Fault* fault, const Request& request, const std::vector<uint8_t>& output,
+                    MemoryChange* change) {
+  const uint32_t asked = request.length;
   if (fault == nullptr) return Execute(request, output, asked, change);
   switch (fault->action) {
     case FaultAction::kFail:
@@ -85,6 +96,8 @@ Reply Module::Handle(const Request& request, const std::vector<uint8_t>& output,
       r.powerLost = true;
       return r;
     }
+    case FaultAction::kDelay:
+      break;  // carried out as without the fault; Handle sets the delay
   }
   return Execute(request, output, asked, change);
 }

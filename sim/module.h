@@ -39,7 +39,7 @@ class Module {
 
   // One request, its faults applied: `output` is the output buffer as the caller sent it (a
   // write's data). What the request changed in MCU flash or boot flash goes to *change (may be
-  // null).
+  // null). An answer comes after the module's latency, or a delay fault's time instead.
   Reply Handle(const Request& request, const std::vector<uint8_t>& output, MemoryChange* change);
 
   void SetFaults(const std::vector<Fault>& faults) { faults_.Set(faults); }
@@ -61,6 +61,9 @@ class Module {
   bool applicationRunning() const { return applicationRunning_; }
 
  private:
+  // The request with the fault that fired on it (null: none).
+  Reply Apply(const Fault* fault, const Request& request, const std::vector<uint8_t>& output,
+              MemoryChange* change);
   // Carries a request out; a write stores at most `storeLimit` of its bytes.
   Reply Execute(const Request& request, const std::vector<uint8_t>& output, uint32_t storeLimit,
                 MemoryChange* change);

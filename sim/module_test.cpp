@@ -226,11 +226,18 @@ TEST(ModuleFaults, SelectedRequestsMisbehave) {
     Outcome outcome;
     uint32_t transferred;
     bool powerLost = false;
+    uint32_t delayMs = 0;  // the answer held back
   };
   struct Row {
     const char* what;
     std::vector<sim::Fault> faults;
     std::vector<Step> steps;
+    uint32_t latencyMs = 0;  // the module's
+  };
+  const auto delay = [](uint32_t ms, std::optional<uint32_t> request, uint32_t nth) {
+    sim::Fault f = MakeFault(A::kDelay, request, {}, nth);
+    f.delayMs = ms;
+    return f;
   };
   const Outcome shorter = Outcome::kShort;
   const Step name{kIn, 0x0B, 0, 0, 7, ok, 7}, nameShort{kIn, 0x0B, 0, 0, 7, shorter, 6};
@@ -270,10 +277,25 @@ TEST(ModuleFaults, SelectedRequestsMisbehave) {
        {MakeFault(A::kFail, 0x0E, {}, 2), MakeFault(A::kNoAnswer, {}, {}, 3),
         MakeFault(A::kShort, 0x0B)},
        {nameShort, {kIn, 0x0E, 0, 0x9000, 4, ok, 4}, {kIn, 0x0E, 0, 0x9000, 4, no, 0}, nameShort}},
+      {"a delay answers as without it, only late",
+       {delay(3000, 0x0B, 2)},
+       {name, {kIn, 0x0B, 0, 0, 7, ok, 7, false, 3000}, name}},
+      {"a delay holds back a refusal too",
+       {delay(4999, 0x0E, 0)},
+       {{kIn, 0x0E, 0, 0x8400, 8, no, 0, false, 4999}}},
+      {"latency holds back every answer; a delay's time replaces it; no answer has none",
+       {delay(0, 0x06, 0), MakeFault(A::kNoAnswer, 0x07)},
+       {{kIn, 0x0B, 0, 0, 7, ok, 7, false, 40},
+        {kIn, 0x06, 0, 0, 1, ok, 1, false, 0},
+        {kOut, 0x07, 0, 0, 0, Outcome::kNoAnswer, 0, false, 0},
+        {kIn, 0x0E, 0, 0x8400, 8, no, 0, false, 40}},
+       40},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.what);
-    Module m = BootLoaderModule();
+    ModuleConfig config;
+    config.latencyMs = row.latencyMs;
+    Module m = BootLoaderModule(config);
     m.SetFaults(row.faults);  // counts from here, after the helper's own request
     for (size_t i = 0; i < row.steps.size(); ++i) {
       const Step& s = row.steps[i];
@@ -282,6 +304,7 @@ TEST(ModuleFaults, SelectedRequestsMisbehave) {
       EXPECT_EQ(OutcomeOf(r), s.outcome);
       EXPECT_EQ(r.information, s.transferred);
       EXPECT_EQ(r.powerLost, s.powerLost);
+      EXPECT_EQ(r.delayMs, s.delayMs);
       EXPECT_EQ(r.data.size(), s.dir == kIn ? s.transferred : 0u);
     }
   }

@@ -120,7 +120,8 @@ Reply Rack::Serve(const std::string& device, uint32_t ioControlCode,
     reply = Reply::Refused();
     reply.powerLost = powerLost;
   }
-  traffic_.Add(FormatTrafficLine({request, OutcomeOf(reply), reply.information}));
+  traffic_.Add(FormatTrafficLine({request, OutcomeOf(reply), reply.information,
+                                  reply.answered ? reply.delayMs : 0}));
   if (reply.powerLost) {
     traffic_.Add(FormatPowerLossLine(device));
     powerLost_ = true;
@@ -138,6 +139,11 @@ std::string Rack::TakeStoreError() {
   std::string e;
   e.swap(storeError_);
   return e;
+}
+
+bool Rack::HasStoreError() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return !storeError_.empty();
 }
 
 Module* Rack::Find(uint16_t slot) const {

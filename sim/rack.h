@@ -60,6 +60,7 @@ class Rack {
   // change cannot be saved is refused and its change taken back, so that the modules' memories
   // always equal what the state folder holds.
   std::string TakeStoreError();
+  bool HasStoreError() const;  // whether TakeStoreError has one to give
 
   // Per-slot access for tests and tools; false or empty for a slot without a module.
   bool HasModule(uint16_t slot) const;

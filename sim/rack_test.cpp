@@ -11,6 +11,7 @@
 #include <functional>
 #include <optional>
 #include <random>
+#include <sstream>
 
 #include "contract/driver_contract.h"
 #include "sim/testing/test_images.h"
@@ -104,59 +105,110 @@ TEST(RackTraffic, BothNamesReachOneModuleAndOddRequestsGetTheirLines) {
     EXPECT_EQ(reply.error, sim::kRefusedError);
   }
   EXPECT_EQ(rack.traffic().Lines(),
-            (std::vector<std::string>{
-                "QDevUsb2 ioctl=0x220012 dir=0 req=0x0F value=0x3C00 index=0x0000 len=0 -> ok",
-                "QDev2 ioctl=0x22003E in=5 len=0 -> refused",
-                "QDevUsb2 ioctl=0x220000 len=4 -> refused"}));
+            (std::vector<std::string>{"QDevUsb2 ioctl=0x220012 dir=0 req=0x0F run value=0x3C00 "
+                                      "index=0x0000 addr=0x83003C00 len=0 -> ok",
+                                      "QDev2 ioctl=0x22003E in=5 len=0 -> refused",
+                                      "QDevUsb2 ioctl=0x220000 len=4 -> refused"}));
 }
 
 // Every form of traffic line reads back into the entry that wrote it, its request decoded as the
-// simulator decodes one; anything else, forms that the simulator never writes among them, does
-// not.
+// simulator decodes one, with or without the time stamp of the record's file; anything else,
+// forms that the simulator never writes among them, does not.
 TEST(RackTraffic, LinesReadBackIntoTheirEntries) {
   const struct {
     const char* line;
     uint32_t code;
     std::optional<uint32_t> address;
     uint32_t length;
+    uint32_t delayMs;
   } rows[] = {
-      {"QDev0 ioctl=0x22003E dir=1 req=0x0E value=0x3000 index=0x9100 len=256 -> ok", 0x0E,
-       0x91003000, 256},
-      {"QDev5 ioctl=0x22003E dir=0 req=0x0D value=0xD000 index=0x9001 len=3695 -> refused", 0x0D,
-       0x9001D000, 3695},
-      {"QDevUsb2 ioctl=0x220012 dir=1 req=0x0B value=0x0000 index=0x0000 len=7 -> short 3",
+      {"QDev0 ioctl=0x22003E dir=1 req=0x0E read value=0x3000 index=0x9100 addr=0x91003000 "
+       "len=256 -> ok",
+       0x0E, 0x91003000, 256, 0},
+      {"QDev5 ioctl=0x22003E dir=0 req=0x0D write value=0xD000 index=0x9001 addr=0x9001D000 "
+       "len=3695 -> refused after 7 ms",
+       0x0D, 0x9001D000, 3695, 7},
+      {"QDevUsb2 ioctl=0x220012 dir=1 req=0x0B modelName value=0x0000 index=0x0000 len=7 -> "
+       "short 3 after 4000 ms",
        0x0B,
        {},
-       7},
-      {"QDev0 ioctl=0x22003E dir=0 req=0x0F value=0x3C00 index=0x0000 len=0 -> no answer", 0x0F,
-       0x83003C00, 0},
+       7,
+       4000},
+      {"QDev0 ioctl=0x22003E dir=0 req=0x0F run value=0x3C00 index=0x0000 addr=0x83003C00 len=0 "
+       "-> no answer",
+       0x0F, 0x83003C00, 0, 0},
       {"QDev0 ioctl=0x22003E dir=1 req=0x10 value=0x0001 index=0x0002 len=1 -> refused",
        0x10,
        {},
+       1,
+       0},
+      {"QDev0 ioctl=0x22005E deviceInfo len=80 -> ok", sim::kDeviceInfoRequest, {}, 80, 0},
+      {"[      0 ms] QDev0 ioctl=0x22005E deviceInfo in=8 len=80 -> ok after 1 ms",
+       sim::kDeviceInfoRequest,
+       {},
+       80,
        1},
-      {"QDev0 ioctl=0x22005E len=80 -> ok", sim::kDeviceInfoRequest, {}, 80},
-      {"QDev0 ioctl=0x22005E in=8 len=80 -> ok", sim::kDeviceInfoRequest, {}, 80},
-      {"QDev2 ioctl=0x22003E in=5 len=0 -> refused", sim::kNoRequest, {}, 0},
-      {"QDev2 ioctl=0x220000 len=4 -> refused", sim::kNoRequest, {}, 4},
+      {"[1234567 ms] QDev2 ioctl=0x22003E in=5 len=0 -> refused", sim::kNoRequest, {}, 0, 0},
+      {"QDev2 ioctl=0x220000 len=4 -> refused", sim::kNoRequest, {}, 4, 0},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.line);
     sim::TrafficEntry entry;
     ASSERT_TRUE(sim::ParseTrafficLine(row.line, &entry));
-    EXPECT_EQ(sim::FormatTrafficLine(entry), row.line);
+    EXPECT_EQ(sim::FormatTrafficLine(entry), sim::WithoutTimeStamp(row.line));
     EXPECT_EQ(entry.request.code, row.code);
     EXPECT_EQ(entry.request.address, row.address);
     EXPECT_EQ(entry.request.length, row.length);
+    EXPECT_EQ(entry.delayMs, row.delayMs);
   }
   sim::TrafficEntry entry;
-  for (const char* other :
-       {"QDev0 power lost", "QDev0 ioctl=0x22005E len=80 -> ok ", "",
-        "QDev0 ioctl=0x22005E len=80 -> maybe", "QDev0 ioctl=0x22003E dir=1 req=0x0E len=256 -> ok",
-        "QDev0 ioctl=0x22003E in=8 len=0 -> ok",
-        "QDev0 ioctl=0x22005E dir=1 req=0x0E value=0x0000 index=0x0000 len=80 "
-        "-> ok"}) {
+  for (const char* other : {
+           "QDev0 power lost",
+           "[     12 ms] QDev0 power lost",
+           "",
+           "QDev0 ioctl=0x22005E deviceInfo len=80 -> ok ",
+           "QDev0 ioctl=0x22005E deviceInfo len=80 -> maybe",
+           "QDev0 ioctl=0x22005E len=80 -> ok",  // no name
+           "QDev0 ioctl=0x22003E dir=1 req=0x0E write value=0x3000 index=0x9100 addr=0x91003000 "
+           "len=256 -> ok",  // another kind's name
+           "QDev0 ioctl=0x22003E dir=1 req=0x0E read value=0x3000 index=0x9100 len=256 -> ok",
+           "QDev0 ioctl=0x22003E dir=1 req=0x0E read value=0x3000 index=0x9100 addr=0x91003001 "
+           "len=256 -> ok",
+           "QDev0 ioctl=0x22003E dir=1 req=0x0E read len=256 -> ok",
+           "QDev0 ioctl=0x22003E in=8 len=0 -> ok",
+           "QDev0 ioctl=0x22005E dir=1 req=0x0E read value=0x0000 index=0x0000 addr=0x00000000 "
+           "len=80 -> ok",
+           "QDev0 ioctl=0x22005E deviceInfo len=80 -> no answer after 5 ms",
+           "QDev0 ioctl=0x22005E deviceInfo len=80 -> ok after 0 ms",
+           "[12 ms]QDev0 ioctl=0x22005E deviceInfo len=80 -> ok",
+       }) {
     EXPECT_FALSE(sim::ParseTrafficLine(other, &entry)) << other;
   }
+}
+
+// The record's file carries each line behind its time stamp; memory keeps the newest lines only,
+// without time stamps.
+TEST(RackTraffic, FileLinesHaveTimeStampsAndMemoryKeepsTheNewest) {
+  TempStateDir folder;
+  fs::create_directories(folder.path());
+  const std::string path = folder.path() + "/traffic";
+  sim::TrafficRecord record;
+  std::string error;
+  ASSERT_TRUE(record.OpenFile(path, &error)) << error;
+  record.SetLinesKept(2);
+  for (const char* line : {"one", "two", "three"}) record.Add(line);
+  EXPECT_EQ(record.Lines(), (std::vector<std::string>{"two", "three"}));
+  std::istringstream file(sim_test::ReadFile(path));
+  std::string line;
+  for (const char* expected : {"one", "two", "three"}) {
+    ASSERT_TRUE(std::getline(file, line));
+    if (!line.empty() && line.back() == '\r') line.pop_back();  // a text file, on Windows
+    EXPECT_EQ(sim::WithoutTimeStamp(line), expected);
+    EXPECT_EQ(line.substr(0, 5), "[    ");
+    EXPECT_EQ(line.substr(line.size() - std::string(expected).size() - 5, 5), " ms] ");
+  }
+  record.SetLinesKept(0);
+  EXPECT_TRUE(record.Lines().empty());
 }
 
 // Each change writes its own bytes and nothing else: a byte of the file that differs from the
@@ -236,7 +288,8 @@ TEST_F(RackStateTest, ChangeThatCannotBeSavedIsRefusedAndTakenBack) {
     EXPECT_EQ(reply.information, 0u);
     EXPECT_EQ(rack_.BootFlash(0), kept);
     EXPECT_EQ(rack_.traffic().Lines().back(),
-              "QDev0 ioctl=0x22003E dir=0 req=0x0D value=0x1000 index=0x9000 len=4096 -> refused");
+              "QDev0 ioctl=0x22003E dir=0 req=0x0D write value=0x1000 index=0x9000 addr=0x90001000 "
+              "len=4096 -> refused");
     EXPECT_FALSE(rack_.Poke(0, 0x90002000, Data(16)));
     EXPECT_EQ(rack_.BootFlash(0), kept);
     const std::string told = rack_.TakeStoreError();

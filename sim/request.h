@@ -83,6 +83,7 @@ struct Reply {
   std::vector<uint8_t> data;       // copied to the start of the caller's output buffer
   bool cutShort = false;           // a short fault: fewer bytes transferred than asked
   bool powerLost = false;          // the power went after this request was carried out and answered
+  uint32_t delayMs = 0;            // answered this long after the request arrived
 
   static Reply Refused() { return Reply(); }
   static Reply Completed(std::vector<uint8_t> data);  // all of `data` transferred

@@ -43,7 +43,11 @@ enum class FaultAction {
   kNoAnswer,   // never complete the request; nothing is done
   kShort,      // carry the request out but transfer fewer bytes than asked
   kPowerLoss,  // carry the request out and answer it, then the whole simulator loses power
+  kDelay,      // carry the request out and answer it, delayMs after it arrived
 };
+
+// The longest delay a fault or a module's latency may give an answer, in ms: an hour.
+constexpr uint32_t kMaxDelayMs = 3600000;
 
 // One fault. A request is selected when it matches every filter that is set; with nth set, only
 // the nth selected request (counted from power-up, 1-based) fires, otherwise every one does.
@@ -54,6 +58,7 @@ struct Fault {
   std::optional<uint32_t> address;  // a module address that the request's data range touches
   uint32_t nth = 0;                 // 0: every selected request
   std::optional<uint32_t> bytes;    // kShort: bytes transferred; default one fewer than asked
+  uint32_t delayMs = 0;             // kDelay: how long after its arrival the request is answered
 };
 
 struct ModuleConfig {
@@ -74,6 +79,8 @@ struct ModuleConfig {
   std::string otherPldVersion = "3.0.6c";  // version reported for a stand-in PLD image
   std::string otherPldText;                // whole text for a stand-in PLD image; empty: built
   bool configurePldAtPowerUp = true;       // false: the PLD stays unconfigured until reloaded
+  uint32_t latencyMs =
+      0;  // each answer comes this long after its request (a delay fault's: its own)
   std::vector<Fault> faults;
 };
 

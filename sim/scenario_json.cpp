@@ -4,12 +4,15 @@
 
 #include <nlohmann/json.hpp>
 
-#include <cstdlib>
-#include <initializer_list>
-#include <set>
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
 #include <utility>
+#include <vector>
 
+#include "sim/json_reader.h"
 #include "sim/request.h"
+#include "sim/user_text.h"
 
 namespace sim {
 
@@ -27,14 +30,12 @@ struct BadScenario {
 }
 
 // How deeply arrays and objects may nest. A scenario needs four levels below its top object;
-// the bound is checked while the text is parsed, before anything walks the document recursively.
+// the bound is checked while the text is read (sim/json_reader.h).
 constexpr int kMaxNesting = 32;
 
-// The parse stopped at a value nested deeper than kMaxNesting.
-struct TooDeep {};
-
+// A key's place in the scenario, as refusals name it; the key as it was typed, made printable.
 std::string Path(const std::string& where, const std::string& key) {
-  return where.empty() ? key : where + "." + key;
+  return where.empty() ? Printable(key) : where + "." + Printable(key);
 }
 
 std::string GetText(const json& value, const std::string& path) {
@@ -43,7 +44,9 @@ std::string GetText(const json& value, const std::string& path) {
 }
 
 // Every object may also hold a "comment", which must be a text.
-void CheckKeys(const json& object, const std::string& where, const std::set<std::string>& known) {
+// An unknown key close to a known one is most likely that one, misspelt.
+void CheckKeys(const json& object, const std::string& where,
+               const std::vector<std::string>& known) {
   if (!object.is_object()) {
     if (where.empty()) throw BadScenario{"must be a JSON object"};
     Fail(where, "must be an object");
@@ -51,8 +54,10 @@ void CheckKeys(const json& object, const std::string& where, const std::set<std:
   for (const auto& item : object.items()) {
     if (item.key() == "comment") {
       GetText(item.value(), Path(where, item.key()));
-    } else if (known.count(item.key()) == 0) {
-      throw BadScenario{"unknown key " + Path(where, item.key())};
+    } else if (std::find(known.begin(), known.end(), item.key()) == known.end()) {
+      const std::string nearest = NearestName(item.key(), known);
+      throw BadScenario{"unknown key " + Path(where, item.key()) +
+                        (nearest.empty() ? "" : " (did you mean " + nearest + "?)")};
     }
   }
 }
@@ -67,12 +72,12 @@ uint64_t GetUnsigned(const json& value, const std::string& path, uint64_t max) {
     Fail(path, range);
   } else if (value.is_string()) {
     const std::string s = value.get<std::string>();
-    if (s.size() < 3 || s.size() > 18 || s[0] != '0' || (s[1] != 'x' && s[1] != 'X')) {
+    if (s.size() < 2 || s[0] != '0' || (s[1] != 'x' && s[1] != 'X')) {
       Fail(path, range + " or a \"0x\" hexadecimal text");
     }
-    char* end = nullptr;
-    n = std::strtoull(s.c_str() + 2, &end, 16);
-    if (*end != '\0') Fail(path, "\"" + s + "\" is not a hexadecimal number");
+    if (!ParseHexadecimal(s, UINT64_MAX, &n)) {
+      Fail(path, "\"" + Printable(s) + "\" is not \"0x\" and hexadecimal digits");
+    }
   } else {
     Fail(path, range);
   }
@@ -85,10 +90,45 @@ bool GetBool(const json& value, const std::string& path) {
   return value.get<bool>();
 }
 
+// The texts of the keys that take one of a few, with their values.
+template <typename T>
+using Choices = std::vector<std::pair<const char*, T>>;
+
+const Choices<Naming> kNamings = {
+    {"QDev", Naming::kQDev}, {"QDevUsb", Naming::kQDevUsb}, {"both", Naming::kBoth}};
+const Choices<ApplicationKind> kApplications = {{"embedded", ApplicationKind::kEmbedded},
+                                                {"none", ApplicationKind::kNone},
+                                                {"standin", ApplicationKind::kStandIn}};
+const Choices<BootFlashKind> kBootFlashes = {{"grade", BootFlashKind::kGradeImage},
+                                             {"commercial", BootFlashKind::kCommercialImage},
+                                             {"industrial", BootFlashKind::kIndustrialImage},
+                                             {"other", BootFlashKind::kOtherImage},
+                                             {"erased", BootFlashKind::kErased},
+                                             {"badHeader", BootFlashKind::kBadHeader},
+                                             {"badImageChecksum", BootFlashKind::kBadImageChecksum},
+                                             {"badSync", BootFlashKind::kBadSync}};
+const Choices<bool> kPldAtPowerUp = {{"configure", true}, {"unconfigured", false}};
+const Choices<FaultAction> kActions = {{"fail", FaultAction::kFail},
+                                       {"noAnswer", FaultAction::kNoAnswer},
+                                       {"short", FaultAction::kShort},
+                                       {"powerLoss", FaultAction::kPowerLoss},
+                                       {"delay", FaultAction::kDelay}};
+
+// The largest values of the numeric keys.
+constexpr uint64_t kMaxSlot = 0xFFFF;
+constexpr uint64_t kMaxTypeCode = 0xFFFFFFFF;
+constexpr uint64_t kMaxByte = 0xFF;  // usbSpeed, temperatureGrade
+
+template <typename T>
+std::vector<std::string> Texts(const Choices<T>& choices) {
+  std::vector<std::string> texts;
+  for (const auto& c : choices) texts.push_back(c.first);
+  return texts;
+}
+
 // One of a fixed set of texts, mapped to its value.
 template <typename T>
-T GetChoice(const json& value, const std::string& path,
-            std::initializer_list<std::pair<const char*, T>> choices) {
+T GetChoice(const json& value, const std::string& path, const Choices<T>& choices) {
   std::string list;
   for (const auto& c : choices) list += (list.empty() ? "" : ", ") + std::string(c.first);
   if (!value.is_string()) Fail(path, "must be one of " + list);
@@ -96,7 +136,7 @@ T GetChoice(const json& value, const std::string& path,
   for (const auto& c : choices) {
     if (s == c.first) return c.second;
   }
-  Fail(path, "unknown value \"" + s + "\" (one of " + list + ")");
+  Fail(path, "unknown value \"" + Printable(s) + "\" (one of " + list + ")");
 }
 
 // A request code, or the name of a request kind.
@@ -109,21 +149,18 @@ uint32_t GetRequest(const json& value, const std::string& path) {
       for (const RequestKind& kind : RequestKinds()) {
         names += (names.empty() ? "" : ", ") + std::string(kind.name);
       }
-      Fail(path, "unknown request \"" + s + "\" (a request code, or one of " + names + ")");
+      Fail(path,
+           "unknown request \"" + Printable(s) + "\" (a request code, or one of " + names + ")");
     }
   }
   return static_cast<uint32_t>(GetUnsigned(value, path, 0xFFFF));
 }
 
 Fault ParseFault(const json& j, const std::string& where) {
-  CheckKeys(j, where, {"action", "request", "address", "nth", "bytes"});
+  CheckKeys(j, where, {"action", "request", "address", "nth", "bytes", "ms"});
   if (!j.contains("action")) Fail(where, "a fault needs an action");
   Fault f;
-  f.action = GetChoice<FaultAction>(j["action"], Path(where, "action"),
-                                    {{"fail", FaultAction::kFail},
-                                     {"noAnswer", FaultAction::kNoAnswer},
-                                     {"short", FaultAction::kShort},
-                                     {"powerLoss", FaultAction::kPowerLoss}});
+  f.action = GetChoice(j["action"], Path(where, "action"), kActions);
   if (j.contains("request")) f.request = GetRequest(j["request"], Path(where, "request"));
   if (j.contains("address")) {
     f.address =
@@ -138,6 +175,12 @@ Fault ParseFault(const json& j, const std::string& where) {
       Fail(Path(where, "bytes"), "only a short answer has bytes");
     f.bytes = static_cast<uint32_t>(GetUnsigned(j["bytes"], Path(where, "bytes"), 0xFFFFFFFF));
   }
+  if (j.contains("ms")) {
+    if (f.action != FaultAction::kDelay) Fail(Path(where, "ms"), "only a delay has ms");
+    f.delayMs = static_cast<uint32_t>(GetUnsigned(j["ms"], Path(where, "ms"), kMaxDelayMs));
+  } else if (f.action == FaultAction::kDelay) {
+    Fail(where, "a delay needs its ms");
+  }
   return f;
 }
 
@@ -146,23 +189,21 @@ ModuleConfig ParseModule(const json& j, const std::string& where) {
       j, where,
       {"slot", "naming", "typeCode", "modelName", "usbSpeed", "revision", "name", "serialNumber",
        "aliases", "application", "applicationVersion", "bootLoaderVersion", "temperatureGrade",
-       "bootFlash", "otherPldVersion", "otherPldText", "pldAtPowerUp", "faults"});
+       "bootFlash", "otherPldVersion", "otherPldText", "pldAtPowerUp", "latencyMs", "faults"});
   ModuleConfig m;
   auto has = [&j](const char* key) { return j.contains(key); };
   auto at = [&](const char* key) -> const json& { return j[key]; };
   auto path = [&where](const char* key) { return Path(where, key); };
-  if (has("slot")) m.slot = static_cast<uint16_t>(GetUnsigned(at("slot"), path("slot"), 0xFFFF));
-  if (has("naming")) {
-    m.naming = GetChoice<Naming>(
-        at("naming"), path("naming"),
-        {{"QDev", Naming::kQDev}, {"QDevUsb", Naming::kQDevUsb}, {"both", Naming::kBoth}});
+  if (has("slot")) {
+    m.slot = static_cast<uint16_t>(GetUnsigned(at("slot"), path("slot"), kMaxSlot));
   }
+  if (has("naming")) m.naming = GetChoice(at("naming"), path("naming"), kNamings);
   if (has("typeCode")) {
-    m.typeCode = static_cast<uint32_t>(GetUnsigned(at("typeCode"), path("typeCode"), 0xFFFFFFFF));
+    m.typeCode = static_cast<uint32_t>(GetUnsigned(at("typeCode"), path("typeCode"), kMaxTypeCode));
   }
   if (has("modelName")) m.modelName = GetText(at("modelName"), path("modelName"));
   if (has("usbSpeed")) {
-    m.usbSpeed = static_cast<uint8_t>(GetUnsigned(at("usbSpeed"), path("usbSpeed"), 255));
+    m.usbSpeed = static_cast<uint8_t>(GetUnsigned(at("usbSpeed"), path("usbSpeed"), kMaxByte));
   }
   if (has("revision")) {
     const std::string r = GetText(at("revision"), path("revision"));
@@ -177,10 +218,7 @@ ModuleConfig ParseModule(const json& j, const std::string& where) {
     m.application = ApplicationKind::kStandIn;
   }
   if (has("application")) {
-    m.application = GetChoice<ApplicationKind>(at("application"), path("application"),
-                                               {{"embedded", ApplicationKind::kEmbedded},
-                                                {"none", ApplicationKind::kNone},
-                                                {"standin", ApplicationKind::kStandIn}});
+    m.application = GetChoice(at("application"), path("application"), kApplications);
     if (has("applicationVersion") && m.application != ApplicationKind::kStandIn) {
       Fail(path("applicationVersion"), "needs application \"standin\"");
     }
@@ -189,27 +227,22 @@ ModuleConfig ParseModule(const json& j, const std::string& where) {
     m.bootLoaderVersion = GetText(at("bootLoaderVersion"), path("bootLoaderVersion"));
   }
   if (has("temperatureGrade")) {
-    m.temperatureGrade =
-        static_cast<uint8_t>(GetUnsigned(at("temperatureGrade"), path("temperatureGrade"), 255));
+    m.temperatureGrade = static_cast<uint8_t>(
+        GetUnsigned(at("temperatureGrade"), path("temperatureGrade"), kMaxByte));
   }
   if (has("bootFlash")) {
-    m.bootFlash = GetChoice<BootFlashKind>(at("bootFlash"), path("bootFlash"),
-                                           {{"grade", BootFlashKind::kGradeImage},
-                                            {"commercial", BootFlashKind::kCommercialImage},
-                                            {"industrial", BootFlashKind::kIndustrialImage},
-                                            {"other", BootFlashKind::kOtherImage},
-                                            {"erased", BootFlashKind::kErased},
-                                            {"badHeader", BootFlashKind::kBadHeader},
-                                            {"badImageChecksum", BootFlashKind::kBadImageChecksum},
-                                            {"badSync", BootFlashKind::kBadSync}});
+    m.bootFlash = GetChoice(at("bootFlash"), path("bootFlash"), kBootFlashes);
   }
   if (has("otherPldVersion")) {
     m.otherPldVersion = GetText(at("otherPldVersion"), path("otherPldVersion"));
   }
   if (has("otherPldText")) m.otherPldText = GetText(at("otherPldText"), path("otherPldText"));
   if (has("pldAtPowerUp")) {
-    m.configurePldAtPowerUp = GetChoice<bool>(at("pldAtPowerUp"), path("pldAtPowerUp"),
-                                              {{"configure", true}, {"unconfigured", false}});
+    m.configurePldAtPowerUp = GetChoice(at("pldAtPowerUp"), path("pldAtPowerUp"), kPldAtPowerUp);
+  }
+  if (has("latencyMs")) {
+    m.latencyMs =
+        static_cast<uint32_t>(GetUnsigned(at("latencyMs"), path("latencyMs"), kMaxDelayMs));
   }
   if (has("faults")) {
     const json& faults = at("faults");
@@ -237,28 +270,26 @@ Scenario ParseTop(const json& j) {
 }  // namespace
 
 bool ParseScenario(const std::string& text, Scenario* scenario, std::string* error) {
+  return ParseScenario(text, {}, scenario, error);
+}
+
+bool ParseScenario(const std::string& text, const std::vector<ModuleSetting>& settings,
+                   Scenario* scenario, std::string* error) {
   json j;
-  try {
-    j = json::parse(text, [](int depth, json::parse_event_t, json&) {
-      if (depth > kMaxNesting) throw TooDeep{};
-      return true;
-    });
-  } catch (const TooDeep&) {
-    *error = "scenario: nested deeper than " + std::to_string(kMaxNesting) + " levels";
+  if (!ReadJson(text, kMaxNesting, &j, error)) {
+    *error = "scenario: " + *error;
     return false;
-  } catch (const json::parse_error& e) {
-    size_t line = 1, column = 1;
-    for (size_t i = 0; i + 1 < e.byte && i < text.size(); ++i) {
-      if (text[i] == '\n') {
-        ++line;
-        column = 1;
-      } else {
-        ++column;
+  }
+  // Settings go into every module that the text gives as an object (one module when it gives
+  // none); anything else fails below as it would without them.
+  if (!settings.empty() && j.is_object()) {
+    if (!j.contains("modules")) j["modules"] = json::array({json::object()});
+    for (json& module : j["modules"]) {
+      if (!module.is_object()) continue;
+      for (const ModuleSetting& s : settings) {
+        module[s.key] = s.number ? json(*s.number) : json(s.text);
       }
     }
-    *error = "scenario: malformed JSON at line " + std::to_string(line) + ", column " +
-             std::to_string(column);
-    return false;
   }
   Scenario parsed;
   try {
@@ -270,6 +301,58 @@ bool ParseScenario(const std::string& text, Scenario* scenario, std::string* err
   if (!ValidateScenario(parsed, error)) return false;
   *scenario = parsed;
   return true;
+}
+
+}  // namespace sim
+
+namespace sim {
+
+bool DescribeModuleKey(const std::string& key, ModuleKeyForm* form) {
+  struct Row {
+    const char* key;
+    uint64_t max;
+    std::vector<std::string> choices;
+  };
+  static const std::vector<Row> rows = {
+      {"slot", kMaxSlot, {}},
+      {"typeCode", kMaxTypeCode, {}},
+      {"usbSpeed", kMaxByte, {}},
+      {"temperatureGrade", kMaxByte, {}},
+      {"latencyMs", kMaxDelayMs, {}},
+      {"naming", 0, Texts(kNamings)},
+      {"application", 0, Texts(kApplications)},
+      {"bootFlash", 0, Texts(kBootFlashes)},
+      {"pldAtPowerUp", 0, Texts(kPldAtPowerUp)},
+  };
+  for (const Row& row : rows) {
+    if (key != row.key) continue;
+    form->number = row.choices.empty();
+    form->max = row.max;
+    form->choices = row.choices;
+    return true;
+  }
+  return false;
+}
+
+std::string DescribeFault(const Fault& f) {
+  std::string text;
+  for (const auto& c : kActions) {
+    if (c.second == f.action) text = c.first;
+  }
+  char hex[16];
+  if (f.action == FaultAction::kDelay) text += " ms=" + std::to_string(f.delayMs);
+  if (f.bytes) text += " bytes=" + std::to_string(*f.bytes);
+  if (f.request) {
+    const RequestKind* kind = FindRequestKind(*f.request);
+    std::snprintf(hex, sizeof hex, "0x%02X", *f.request);
+    text += std::string(" request=") + (kind != nullptr ? kind->name : hex);
+  }
+  if (f.address) {
+    std::snprintf(hex, sizeof hex, "0x%08X", *f.address);
+    text += std::string(" address=") + hex;
+  }
+  if (f.nth != 0) text += " nth=" + std::to_string(f.nth);
+  return text;
 }
 
 }  // namespace sim

@@ -6,9 +6,11 @@
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
+#include <set>
 #include <thread>
 
 #include "platform/device_endpoint.h"
+#include "platform/win32.h"
 #include "sim/embedded_images.h"
 #include "sim/rack.h"
 #include "sim/scenario_json.h"
@@ -27,26 +29,47 @@ struct Simulator::Impl {
   std::string deviceDir;
   std::unique_ptr<qdev::EndpointServer> server;
   std::vector<std::unique_ptr<qdev::DeviceHandler>> endpoints;
-  RequestObserver observer;  // changed only while stopped
+  RequestObserver observer;     // changed only while stopped
+  std::set<uint16_t> restored;  // slots whose memories came from the state folder at Start
+
+  // Set while the devices go away, so that an answer held back waits no longer. Held-back answers
+  // wait on it with the platform's timed wait, which the wait scale shortens as it shortens the
+  // clients' time-outs: a delay keeps its relation to a request's time-out at any scale.
+  HANDLE stopping = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  ~Impl() {
+    if (stopping != nullptr) CloseHandle(stopping);
+  }
+  // False when the devices went away first.
+  bool HoldBack(uint32_t ms) { return WaitForSingleObject(stopping, ms) == WAIT_TIMEOUT; }
 
   // Power loss: the server thread that meets it starts `stopper`, which takes the devices away.
   mutable std::mutex power;
   mutable std::condition_variable powerChanged;
-  bool stopping = false;  // Stop is under way: no new stopper
+  bool stopRequested = false;  // Stop is under way: no new stopper
   bool stopperStarted = false;
   bool devicesGone = false;  // the stopper has finished
+  uint64_t events = 0;       // power losses, changes that could not be saved, interrupts
+  uint64_t eventsSeen = 0;   // as many as WaitForEvent has returned for
   std::thread stopper;
+
+  void Notify() {
+    std::lock_guard<std::mutex> lock(power);
+    ++events;
+    powerChanged.notify_all();
+  }
 
   void OnPowerLoss() {
     std::lock_guard<std::mutex> lock(power);
-    if (stopping || stopperStarted) return;
+    if (stopRequested || stopperStarted) return;
     stopperStarted = true;
+    SetEvent(stopping);
     // The server can't stop itself from its own thread. It sends the reply of this request
     // before it lets the devices go, so the client sees the reply first.
     stopper = std::thread([this] {
       server->Stop();
       std::lock_guard<std::mutex> done(power);
       devicesGone = true;
+      ++events;
       powerChanged.notify_all();
     });
   }
@@ -69,7 +92,10 @@ struct Simulator::Impl {
     bool Handle(const qdev::DeviceRequest& request, qdev::DeviceReply* reply) override {
       Reply r = impl_->rack.Serve(name_, request.ioControlCode, request.input, request.output);
       if (impl_->observer) impl_->observer(name_, request);
+      if (r.answered && r.delayMs != 0 && !impl_->HoldBack(r.delayMs)) return false;
       if (r.powerLost) impl_->OnPowerLoss();
+      // A refusal may be a change that could not be saved, which whoever waits must hear of.
+      if (r.error != 0 && impl_->rack.HasStoreError()) impl_->Notify();
       if (!r.answered) return false;  // pending until the client gives up
       reply->error = r.error;
       reply->information = r.information;
@@ -93,6 +119,10 @@ bool Simulator::Impl::StartLocked(const SimulatorOptions& o, std::string* error)
     return false;
   }
   if (!BuildIfNeeded(error)) return false;
+  if (stopping == nullptr) {
+    *error = "cannot create an event (error " + std::to_string(GetLastError()) + ")";
+    return false;
+  }
 
   auto s = std::make_unique<qdev::EndpointServer>(o.deviceDir);
   std::vector<std::unique_ptr<qdev::DeviceHandler>> handlers;
@@ -107,19 +137,27 @@ bool Simulator::Impl::StartLocked(const SimulatorOptions& o, std::string* error)
       (!store.Open(o.stateDir, error) || !rack.ReadStore(store, o.fresh, &saved, error))) {
     return false;
   }
-  if (!o.trafficFile.empty() && !rack.traffic().OpenFile(o.trafficFile, error)) return false;
+  if (!o.trafficFile.empty()) {
+    if (!rack.traffic().OpenFile(o.trafficFile, error)) return false;
+  } else {
+    rack.traffic().WriteTo(o.trafficStream);
+  }
   if (keepState && !rack.AttachStore(store, saved, error)) return false;
   if (!keepState) rack.DetachStore();
+  restored.clear();
+  for (const SavedMemories& m : saved) restored.insert(m.slot);
+  rack.traffic().SetLinesKept(o.trafficLinesKept);
   rack.traffic().Clear();
   if (o.noFaults) {
     for (const ModuleConfig& m : scenario.modules) rack.SetFaults(m.slot, {});
   }
   {
     std::lock_guard<std::mutex> lock(power);
-    stopping = false;
+    stopRequested = false;
     stopperStarted = false;
     devicesGone = false;
   }
+  ResetEvent(stopping);
   rack.PowerUp();
 
   server = std::move(s);
@@ -138,8 +176,9 @@ void Simulator::Impl::StopLocked() {
   if (!running) return;
   {
     std::lock_guard<std::mutex> lock(power);
-    stopping = true;
+    stopRequested = true;
   }
+  SetEvent(stopping);
   if (stopper.joinable()) stopper.join();
   server->Stop();
   server.reset();
@@ -203,6 +242,22 @@ bool Simulator::WaitForPowerLoss(int timeoutMs) const {
                                       [this] { return impl_->devicesGone; });
 }
 
+bool Simulator::WaitForEvent(int timeoutMs) {
+  std::unique_lock<std::mutex> lock(impl_->power);
+  auto happened = [this] { return impl_->events != impl_->eventsSeen; };
+  if (timeoutMs < 0) {
+    impl_->powerChanged.wait(lock, happened);
+  } else if (!impl_->powerChanged.wait_for(lock, std::chrono::milliseconds(timeoutMs), happened)) {
+    return false;
+  }
+  impl_->eventsSeen = impl_->events;
+  return true;
+}
+
+void Simulator::Interrupt() {
+  impl_->Notify();
+}
+
 std::string Simulator::DeviceDir() const {
   std::lock_guard<std::mutex> lock(impl_->control);
   return impl_->deviceDir;
@@ -237,6 +292,11 @@ std::vector<uint8_t> Simulator::BootFlash(uint16_t slot) const {
 
 bool Simulator::ApplicationRunning(uint16_t slot) const {
   return impl_->rack.ApplicationRunning(slot);
+}
+
+bool Simulator::MemoriesFromStateFolder(uint16_t slot) const {
+  std::lock_guard<std::mutex> lock(impl_->control);
+  return impl_->restored.count(slot) != 0;
 }
 
 bool Simulator::SetFaults(uint16_t slot, const std::vector<Fault>& faults) {

@@ -20,20 +20,25 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <ostream>
 #include <string>
 #include <vector>
 
 #include "platform/device_endpoint.h"
 #include "sim/scenario.h"
+#include "sim/traffic.h"
 
 namespace sim {
 
 struct SimulatorOptions {
-  std::string deviceDir;    // where the endpoints live (EndpointServer); empty: the default
-  std::string stateDir;     // empty: memories live in this object only
-  bool fresh = false;       // start from the scenario even when stateDir holds saved memories
-  std::string trafficFile;  // empty: the traffic record stays in memory only
-  bool noFaults = false;    // every module starts without faults, and stays so after this start
+  std::string deviceDir;  // where the endpoints live (EndpointServer); empty: the default
+  std::string stateDir;   // empty: memories live in this object only
+  bool fresh = false;     // start from the scenario even when stateDir holds saved memories
+  std::string
+      trafficFile;  // empty: the traffic record stays in memory only (or goes to the stream)
+  std::ostream* trafficStream = nullptr;  // without trafficFile: receives the record (stdout, say)
+  size_t trafficLinesKept = TrafficRecord::kDefaultLinesKept;  // the newest lines Traffic() keeps
+  bool noFaults = false;  // every module starts without faults, and stays so after this start
 };
 
 class Simulator {
@@ -62,12 +67,20 @@ class Simulator {
   // Waits until a power-loss fault has taken the devices away; false on time-out.
   bool WaitForPowerLoss(int timeoutMs) const;
 
+  // For a program that serves until something happens: waits until a power-loss fault has taken
+  // the devices away, a change could not be saved (TakeStateError tells which) or Interrupt is
+  // called. Each of them ends one wait, also when it came before the wait began. timeoutMs < 0
+  // waits without limit; false on time-out.
+  bool WaitForEvent(int timeoutMs);
+  // Ends the WaitForEvent in progress, or the next one. Safe from any thread.
+  void Interrupt();
+
   // Where the endpoints are (valid while running) and the device names ("QDev0", "QDevUsb3").
   std::string DeviceDir() const;
   std::vector<std::string> DeviceNames() const;
 
   // Every request served since Start or ClearTraffic, one line each, in the format of
-  // sim/traffic.h and sim/README.md.
+  // sim/traffic.h and sim/README.md, without time stamps; the newest trafficLinesKept lines only.
   std::vector<std::string> Traffic() const;
   void ClearTraffic();
 
@@ -79,6 +92,10 @@ class Simulator {
   std::vector<uint8_t> BootFlash(uint16_t slot) const;  // 256 KiB
 
   bool ApplicationRunning(uint16_t slot) const;
+
+  // Whether the module's memories came from the state folder at the last Start (rather than from
+  // the scenario, or from what this object held).
+  bool MemoriesFromStateFolder(uint16_t slot) const;
 
   // Replaces a module's faults (running or not); the new faults count from now.
   bool SetFaults(uint16_t slot, const std::vector<Fault>& faults);

@@ -5,14 +5,18 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <map>
+#include <thread>
 
 #include "contract/driver_contract.h"
 #include "images/image_list.h"
 #include "platform/testing/posix/test_endpoint.h"
+#include "platform/testing/test_facilities.h"
 #include "sim/embedded_images.h"
 #include "sim/module.h"
 #include "sim/testing/device_client.h"
@@ -160,6 +164,45 @@ TEST(SimulatorStart, RefusedStartWritesNothingAndReleasesItsEndpoints) {
   }
   EXPECT_EQ(sim_test::Request("QDev0", IOCTL_GET_DEVICE_INFO, {}, std::vector<uint8_t>(80)).error,
             0u);
+}
+
+// A held-back answer comes after its delay, which the wait scale shortens as it shortens the
+// clients' time-outs; a stop takes the device away without waiting for it.
+TEST(Simulator, AnswersLateByTheScaledDelayAndStopsWithoutWaiting) {
+  using Clock = std::chrono::steady_clock;
+  qdev_test::TempDeviceDir dir;
+  sim::Simulator simulator;
+  std::string error;
+  ASSERT_TRUE(simulator.LoadScenario(
+      R"({"modules":[{"faults":[{"action":"delay","request":"modelName","ms":2000},
+                               {"action":"delay","request":"usbSpeed","ms":600000}]}]})",
+      &error))
+      << error;
+  std::atomic<bool> arrived{false};
+  ASSERT_TRUE(simulator.SetRequestObserver(
+      [&arrived](const std::string&, const qdev::DeviceRequest&) { arrived = true; }));
+  qdev_test::SetWaitScale(10);
+  ASSERT_TRUE(simulator.Start(dir.path(), &error)) << error;
+
+  const Clock::time_point sent = Clock::now();
+  EXPECT_EQ(sim_test::Vendor("QDev0", 1, 0x0B, 0, 0, std::vector<uint8_t>(7)).transferred, 7u);
+  const auto late = Clock::now() - sent;
+  EXPECT_GE(late, std::chrono::milliseconds(200));
+  EXPECT_LT(late, std::chrono::milliseconds(2000));
+
+  arrived = false;
+  ClientResult held;
+  std::thread client([&held] { held = sim_test::Vendor("QDev0", 1, 0x06, 0, 0, {0}); });
+  while (!arrived) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  const Clock::time_point stop = Clock::now();
+  simulator.Stop();
+  EXPECT_LT(Clock::now() - stop, std::chrono::seconds(5));
+  client.join();
+  EXPECT_NE(held.error, 0u);
+  EXPECT_EQ(simulator.Traffic().back(),
+            "QDev0 ioctl=0x22003E dir=1 req=0x06 usbSpeed value=0x0000 index=0x0000 len=1 -> ok "
+            "after 600000 ms");
+  qdev_test::SetWaitScale(1);
 }
 
 }  // namespace

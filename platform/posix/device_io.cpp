@@ -1,9 +1,9 @@
 // Device I/O: CreateFileA on a device name connects to its endpoint; DeviceIoControl sends
-// requests that a reader thread per handle completes; CancelIo and GetOverlappedResult keep
-// their Windows meaning. The framing is that of platform/device_frame.h; completion records hold
-// NTSTATUS values, as on Windows.
-#include <pthread.h>
-#include <signal.h>
+// requests, whose replies the threads that wait for them read; CancelIo and GetOverlappedResult
+// keep their Windows meaning. The framing is that of platform/device_frame.h; completion records
+// hold NTSTATUS values, as on Windows.
+#include <poll.h>
+#include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -22,6 +22,7 @@
 
 #include "platform/device_frame.h"
 #include "platform/frame_buffer.h"
+#include "platform/posix/device_names.h"
 #include "platform/posix/event.h"
 #include "platform/posix/handles.h"
 #include "platform/posix/ntstatus.h"
@@ -63,27 +64,18 @@ BOOL ReportCompletion(const OVERLAPPED* record, LPDWORD bytes) {
 }
 
 // One open device: a connection to the endpoint and the requests pending on it.
-class Device : public Object {
+//
+// No thread of the platform reads the replies: the threads that wait for a request (a wait on
+// its event, GetOverlappedResult, a blocking DeviceIoControl) read them themselves, one at a time
+// (the reader), and complete whichever request each reply answers; a thread that waits while
+// another reads waits for it. So a reply wakes the thread that waits for it, and nothing else.
+class Device : public Object, public EventSource, public std::enable_shared_from_this<Device> {
  public:
-  Device(int fd, bool overlapped) : fd_(fd), overlapped_(overlapped) {}
+  Device(int fd, int wake, bool overlapped) : fd_(fd), wake_(wake), overlapped_(overlapped) {}
   ~Device() override {
     Close();
     ::close(fd_);
-  }
-
-  // The reader takes none of the process's signals: Ctrl-C and its kin reach the program's own
-  // thread, whose signal mask decides when they take effect (platform/console_control.h). A new
-  // thread starts with its creator's mask.
-  void StartReader() {
-    sigset_t all;
-    sigset_t before;
-    sigfillset(&all);
-    pthread_sigmask(SIG_SETMASK, &all, &before);
-    struct RestoreMask {
-      const sigset_t& mask;
-      ~RestoreMask() { pthread_sigmask(SIG_SETMASK, &mask, nullptr); }
-    } restore{before};
-    reader_ = std::thread([this] { ReadReplies(); });
+    ::close(wake_);
   }
 
   void Close() override {
@@ -93,18 +85,27 @@ class Device : public Object {
       closed_ = true;
       // Closing a handle cancels its requests, as on Windows.
       for (auto& entry : pending_) Complete(&entry.second, kStatusCancelled, 0);
-      pending_.clear();
-      done_.notify_all();
+      ForgetAllLocked();
     }
+    // The endpoint sees the end of the stream at once, and so does a thread reading it.
     ::shutdown(fd_, SHUT_RDWR);
-    if (reader_.joinable()) reader_.join();
   }
 
   BOOL Control(DWORD code, const void* in, DWORD inSize, void* out, DWORD outSize,
                LPDWORD bytesReturned, LPOVERLAPPED overlapped);
   BOOL Cancel();
-  // Waits until the request of `record` issued on this handle, if any, is no longer pending.
-  void AwaitCompletion(const OVERLAPPED* record);
+  // Waits until the request of `record` issued on this handle, if any, is no longer pending;
+  // with `wait` false, only reads the replies that have arrived.
+  void AwaitCompletion(const OVERLAPPED* record, bool wait);
+
+  void Drive(Event* event, const Deadline& deadline) override;
+  void Wake() override {
+    const uint64_t one = 1;
+    ssize_t rc = ::write(wake_, &one, sizeof one);
+    (void)rc;  // a full counter wakes the reader anyway
+    std::lock_guard<std::mutex> lock(mu_);
+    if (waiting_ != 0) done_.notify_all();
+  }
 
  private:
   struct Pending {
@@ -115,9 +116,13 @@ class Device : public Object {
     std::thread::id issuer;        // CancelIo cancels only the calling thread's requests
   };
 
+  enum class Read { kProgress, kTimedOut, kBroken };
+
+  // The completion record is written, then the event set: a waiter that sees the event sees the
+  // record complete. The event is set for the thread that drives this device, which knows.
   static void Complete(Pending* p, NtStatus status, DWORD information) {
     StoreCompletion(p->record, status, information);
-    if (p->event) p->event->Set();
+    if (p->event) p->event->SetCompleted();
   }
 
   bool IsPendingLocked(const OVERLAPPED* record) const {
@@ -125,63 +130,145 @@ class Device : public Object {
                        [record](const auto& entry) { return entry.second.record == record; });
   }
 
-  void ReadReplies();
-  void CompleteReply(const qdev_frame::Frame& reply);
+  // A request leaves pending_; its event no longer needs this device driven, unless another
+  // pending request sets it too.
+  void ForgetLocked(std::map<uint32_t, Pending>::iterator it) {
+    std::shared_ptr<Event> event = std::move(it->second.event);
+    pending_.erase(it);
+    if (!event) return;
+    for (const auto& entry : pending_) {
+      if (entry.second.event == event) return;
+    }
+    event->RemoveSource(this);
+  }
+  void ForgetAllLocked() {
+    while (!pending_.empty()) ForgetLocked(pending_.begin());
+    if (waiting_ != 0) done_.notify_all();
+  }
+
+  // Reads the replies, as the reader, until done() holds (checked under the lock) or the deadline
+  // passes; waits while another thread reads.
+  template <class Done>
+  void DriveUntil(const Done& done, const Deadline& deadline);
+  // One turn of the reader: waits for bytes until the deadline, reads what has arrived (usually
+  // a whole reply in one call) and completes the requests of the whole replies in it.
+  Read ReadReplies(const Deadline& deadline);
+  void CompleteReplyLocked(const qdev_frame::Frame& reply);
 
   const int fd_;
+  const int wake_;         // an eventfd that wakes the reader's wait for bytes (Wake)
   const bool overlapped_;  // opened with FILE_FLAG_OVERLAPPED
   std::mutex mu_;          // guards everything below, and every completion record in pending_
-  std::condition_variable done_;  // a request left pending_
+  std::condition_variable done_;  // a request completed, or the reader let go
   std::map<uint32_t, Pending> pending_;
-  RequestIds ids_;
   bool closed_ = false;
-  bool gone_ = false;  // the endpoint has gone; the handle stays until CloseHandle
-  std::mutex sendMu_;  // one frame at a time on the socket
-  std::thread reader_;
+  bool gone_ = false;             // the endpoint has gone; the handle stays until CloseHandle
+  bool reading_ = false;          // a thread is the reader
+  int waiting_ = 0;               // threads that wait on done_
+  qdev_frame::ReceiveBuffer in_;  // the reader's alone
+  std::mutex sendMu_;             // one frame at a time on the socket; guards the two below
+  RequestIds ids_;
+  std::vector<uint8_t> frame_;  // the frame being sent, its storage kept for the next
 };
 
 // Completes the pending request of a reply; a reply for an id that is not pending (cancelled,
 // or never issued) is dropped.
-void Device::CompleteReply(const qdev_frame::Frame& reply) {
-  std::lock_guard<std::mutex> lock(mu_);
+void Device::CompleteReplyLocked(const qdev_frame::Frame& reply) {
   auto it = pending_.find(reply.header.id);
   if (it == pending_.end()) return;
   Pending& p = it->second;
   size_t n = std::min<size_t>(reply.payloadSize, p.outputSize);
   if (n > 0) std::memcpy(p.output, reply.payload, n);
   Complete(&p, StatusFromError(reply.header.reply.error), reply.header.reply.information);
-  pending_.erase(it);
-  done_.notify_all();
+  ForgetLocked(it);
 }
 
-// Reads the replies as they arrive, usually each in one call, and completes their requests until
-// the stream ends or carries something other than a reply.
-void Device::ReadReplies() {
-  try {
-    qdev_frame::ReceiveBuffer in;
-    constexpr size_t kChunk = 64 * 1024;
-    for (bool readable = true; readable;) {
-      const ssize_t got = ::recv(fd_, in.Space(kChunk), kChunk, 0);
-      if (got < 0 && errno == EINTR) continue;
-      if (got <= 0) break;
-      in.Commit(static_cast<size_t>(got));
-      qdev_frame::Frame frame;
-      qdev_frame::Decoded decoded;
-      while ((decoded = in.Next(&frame)) == qdev_frame::Decoded::kFrame &&
-             frame.header.type == qdev_frame::kReply) {
-        CompleteReply(frame);
-      }
-      readable = decoded == qdev_frame::Decoded::kNeedMore;
-    }
-  } catch (...) {
-    // Out of memory for a reply: the stream cannot be resynchronised, treat it as broken.
+Device::Read Device::ReadReplies(const Deadline& deadline) {
+  pollfd fds[2] = {{fd_, POLLIN, 0}, {wake_, POLLIN, 0}};
+  int timeoutMs = -1;
+  if (!deadline.infinite) {
+    // Whole milliseconds, rounded up: the wait never ends before its deadline.
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(
+        deadline.at - std::chrono::steady_clock::now());
+    timeoutMs = static_cast<int>(std::clamp<int64_t>(left.count(), 0, INT32_MAX));
   }
+  const int ready = ::poll(fds, 2, timeoutMs);
+  if (ready < 0) return errno == EINTR ? Read::kProgress : Read::kBroken;
+  if (ready == 0) return Read::kTimedOut;
+  if (fds[1].revents != 0) {
+    uint64_t count;
+    ssize_t rc = ::read(wake_, &count, sizeof count);
+    (void)rc;
+  }
+  if (fds[0].revents == 0) return Read::kProgress;
+  constexpr size_t kChunk = 64 * 1024;
+  const ssize_t got = ::recv(fd_, in_.Space(kChunk), kChunk, MSG_DONTWAIT);
+  if (got < 0) {
+    return errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK ? Read::kProgress
+                                                                     : Read::kBroken;
+  }
+  if (got == 0) return Read::kBroken;
+  in_.Commit(static_cast<size_t>(got));
+  qdev_frame::Frame frame;
+  qdev_frame::Decoded decoded;
   std::lock_guard<std::mutex> lock(mu_);
-  gone_ = true;
-  // What a request pending on a module that is unplugged gets on Windows.
-  for (auto& entry : pending_) Complete(&entry.second, kStatusDeviceNotConnected, 0);
-  pending_.clear();
-  done_.notify_all();
+  while ((decoded = in_.Next(&frame)) == qdev_frame::Decoded::kFrame &&
+         frame.header.type == qdev_frame::kReply) {
+    CompleteReplyLocked(frame);
+  }
+  return decoded == qdev_frame::Decoded::kNeedMore ? Read::kProgress : Read::kBroken;
+}
+
+template <class Done>
+void Device::DriveUntil(const Done& done, const Deadline& deadline) {
+  std::unique_lock<std::mutex> lock(mu_);
+  bool looked = false;  // a passed deadline still reads what has arrived, once
+  while (!done()) {
+    if (closed_ || gone_) return;  // every request has completed
+    if (deadline.Passed() && looked) return;
+    if (reading_) {
+      // Another thread reads; it wakes us when it completes a request or lets go.
+      ++waiting_;
+      if (deadline.infinite) {
+        done_.wait(lock);
+      } else {
+        done_.wait_until(lock, deadline.at);
+      }
+      --waiting_;
+      looked = true;
+      continue;
+    }
+    reading_ = true;
+    lock.unlock();
+    Read read;
+    try {
+      read = ReadReplies(deadline);
+    } catch (...) {
+      read = Read::kBroken;  // out of memory for a reply: the stream cannot be read on
+    }
+    lock.lock();
+    reading_ = false;
+    looked = true;
+    if (read == Read::kBroken && !closed_) {
+      gone_ = true;
+      // What a request pending on a module that is unplugged gets on Windows.
+      for (auto& entry : pending_) Complete(&entry.second, kStatusDeviceNotConnected, 0);
+      ForgetAllLocked();
+    } else if (waiting_ != 0) {
+      done_.notify_all();  // a request may have completed, and the reader's place is free
+    }
+  }
+}
+
+void Device::Drive(Event* event, const Deadline& deadline) {
+  DriveUntil([event] { return event->IsSignalled(); }, deadline);
+  std::lock_guard<std::mutex> lock(mu_);
+  if (closed_ || gone_) event->RemoveSource(this);  // nothing more comes from here
+}
+
+void Device::AwaitCompletion(const OVERLAPPED* record, bool wait) {
+  DriveUntil([this, record] { return !IsPendingLocked(record); },
+             wait ? Deadline() : Deadline::Now());
 }
 
 BOOL Device::Control(DWORD code, const void* in, DWORD inSize, void* out, DWORD outSize,
@@ -203,13 +290,13 @@ BOOL Device::Control(DWORD code, const void* in, DWORD inSize, void* out, DWORD 
   OVERLAPPED local{};
   LPOVERLAPPED record = overlapped != nullptr ? overlapped : &local;
 
+  std::unique_lock<std::mutex> sending(sendMu_);
   // The frame is built before the request is pending: once it is, the reply may write into the
   // output buffer at any moment, so the send must not read from it.
-  std::vector<uint8_t> frame(qdev_frame::RequestFrameSize(inSize, outSize));
-  qdev_frame::EncodeRequest(0, code, static_cast<const uint8_t*>(in), inSize,
-                            static_cast<const uint8_t*>(out), outSize, frame.data());
-
-  uint32_t id = 0;
+  const uint32_t id = ids_.Next();
+  frame_.resize(qdev_frame::RequestFrameSize(inSize, outSize));
+  qdev_frame::EncodeRequest(id, code, static_cast<const uint8_t*>(in), inSize,
+                            static_cast<const uint8_t*>(out), outSize, frame_.data());
   {
     std::lock_guard<std::mutex> lock(mu_);
     if (closed_) {
@@ -220,25 +307,21 @@ BOOL Device::Control(DWORD code, const void* in, DWORD inSize, void* out, DWORD 
       SetLastError(ERROR_DEVICE_NOT_CONNECTED);
       return FALSE;
     }
-    id = ids_.Next();
     pending_.emplace(id, Pending{record, static_cast<uint8_t*>(out), outSize, event,
                                  std::this_thread::get_id()});
     StoreCompletion(record, kStatusPending, 0);
-    // Windows resets the event when the request starts.
-    if (event) event->Reset();
+    if (event) {
+      // Windows resets the event when the request starts; a wait for it reads this device.
+      event->Reset();
+      event->AddSource(shared_from_this());
+    }
   }
-
-  // The id is known now; the header carries it.
-  qdev_frame::EncodeHeader(qdev_frame::RequestHeader(id, code, inSize, outSize), frame.data());
-  bool sent;
-  {
-    std::lock_guard<std::mutex> lock(sendMu_);
-    sent = SendAll(fd_, frame.data(), frame.size());
-  }
+  const bool sent = SendAll(fd_, frame_.data(), frame_.size());
+  sending.unlock();
   if (!sent) {
     std::lock_guard<std::mutex> lock(mu_);
-    pending_.erase(id);
-    done_.notify_all();
+    auto it = pending_.find(id);
+    if (it != pending_.end()) ForgetLocked(it);
     // A frame may have been cut in half: nothing after it could be read right.
     ::shutdown(fd_, SHUT_RDWR);
     SetLastError(ERROR_DEVICE_NOT_CONNECTED);
@@ -250,8 +333,7 @@ BOOL Device::Control(DWORD code, const void* in, DWORD inSize, void* out, DWORD 
     SetLastError(ERROR_IO_PENDING);
     return FALSE;
   }
-  std::unique_lock<std::mutex> lock(mu_);
-  done_.wait(lock, [&] { return pending_.count(id) == 0; });
+  DriveUntil([this, id] { return pending_.count(id) == 0; }, Deadline());
   return ReportCompletion(record, bytesReturned);
 }
 
@@ -262,16 +344,18 @@ BOOL Device::Cancel() {
     cancelled.reserve(pending_.size());
     const std::thread::id self = std::this_thread::get_id();
     for (auto it = pending_.begin(); it != pending_.end();) {
-      if (it->second.issuer != self) {
-        ++it;
-        continue;
+      auto next = std::next(it);
+      if (it->second.issuer == self) {
+        Complete(&it->second, kStatusCancelled, 0);
+        cancelled.push_back(it->first);
+        ForgetLocked(it);
       }
-      Complete(&it->second, kStatusCancelled, 0);
-      cancelled.push_back(it->first);
-      it = pending_.erase(it);
+      it = next;
     }
-    if (!cancelled.empty()) done_.notify_all();
   }
+  if (cancelled.empty()) return TRUE;
+  // Another thread may wait for one of them while it reads.
+  Wake();
   // From here on nothing touches the cancelled requests' records or buffers; the endpoint is
   // told so that it can forget them, and a late reply finds no pending id and is dropped.
   std::lock_guard<std::mutex> lock(sendMu_);
@@ -281,11 +365,6 @@ BOOL Device::Cancel() {
     if (!SendAll(fd_, head, sizeof head)) break;
   }
   return TRUE;
-}
-
-void Device::AwaitCompletion(const OVERLAPPED* record) {
-  std::unique_lock<std::mutex> lock(mu_);
-  done_.wait(lock, [&] { return !IsPendingLocked(record); });
 }
 
 // The Windows error for a failed connect to an endpoint socket.
@@ -405,14 +484,21 @@ HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShar
       SetLastError(error);
       return INVALID_HANDLE_VALUE;
     }
+    const int wake = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    if (wake < 0) {
+      ::close(fd);
+      SetLastError(ConnectError(errno));
+      return INVALID_HANDLE_VALUE;
+    }
     std::shared_ptr<Device> object;
     try {
-      object = std::make_shared<Device>(fd, (dwFlagsAndAttributes & FILE_FLAG_OVERLAPPED) != 0);
+      object =
+          std::make_shared<Device>(fd, wake, (dwFlagsAndAttributes & FILE_FLAG_OVERLAPPED) != 0);
     } catch (...) {
       ::close(fd);
+      ::close(wake);
       throw;
     }
-    object->StartReader();
     HANDLE handle = RegisterHandle(object);
     if (handle == nullptr) {
       object->Close();
@@ -421,7 +507,7 @@ HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShar
     }
     return handle;
   } catch (...) {
-    // Out of memory or out of threads.
+    // Out of memory.
     SetLastError(ERROR_NOT_ENOUGH_MEMORY);
     return INVALID_HANDLE_VALUE;
   }
@@ -454,14 +540,18 @@ BOOL WINAPI GetOverlappedResult(HANDLE hFile, LPOVERLAPPED lpOverlapped,
     return FALSE;
   }
   if (LoadStatus(lpOverlapped) == kStatusPending) {
+    auto device = LookupHandleAs<Device>(hFile);
     if (!bWait) {
-      SetLastError(ERROR_IO_INCOMPLETE);
-      return FALSE;
-    }
-    if (lpOverlapped->hEvent != nullptr) {
+      // Its reply may have arrived without anyone reading it yet.
+      if (device) device->AwaitCompletion(lpOverlapped, false);
+      if (LoadStatus(lpOverlapped) == kStatusPending) {
+        SetLastError(ERROR_IO_INCOMPLETE);
+        return FALSE;
+      }
+    } else if (lpOverlapped->hEvent != nullptr) {
       if (WaitForSingleObject(lpOverlapped->hEvent, INFINITE) == WAIT_FAILED) return FALSE;
-    } else if (auto device = LookupHandleAs<Device>(hFile)) {
-      device->AwaitCompletion(lpOverlapped);
+    } else if (device) {
+      device->AwaitCompletion(lpOverlapped, true);
     } else if (WaitForSingleObject(hFile, INFINITE) == WAIT_FAILED) {
       return FALSE;
     }

@@ -169,7 +169,10 @@ TEST_P(EndpointLossTest, PendingRequestFailsAndLaterOnesFailAtOnce) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Ways, EndpointLossTest,
-                         ::testing::Values(Loss::kDropConnections, Loss::kStop));
+                         ::testing::Values(Loss::kDropConnections, Loss::kStop),
+                         [](const ::testing::TestParamInfo<Loss>& info) {
+                           return info.param == Loss::kDropConnections ? "DropConnections" : "Stop";
+                         });
 
 TEST_F(DeviceTest, SecondOpenFollowsTheShareModesAndTheDeviceReopensAfterClose) {
   const struct {

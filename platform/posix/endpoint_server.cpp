@@ -1,6 +1,8 @@
 // The serving side of device endpoints: one listening unix socket per device name in the device
 // folder, and a poll loop on a thread of its own that accepts connections, enforces the share
-// mode of opens, hands requests to the device's handler and sends the replies back.
+// mode of opens, hands requests to the device's handler and sends the replies back. At each
+// wake-up every connection that has something to read gets one read, and its whole frames are
+// handled before the next connection's, so that none can hold the others up.
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -22,6 +24,7 @@
 #include "platform/device_endpoint.h"
 #include "platform/device_frame.h"
 #include "platform/frame_buffer.h"
+#include "platform/posix/device_names.h"
 #include "platform/posix/socket_util.h"
 #include "platform/win32.h"
 
@@ -198,25 +201,23 @@ struct EndpointServer::Impl {
     FlushLocked(c);
   }
 
-  // Reads whatever the socket holds now; marks the connection dead at its end. A read that
-  // leaves room in the buffer has emptied the socket, so no further call is made to learn that.
-  void ReadLocked(Connection* c) {
-    constexpr size_t kChunk = 64 * 1024;
-    for (;;) {
-      ssize_t n = ::recv(c->fd, c->in.Space(kChunk), kChunk, MSG_DONTWAIT);
+  // Reads what the socket holds now, up to kReadChunk bytes: a connection that sends more waits
+  // for the next wake-up, after every other connection has had its turn. With `all`, reads on
+  // until the socket is empty or ends. Marks the connection dead at its end.
+  void ReadLocked(Connection* c, bool all = false) {
+    constexpr size_t kReadChunk = 64 * 1024;
+    ssize_t n;
+    do {
+      n = ::recv(c->fd, c->in.Space(kReadChunk), kReadChunk, MSG_DONTWAIT);
       if (n > 0) {
         c->in.Commit(static_cast<size_t>(n));
         if (!c->queued) {
           c->queued = true;
           received.push_back(c->id);
         }
-        if (static_cast<size_t>(n) < kChunk) return;
-        continue;
       }
-      if (n < 0 && errno == EINTR) continue;
-      if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) MarkDeadLocked(c);
-      return;
-    }
+    } while ((n < 0 && errno == EINTR) || (all && n == static_cast<ssize_t>(kReadChunk)));
+    if (n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK)) MarkDeadLocked(c);
   }
 
   // The error that an open of `device` by connection c gets, 0 when it is granted.
@@ -226,7 +227,7 @@ struct EndpointServer::Impl {
       if (&other == c || !other.opened || other.device != c->device || other.dead) continue;
       // A client that closed its handle just before this open has shut its socket down; its
       // end of stream is there to read, and it no longer holds the device.
-      ReadLocked(&other);
+      ReadLocked(&other, true);
       if (other.dead) continue;
       if (SharingConflicts(access, shareMode, other.access, other.shareMode)) {
         return ERROR_SHARING_VIOLATION;
@@ -307,6 +308,9 @@ struct EndpointServer::Impl {
       c.device = name;
       c.handler = d->handler;
       setChanged = true;
+      // A client sends its open as soon as it is connected: it is usually there already, and is
+      // handled now rather than after another wait.
+      ReadLocked(&c);
     }
   }
 

@@ -1,12 +1,13 @@
 // The endpoint server: refusing names it cannot serve (one served already, in any case) without
 // disturbing what is there, replacing stale sockets, removing its own sockets on Stop, and
-// handling a large batch of frames that arrives at once.
+// handling a large batch of frames that arrives at once without holding up other clients.
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
 
 #include <cstring>
+#include <future>
 
 #include <filesystem>
 #include <fstream>
@@ -117,52 +118,105 @@ TEST(EndpointServerTest, ReplacesStaleSocketsAndRemovesItsOwnOnStop) {
   EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
 }
 
-// A client that sends thousands of frames in one write (cancels of requests long gone, then a
-// request) gets its request answered; the frames arrive in many reads, cut anywhere.
-TEST(EndpointServerTest, HandlesABatchOfFramesSentAtOnce) {
-  TempDeviceDir dir;
-  ScriptedHandler handler;
-  handler.SetAnswer([](const qdev::DeviceRequest& request, qdev::DeviceReply* reply) {
-    *reply = qdev::DeviceReply{0, 3, {1, 2, static_cast<uint8_t>(request.input.size())}};
-    return true;
-  });
-  qdev::EndpointServer server(dir.path());
-  std::string error;
-  ASSERT_TRUE(server.AddDevice("QDev2", &handler, &error)) << error;
-  ASSERT_TRUE(server.Start(&error)) << error;
-
-  const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
-  sockaddr_un address{};
-  address.sun_family = AF_UNIX;
-  std::strncpy(address.sun_path, (dir.path() + "/QDev2").c_str(), sizeof address.sun_path - 1);
-  ASSERT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-  uint8_t head[qdev_frame::kHeaderSize];
-  qdev_frame::EncodeHeader(qdev_frame::OpenHeader(GENERIC_READ, 0), head);
-  ASSERT_EQ(send(fd, head, sizeof head, 0), ssize_t(sizeof head));
-  ASSERT_EQ(recv(fd, head, sizeof head, MSG_WAITALL), ssize_t(sizeof head));
-  EXPECT_EQ(qdev_frame::DecodeHeader(head).reply.error, 0u);
-
-  constexpr size_t kCancels = 16000;
-  const uint8_t input[5] = {};
-  const uint8_t output[4] = {};
-  std::vector<uint8_t> batch((kCancels + 1) * qdev_frame::kHeaderSize + 9);
-  for (size_t i = 0; i < kCancels; ++i) {
-    qdev_frame::EncodeHeader(qdev_frame::CancelHeader(static_cast<uint32_t>(i)),
-                             batch.data() + i * qdev_frame::kHeaderSize);
+// A client of the endpoint written by hand: it connects, opens, and sends frames as it likes.
+class RawClient {
+ public:
+  explicit RawClient(const std::string& path) : fd_(socket(AF_UNIX, SOCK_STREAM, 0)) {
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
+    EXPECT_EQ(connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    const timeval limit{10, 0};  // a reply that never comes fails the test instead of hanging it
+    setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+    uint8_t head[qdev_frame::kHeaderSize];
+    qdev_frame::EncodeHeader(qdev_frame::OpenHeader(GENERIC_READ, FILE_SHARE_READ), head);
+    Send(std::vector<uint8_t>(head, head + sizeof head));
+    EXPECT_EQ(recv(fd_, head, sizeof head, MSG_WAITALL), ssize_t(sizeof head));
+    EXPECT_EQ(qdev_frame::DecodeHeader(head).reply.error, 0u);
   }
-  qdev_frame::EncodeRequest(99, 0x220012, input, 5, output, 4,
-                            batch.data() + kCancels * qdev_frame::kHeaderSize);
-  ASSERT_EQ(send(fd, batch.data(), batch.size(), 0), ssize_t(batch.size()));
+  ~RawClient() { close(fd_); }
 
-  uint8_t reply[qdev_frame::kHeaderSize + 3];
-  ASSERT_EQ(recv(fd, reply, sizeof reply, MSG_WAITALL), ssize_t(sizeof reply));
-  const qdev_frame::Header h = qdev_frame::DecodeHeader(reply);
+  // Cancels of requests long gone, then a request whose input is `tag`, in one write; `whole`: the
+  // socket must take it whole at once.
+  void Send(size_t cancels, uint32_t id, uint8_t tag, bool whole = true) {
+    std::vector<uint8_t> frames((cancels + 1) * qdev_frame::kHeaderSize + 5);
+    for (size_t i = 0; i < cancels; ++i) {
+      qdev_frame::EncodeHeader(qdev_frame::CancelHeader(static_cast<uint32_t>(i)),
+                               frames.data() + i * qdev_frame::kHeaderSize);
+    }
+    const uint8_t input[1] = {tag};
+    const uint8_t output[4] = {};
+    qdev_frame::EncodeRequest(id, 0x220012, input, 1, output, 4,
+                              frames.data() + cancels * qdev_frame::kHeaderSize);
+    Send(frames, whole);
+  }
+  // The reply's header, or a header of type 0 when none came.
+  qdev_frame::Header Reply() {
+    uint8_t reply[qdev_frame::kHeaderSize + 4];
+    if (recv(fd_, reply, sizeof reply, MSG_WAITALL) != ssize_t(sizeof reply)) return {};
+    return qdev_frame::DecodeHeader(reply);
+  }
+
+ private:
+  void Send(const std::vector<uint8_t>& bytes, bool whole = true) {
+    EXPECT_EQ(send(fd_, bytes.data(), bytes.size(), whole ? MSG_DONTWAIT : 0),
+              ssize_t(bytes.size()));
+  }
+  int fd_;
+};
+
+class BatchTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    // The request tagged 0xC0 is answered only once the test lets it go.
+    handler_.SetAnswer([this](const qdev::DeviceRequest& request, qdev::DeviceReply* reply) {
+      if (request.input.at(0) == 0xC0) held_.wait();
+      *reply = qdev::DeviceReply{0, 4, {request.input[0], 0, 0, 0}};
+      return true;
+    });
+    std::string error;
+    ASSERT_TRUE(server_.AddDevice("QDev2", &handler_, &error)) << error;
+    ASSERT_TRUE(server_.Start(&error)) << error;
+  }
+  std::string Path() const { return dir_.path() + "/QDev2"; }
+  std::vector<uint8_t> Tags() {
+    std::vector<uint8_t> tags;
+    for (const qdev::DeviceRequest& r : handler_.requests()) tags.push_back(r.input.at(0));
+    return tags;
+  }
+
+  TempDeviceDir dir_;
+  ScriptedHandler handler_;
+  std::promise<void> release_;
+  std::shared_future<void> held_ = release_.get_future().share();
+  qdev::EndpointServer server_{dir_.path()};
+};
+
+// Thousands of frames in one write (cancels of requests long gone, then a request), read in many
+// pieces cut anywhere: the request is answered.
+TEST_F(BatchTest, HandlesABatchOfFramesSentAtOnce) {
+  release_.set_value();
+  RawClient client(Path());
+  client.Send(16000, 99, 5, false);
+  const qdev_frame::Header h = client.Reply();
   EXPECT_EQ(h.type, qdev_frame::kReply);
   EXPECT_EQ(h.id, 99u);
-  EXPECT_EQ(h.reply.information, 3u);
-  EXPECT_EQ(reply[qdev_frame::kHeaderSize + 2], 5);
-  EXPECT_EQ(handler.requests().size(), 1u);
-  close(fd);
+  EXPECT_EQ(Tags(), std::vector<uint8_t>{5});
+}
+
+// While the server is busy, one client queues a long batch before its request and another a lone
+// request. Once the server is free, the lone request does not wait for the whole batch.
+TEST_F(BatchTest, ALongBatchDoesNotHoldUpAnotherClient) {
+  RawClient busy(Path()), batch(Path()), lone(Path());
+  busy.Send(0, 1, 0xC0);
+  ASSERT_TRUE(handler_.WaitForRequests(1));
+  batch.Send(4000, 2, 0xBA);  // 96 kB of cancels: more than one read
+  lone.Send(0, 3, 0x10);
+  release_.set_value();
+  EXPECT_EQ(busy.Reply().id, 1u);
+  EXPECT_EQ(lone.Reply().id, 3u);
+  EXPECT_EQ(batch.Reply().id, 2u);
+  EXPECT_EQ(Tags(), (std::vector<uint8_t>{0xC0, 0x10, 0xBA}));
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 // the fault hooks make CloseHandle and CreateEventA fail on the call they name.
 #include <gtest/gtest.h>
 
+#include <string>
 #include <thread>
 
 #include "platform/testing/test_facilities.h"
@@ -92,6 +93,10 @@ TEST_P(FaultHookTest, CreateEventFailsOnTheNthCall) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Calls, FaultHookTest, ::testing::Values(0u, 1u, 3u));
+INSTANTIATE_TEST_SUITE_P(Calls, FaultHookTest, ::testing::Values(0u, 1u, 3u),
+                         [](const ::testing::TestParamInfo<uint32_t>& info) {
+                           return info.param == 0 ? std::string("Disarmed")
+                                                  : "Call" + std::to_string(info.param);
+                         });
 
 }  // namespace

@@ -9,10 +9,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
-#include <filesystem>
-#include <system_error>
 
-#include "platform/ascii_case.h"
 #include "platform/device_frame.h"
 
 namespace qdev_posix {
@@ -21,19 +18,6 @@ std::string DeviceFolder() {
   const char* dir = std::getenv(qdev_frame::kDeviceDirVariable);
   if (dir == nullptr || *dir == '\0') return qdev_frame::kDefaultDeviceDir;
   return dir;
-}
-
-std::vector<std::string> NamesIgnoringCase(const std::string& folder, const std::string& name) {
-  std::vector<std::string> names;
-  std::error_code error;  // an unreadable or missing folder holds no names
-  for (std::filesystem::directory_iterator it(folder, error), end; !error && it != end;
-       it.increment(error)) {
-    std::string entry = it->path().filename().string();
-    if (entry != name && qdev::SameIgnoringAsciiCase(entry, name))
-      names.push_back(std::move(entry));
-  }
-  std::sort(names.begin(), names.end());
-  return names;
 }
 
 size_t MaxSocketPath() {

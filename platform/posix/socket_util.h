@@ -7,7 +7,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
-#include <vector>
 
 namespace qdev_posix {
 
@@ -16,9 +15,6 @@ std::string DeviceFolder();
 
 // The socket path of device `name` in `folder`. False when it does not fit a socket address.
 bool SocketPath(const std::string& folder, const std::string& name, std::string* path);
-
-// The names in `folder` that are the same device name as `name` but spelt otherwise, sorted.
-std::vector<std::string> NamesIgnoringCase(const std::string& folder, const std::string& name);
 
 // The longest socket path that a socket address holds.
 size_t MaxSocketPath();

@@ -42,6 +42,9 @@ struct Clock {
   bool initialised = false;
   uint32_t scale = 1;      // Sleep and the clock
   uint32_t waitScale = 1;  // timed waits
+  // The two scales again, for readers that take no lock (every timed wait); 0 until read.
+  std::atomic<uint32_t> scaleNow{0};
+  std::atomic<uint32_t> waitScaleNow{0};
   SteadyClock::time_point origin;
   uint64_t base = 0;
 
@@ -50,9 +53,15 @@ struct Clock {
     initialised = true;
     scale = ScaleFromEnvironment("QDEV_TIME_SCALE");
     waitScale = ScaleFromEnvironment("QDEV_WAIT_SCALE");
+    PublishLocked();
     origin = SteadyClock::now();
     base = static_cast<uint64_t>(
         std::chrono::duration_cast<std::chrono::milliseconds>(origin.time_since_epoch()).count());
+  }
+
+  void PublishLocked() {
+    scaleNow.store(scale, std::memory_order_relaxed);
+    waitScaleNow.store(waitScale, std::memory_order_relaxed);
   }
 
   uint64_t TicksLocked(SteadyClock::time_point now) const {
@@ -69,6 +78,7 @@ Clock& TheClock() {
 
 uint32_t CurrentScale() {
   Clock& c = TheClock();
+  if (const uint32_t scale = c.scaleNow.load(std::memory_order_relaxed)) return scale;
   std::lock_guard<std::mutex> lock(c.mu);
   c.InitialiseLocked();
   return c.scale;
@@ -76,6 +86,7 @@ uint32_t CurrentScale() {
 
 uint32_t CurrentWaitScale() {
   Clock& c = TheClock();
+  if (const uint32_t scale = c.waitScaleNow.load(std::memory_order_relaxed)) return scale;
   std::lock_guard<std::mutex> lock(c.mu);
   c.InitialiseLocked();
   return c.waitScale;
@@ -111,13 +122,22 @@ std::chrono::microseconds ScaledSleep(DWORD ms) {
 }
 
 void Event::Set() {
-  std::lock_guard<std::mutex> lock(mu_);
-  signalled_ = true;
-  if (manualReset_) {
-    cv_.notify_all();
-  } else {
-    cv_.notify_one();
+  std::vector<std::shared_ptr<EventSource>> sources;
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    signalled_ = true;
+    sources = sources_;
   }
+  cv_.notify_all();
+  for (const auto& source : sources) source->Wake();
+}
+
+void Event::SetCompleted() {
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    signalled_ = true;
+  }
+  cv_.notify_all();
 }
 
 void Event::Reset() {
@@ -125,16 +145,71 @@ void Event::Reset() {
   signalled_ = false;
 }
 
-bool Event::Wait(DWORD ms) {
-  std::unique_lock<std::mutex> lock(mu_);
-  auto isSignalled = [this] { return signalled_; };
-  if (ms == INFINITE) {
-    cv_.wait(lock, isSignalled);
-  } else if (!cv_.wait_for(lock, ScaledWait(ms), isSignalled)) {
-    return false;
+bool Event::IsSignalled() {
+  std::lock_guard<std::mutex> lock(mu_);
+  return signalled_;
+}
+
+void Event::AddSource(const std::shared_ptr<EventSource>& source) {
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    for (const auto& s : sources_) {
+      if (s == source) return;
+    }
+    sources_.push_back(source);
+    ++sourcesAdded_;
   }
-  if (!manualReset_) signalled_ = false;
-  return true;
+  cv_.notify_all();
+}
+
+void Event::RemoveSource(const EventSource* source) {
+  std::lock_guard<std::mutex> lock(mu_);
+  for (auto it = sources_.begin(); it != sources_.end(); ++it) {
+    if (it->get() == source) {
+      sources_.erase(it);
+      return;
+    }
+  }
+}
+
+bool Event::Wait(DWORD ms) {
+  const Deadline deadline = Deadline::After(ms);
+  bool drove = false;  // a wait whose time is up still reads what its source has received
+  for (;;) {
+    std::shared_ptr<EventSource> source;
+    size_t count = 0;
+    {
+      std::unique_lock<std::mutex> lock(mu_);
+      if (signalled_) {
+        if (!manualReset_) signalled_ = false;
+        return true;
+      }
+      count = sources_.size();
+      if (deadline.Passed() && (drove || count == 0)) return false;
+      if (count == 0) {
+        // A plain event, or its request has not been issued yet: wait for a signal or a source.
+        const uint64_t seen = sourcesAdded_;
+        auto woken = [&] { return signalled_ || sourcesAdded_ != seen; };
+        if (deadline.infinite) {
+          cv_.wait(lock, woken);
+        } else {
+          cv_.wait_until(lock, deadline.at, woken);
+        }
+        continue;
+      }
+      source = sources_[turn_++ % count];
+    }
+    // One source is driven to the end of the wait; several (requests on different devices that
+    // share the event) take turns of a millisecond.
+    Deadline turn = deadline;
+    if (count > 1) {
+      const auto slice = std::chrono::steady_clock::now() + std::chrono::milliseconds(1);
+      if (turn.infinite || slice < turn.at) turn.at = slice;
+      turn.infinite = false;
+    }
+    source->Drive(this, turn);
+    drove = true;
+  }
 }
 
 }  // namespace qdev_posix
@@ -149,6 +224,7 @@ void SetTimeScale(uint32_t scale) {
   c.base = c.TicksLocked(now);
   c.origin = now;
   c.scale = scale == 0 ? 1 : scale;
+  c.PublishLocked();
 }
 
 uint32_t TimeScale() {
@@ -160,6 +236,7 @@ void SetWaitScale(uint32_t scale) {
   std::lock_guard<std::mutex> lock(c.mu);
   c.InitialiseLocked();
   c.waitScale = scale == 0 ? 1 : scale;
+  c.PublishLocked();
 }
 
 uint32_t WaitScale() {

@@ -1,6 +1,75 @@
 # Shell functions shared by the scripts that run the utility against the simulator: waiting for
-# r4690-sim's ready line, and comparing a run of the utility with an end-to-end case's
-# expectations. Sourced by tests/e2e/run-case, scripts/test-windows and scripts/demo; bash only.
+# r4690-sim's ready line, finding and checking an end-to-end case, and comparing a run of the
+# utility with the case's expectations. Sourced by tests/e2e/run-case, scripts/test-windows and
+# scripts/demo; bash only.
+
+# The folder of the end-to-end cases.
+r4690_cases_dir="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)/tests/e2e/cases"
+
+# r4690_case_names: every case's name, one a line, in order; hidden folders are no case.
+r4690_case_names() {
+  local dir
+  for dir in "${r4690_cases_dir}"/*/; do
+    [[ -d "${dir}" ]] && basename "${dir}"
+  done
+}
+
+# r4690_case_dir CASE: the folder of a case given by its name or by a path to its folder, on
+# standard output; prints why on standard error and returns 1 when there is no such case.
+r4690_case_dir() {
+  if [[ "$1" == */* && -d "$1" ]]; then
+    (cd "$1" && pwd)
+  elif [[ "$1" != */* && -n "$1" && -d "${r4690_cases_dir}/$1" ]]; then
+    echo "${r4690_cases_dir}/$1"
+  else
+    echo "no end-to-end case $1 (a name under ${r4690_cases_dir}, or a case's folder)" >&2
+    return 1
+  fi
+}
+
+# r4690_check_case DIR: whether a case folder holds what a case needs and nothing it does not know.
+# Hidden files and the usual editor leftovers (name~, #name#, *.swp, *.bak, *.orig, *.rej) are
+# ignored, and so is the actual output that a failing run leaves (*.actual). Prints each problem
+# on standard error; returns 1 when there is one.
+r4690_check_case() {
+  local dir=$1 ok=0 file name required=(scenario.json expected.stdout expected.exit)
+  if [[ -e "${dir}/second.stdout" || -e "${dir}/second.exit" || -e "${dir}/second.traffic" ||
+        -e "${dir}/second.stderr" ]]; then
+    required+=(second.stdout second.exit)
+  fi
+  for file in "${required[@]}"; do
+    if [[ ! -f "${dir}/${file}" ]]; then
+      echo "case $(basename "${dir}"): ${file} is missing" >&2
+      ok=1
+    fi
+  done
+  for file in "${dir}"/*; do
+    [[ -e "${file}" ]] || continue
+    name=$(basename "${file}")
+    case "${name}" in
+      scenario.json | arguments | expected.stdout | expected.stderr | expected.exit | \
+        expected.traffic | second.stdout | second.stderr | second.exit | second.traffic) ;;
+      *~ | \#*\# | *.swp | *.swo | *.bak | *.orig | *.rej | *.actual) ;;
+      *)
+        echo "case $(basename "${dir}"): unknown file ${name}" >&2
+        ok=1
+        ;;
+    esac
+  done
+  return "${ok}"
+}
+
+# r4690_wait_scale DIR: the wait scale (QDEV_WAIT_SCALE) that a case's runs take: 10 for a case
+# whose scenario waits for a time-out on purpose ("noAnswer", or a "delay" that may pass one), so
+# that each 5 s time-out lasts 0.5 s and each delay a tenth of its time; 1 for any other, so that
+# an answered request never times out on a busy machine.
+r4690_wait_scale() {
+  if grep -Eq '"action"[[:space:]]*:[[:space:]]*"(noAnswer|delay)"' "$1/scenario.json"; then
+    echo 10
+  else
+    echo 1
+  fi
+}
 
 # r4690_wait_for_ready PID OUT ERR: waits up to 10 s until r4690-sim (process PID, standard output
 # in OUT, standard error in ERR) prints "r4690-sim: ready". Returns 0 when it has; otherwise
@@ -26,6 +95,13 @@ r4690_show_difference() {
   diff -u --label expected --label actual <(sed -n 'l 0' "$1") <(sed -n 'l 0' "$2") >&2 || true
 }
 
+# r4690_without_time_stamps FILE: a traffic record on standard output without the time-stamp
+# column of its lines ("[   1234 ms] "), the form in which records compare exactly. The one place
+# where scripts strip it; sim::WithoutTimeStamp does the same for the simulator's own tests.
+r4690_without_time_stamps() {
+  sed -E 's/^\[ *[0-9]+ ms\] //' "$1"
+}
+
 # r4690_windows_text FILE: the file with each line ending in "\r\n" on standard output. Windows'
 # C runtime writes text so: each "\n" that a program writes becomes "\r\n".
 r4690_windows_text() {
@@ -46,7 +122,10 @@ r4690_expectation() {
 # or "second") with the case's expectations: ACTUAL.stdout, ACTUAL.stderr and (when the case has
 # RUN.traffic) ACTUAL.traffic, and the exit code CODE. With "windows", every expected line ends in
 # "\r\n", as Windows' C runtime writes text. Prints each difference on standard error, prefixed
-# with the run's name; returns 0 when there is none.
+# with the run's name; returns 0 when there is none. A run that differs leaves what it gave beside
+# the case, as RUN.stdout.actual, RUN.stderr.actual, RUN.traffic.actual (without time stamps) and
+# RUN.exit.actual (with windows: RUN.stdout.windows.actual, ...), and says so; a run that matches
+# removes those of an earlier run.
 r4690_compare_run() {
   local dir=$1 run=$2 actual=$3 code=$4 line_ends=${5:-}
   local ok=0 want
@@ -73,14 +152,37 @@ r4690_compare_run() {
     cat "${actual}.stderr" >&2
     ok=1
   fi
-  # The traffic record is written by the simulator's own code, in text mode too.
+  # The traffic record is written by the simulator's own code, in text mode too; its time stamps
+  # differ from run to run.
   if [[ -f "${dir}/${run}.traffic" ]]; then
     r4690_expectation "${dir}/${run}" "${actual}" "${line_ends}" traffic
-    if ! cmp -s "${actual}.traffic-want" "${actual}.traffic"; then
+    r4690_without_time_stamps "${actual}.traffic" >"${actual}.traffic-bare"
+    if ! cmp -s "${actual}.traffic-want" "${actual}.traffic-bare"; then
       echo "${run}: traffic record differs" >&2
-      r4690_show_difference "${actual}.traffic-want" "${actual}.traffic"
+      r4690_show_difference "${actual}.traffic-want" "${actual}.traffic-bare"
       ok=1
     fi
   fi
+  r4690_keep_actual "${dir}" "${run}" "${actual}" "${code}" "${line_ends}" "${ok}"
   return "${ok}"
+}
+
+# r4690_keep_actual CASE_DIR RUN ACTUAL CODE LINE_ENDS FAILED: what r4690_compare_run leaves
+# beside the case.
+r4690_keep_actual() {
+  local dir=$1 run=$2 actual=$3 code=$4 flavour=${5:+.$5} failed=$6 stream kept=()
+  for stream in stdout stderr traffic exit; do
+    rm -f "${dir}/${run}.${stream}${flavour}.actual"
+  done
+  ((failed)) || return 0
+  cp "${actual}.stdout" "${dir}/${run}.stdout${flavour}.actual"
+  [[ -s "${actual}.stderr" ]] && cp "${actual}.stderr" "${dir}/${run}.stderr${flavour}.actual"
+  [[ -f "${actual}.traffic" ]] &&
+    r4690_without_time_stamps "${actual}.traffic" >"${dir}/${run}.traffic${flavour}.actual"
+  echo "${code}" >"${dir}/${run}.exit${flavour}.actual"
+  for stream in stdout stderr traffic exit; do
+    [[ -f "${dir}/${run}.${stream}${flavour}.actual" ]] && kept+=("${run}.${stream}${flavour}.actual")
+  done
+  echo "${run}: what the run gave is kept in ${dir}: ${kept[*]}" >&2
+  return 0
 }

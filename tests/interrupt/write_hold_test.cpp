@@ -74,14 +74,16 @@ using driver_contract::kRequestRead;
 using driver_contract::kRequestReloadPld;
 using driver_contract::kRequestWrite;
 
-constexpr char kLastPldChunk[] = "req=0x0D value=0xD000 index=0x9001 len=3695 -> ok";
+constexpr char kLastPldChunk[] =
+    "req=0x0D write value=0xD000 index=0x9001 addr=0x9001D000 len=3695 -> ok";
 constexpr char kMcuWritten[] = " MCU Firmware Flashing --> OK\n";
 
 const Row kRows[] = {
     // While an image is written: the whole image reaches the module, then the signal ends the
     // child before it reports the write or sends another request.
     {"SIGINT in the MCU write's first chunk", "INT", 130, kRequestWrite, 0x83000000, 0,
-     "req=0x0D value=0x1000 index=0x8300 len=4096 -> ok", kMcuChunks, 0, kSummaryEnd},
+     "req=0x0D write value=0x1000 index=0x8300 addr=0x83001000 len=4096 -> ok", kMcuChunks, 0,
+     kSummaryEnd},
     {"SIGINT in the PLD write's first chunk", "INT", 130, kRequestWrite, 0x90000000, 0,
      kLastPldChunk, kMcuChunks, kPldChunks, kMcuWritten},
     {"SIGINT in the PLD write's 15th chunk", "INT", 130, kRequestWrite, 0x9000E000, 0,
@@ -96,10 +98,10 @@ const Row kRows[] = {
      kMcuChunks, kPldChunks, kMcuWritten},
     // Outside a write: the signal ends the child at once.
     {"SIGINT while the module's grade is read", "INT", 130, kRequestRead, 0x8C000000, 0,
-     "req=0x0E value=0x0000 index=0x8C00 len=1 -> ok", 0, 0,
+     "req=0x0E read value=0x0000 index=0x8C00 addr=0x8C000000 len=1 -> ok", 0, 0,
      " GET_BOOT_LOADER_DESCRIPTION() --> OK\n"},
     {"SIGINT during the PLD restart's wait", "INT", 130, kRequestReloadPld, 0, 500,
-     "req=0x0C value=0x0000 index=0x0000 len=0 -> ok", kMcuChunks, kPldChunks, "\r"},
+     "req=0x0C reloadPld value=0x0000 index=0x0000 len=0 -> ok", kMcuChunks, kPldChunks, "\r"},
 };
 
 void PrintTo(const Row& row, std::ostream* os) {

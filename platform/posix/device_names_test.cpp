@@ -1,0 +1,91 @@
+// The case-insensitive lookup of device names: what it finds follows the folder through every
+// change (names that come, go, are renamed; the folder removed and made again; another folder),
+// as a listing at the time of the call would, also when the folder had settled and its names were
+// kept; and an endpoint that appears in another case after a failed open is opened by the next.
+#include "platform/posix/device_names.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/device_endpoint.h"
+#include "platform/testing/posix/test_endpoint.h"
+#include "platform/win32.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using Names = std::vector<std::string>;
+
+TEST(DeviceNamesTest, FollowsTheFolderThroughEveryChange) {
+  qdev_test::TempDeviceDir dir, other;
+  const std::string a = dir.path(), b = other.path();
+  auto make = [](const std::string& path) { std::ofstream(path) << ""; };
+  for (int i = 0; i < 300; ++i) make(a + "/QDevUsb" + std::to_string(i));
+  const struct {
+    const char* step;
+    std::function<void()> change;
+    std::string folder, name;
+    Names found;
+  } steps[] = {
+      {"nothing like it", [] {}, a, "QDev5", {}},
+      {"a name in another case", [&] { make(a + "/qdev5"); }, a, "QDev5", {"qdev5"}},
+      {"and one more", [&] { make(a + "/QDEV5"); }, a, "QDev5", {"QDEV5", "qdev5"}},
+      {"the exact name is not another",
+       [&] { make(a + "/QDev5"); },
+       a,
+       "QDev5",
+       {"QDEV5", "qdev5"}},
+      {"one goes", [&] { fs::remove(a + "/qdev5"); }, a, "QDev5", {"QDEV5"}},
+      {"renamed away", [&] { fs::rename(a + "/QDEV5", a + "/QDev6"); }, a, "qdev5", {"QDev5"}},
+      {"renamed in",
+       [&] { fs::rename(a + "/QDev6", a + "/QDEV5"); },
+       a,
+       "qdev5",
+       {"QDEV5", "QDev5"}},
+      {"another folder", [&] { make(b + "/qDev5"); }, b, "QDev5", {"qDev5"}},
+      {"back", [] {}, a, "QDevUSB299", {"QDevUsb299"}},
+      {"the folder removed", [&] { fs::remove_all(a); }, a, "QDev5", {}},
+      {"and made again",
+       [&] {
+         fs::create_directory(a);
+         make(a + "/QDEV5");
+       },
+       a,
+       "QDev5",
+       {"QDEV5"}},
+  };
+  for (const auto& s : steps) {
+    SCOPED_TRACE(s.step);
+    // The folder settles and a lookup keeps its names; then it changes.
+    std::this_thread::sleep_for(std::chrono::milliseconds(60));
+    qdev_posix::NamesIgnoringCase(s.folder, s.name);
+    s.change();
+    EXPECT_EQ(qdev_posix::NamesIgnoringCase(s.folder, s.name), s.found);
+  }
+}
+
+// The failed open has looked at the folder; the endpoint that comes after it, named in another
+// case, is found by the next open.
+TEST(DeviceNamesTest, EndpointServedInAnotherCaseAfterAFailedOpenOpens) {
+  qdev_test::TempDeviceDir dir;
+  HANDLE device = CreateFileA("\\\\.\\qdev7", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  EXPECT_EQ(device, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
+  qdev_test::ScriptedHandler handler;
+  qdev::EndpointServer server(dir.path());
+  std::string error;
+  ASSERT_TRUE(server.AddDevice("QDEV7", &handler, &error)) << error;
+  ASSERT_TRUE(server.Start(&error)) << error;
+  device = CreateFileA("\\\\.\\qdev7", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  EXPECT_NE(device, INVALID_HANDLE_VALUE);
+  EXPECT_TRUE(CloseHandle(device));
+}
+
+}  // namespace
