@@ -1,5 +1,7 @@
 // Fuzz target: the r4690-sim command line, run in-process through sim::RunCommand. A run that
-// starts serving is stopped as soon as it has said that it is ready, as SIGINT stops it. Whatever
+// starts serving is stopped as soon as it has said that it is ready, by a SIGINT sent to the
+// command's stop-signal thread (a signal sent to the whole process could reach one of libFuzzer's
+// threads instead, which do not block it). Whatever
 // the arguments, the command must end with one of its exit statuses; a refusal is one line
 // "r4690-sim: ..." of text with no control character in it (what it echoes of the arguments is
 // escaped); every number it accepts is written in decimal or as "0x" hexadecimal, and in no other
@@ -14,6 +16,8 @@
 // text of the scenario file that --scenario then names.
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 #include <cstdint>
 #include <cstdio>
@@ -30,6 +34,7 @@
 
 #include "contract/driver_contract.h"
 #include "contract/module_addresses.h"
+#include "platform/stop_signals.h"
 #include "platform/win32.h"
 #include "sim/command.h"
 #include "tests/fuzz/fuzz_check.h"
@@ -45,6 +50,23 @@ void RemoveSandbox() {
   fs::remove_all(gSandbox, ec);
 }
 
+// Sends SIGINT to the thread that reads the running command's stop signals, as Ctrl-C would reach
+// it in the program.
+void StopLikeCtrlC() {
+  const fs::path tasks = "/proc/self/task";
+  std::error_code ec;
+  for (const fs::directory_entry& task : fs::directory_iterator(tasks, ec)) {
+    std::string name;
+    std::getline(std::ifstream(task.path() / "comm"), name);
+    if (name != qdev::kStopSignalsThreadName) continue;
+    const long tid = std::stol(task.path().filename().string());
+    FUZZ_CHECK(syscall(SYS_tgkill, getpid(), tid, SIGINT) == 0);
+    return;
+  }
+  fuzz::CheckFailed("a serving command has a thread that reads its stop signals", __FILE__,
+                    __LINE__);
+}
+
 // The output stream of a run: keeps the text, and once the run announces that it is ready calls
 // `whileServing` and stops the run, as an operator's Ctrl-C would.
 class StoppingOutput final : public std::stringbuf {
@@ -57,7 +79,7 @@ class StoppingOutput final : public std::stringbuf {
     if (!stopped_ && text.find("r4690-sim: ready\n") != std::string::npos) {
       stopped_ = true;
       if (whileServing) whileServing();
-      raise(SIGINT);
+      StopLikeCtrlC();
     }
     return std::stringbuf::sync();
   }
@@ -81,6 +103,10 @@ Run RunCommand(std::vector<std::string> args, std::function<void()> whileServing
   for (std::string& a : args) argv.push_back(a.data());
   argv.push_back(nullptr);
 
+  // The command keeps its stop signals blocked when it ends (or, where it cannot read them from a
+  // thread, handles them itself); libFuzzer's own handling of them comes back afterwards.
+  sigset_t mask;
+  pthread_sigmask(SIG_SETMASK, nullptr, &mask);
   struct sigaction oldInt {};
   struct sigaction oldTerm {};
   sigaction(SIGINT, nullptr, &oldInt);
@@ -93,6 +119,7 @@ Run RunCommand(std::vector<std::string> args, std::function<void()> whileServing
   run.status = sim::RunCommand(static_cast<int>(args.size()), argv.data(), out, err);
   sigaction(SIGINT, &oldInt, nullptr);
   sigaction(SIGTERM, &oldTerm, nullptr);
+  pthread_sigmask(SIG_SETMASK, &mask, nullptr);
   run.out = outBuffer.str();
   run.err = err.str();
   return run;
