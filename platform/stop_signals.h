@@ -11,6 +11,10 @@
 
 namespace qdev {
 
+// The name of the thread that reads the signals (as ps, top and debuggers show it). A signal sent
+// to that thread alone (tgkill) stops the program as one sent to the process does.
+constexpr char kStopSignalsThreadName[] = "stop-signals";
+
 class StopSignals {
  public:
   // Blocks the four signals in the calling thread, whose threads started afterwards inherit the

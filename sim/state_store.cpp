@@ -5,7 +5,9 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <system_error>
+#include <utility>
 
 namespace sim {
 
@@ -40,27 +42,46 @@ bool WriteWhole(const std::string& path, const std::vector<uint8_t>& data, std::
   return true;
 }
 
-// Reads a file that must hold exactly `size` bytes.
-bool ReadWhole(const std::string& path, size_t size, std::vector<uint8_t>* data,
-               std::string* error) {
+// Reads a state file, at most `limit` bytes of it; true with nullopt when it does not exist.
+bool ReadSavedFile(const std::string& path, size_t limit,
+                   std::optional<std::vector<uint8_t>>* bytes, std::string* error) {
   std::error_code ec;
-  const uintmax_t actual = fs::file_size(path, ec);
-  if (ec) {
+  if (!fs::exists(path, ec)) {
+    if (!ec) {
+      bytes->reset();
+      return true;
+    }
     *error = "cannot read " + path + ": " + ec.message();
     return false;
   }
-  if (actual != size) {
-    *error = "state file " + path + " has " + std::to_string(actual) + " bytes, not " +
-             std::to_string(size);
-    return false;
-  }
+  errno = 0;
   std::ifstream in(path, std::ios::binary);
-  data->assign(size, 0);
-  in.read(reinterpret_cast<char*>(data->data()), static_cast<std::streamsize>(size));
-  if (!in) {
-    *error = "cannot read " + path;
+  std::vector<uint8_t> data(limit);
+  if (in) in.read(reinterpret_cast<char*>(data.data()), static_cast<std::streamsize>(limit));
+  if (!in.is_open() || in.bad()) {
+    *error = "cannot read " + path + Reason();
     return false;
   }
+  data.resize(static_cast<size_t>(in.gcount()));
+  *bytes = std::move(data);
+  return true;
+}
+
+// One memory from its file's bytes, which must be exactly `size` of them.
+bool TakeMemory(const StateStore::SavedFile& file, size_t size, std::vector<uint8_t>* memory,
+                std::string* error) {
+  if (!file.bytes) {
+    *error = "state file " + file.path + " is missing";
+    return false;
+  }
+  if (file.bytes->size() != size) {
+    *error = "state file " + file.path + " has " +
+             (file.bytes->size() > size
+                  ? "more than " + std::to_string(size) + " bytes"
+                  : std::to_string(file.bytes->size()) + " bytes, not " + std::to_string(size));
+    return false;
+  }
+  *memory = *file.bytes;
   return true;
 }
 
@@ -99,12 +120,23 @@ std::string StateStore::BootFlashPath(uint16_t slot) const {
 
 StateStore::LoadResult StateStore::Load(uint16_t slot, std::vector<uint8_t>* mcuFlash,
                                         std::vector<uint8_t>* bootFlash, std::string* error) const {
-  std::error_code ec;
-  const bool haveMcu = fs::exists(McuFlashPath(slot), ec);
-  const bool haveBoot = fs::exists(BootFlashPath(slot), ec);
-  if (!haveMcu && !haveBoot) return LoadResult::kAbsent;
-  if (!ReadWhole(McuFlashPath(slot), kMcuFlashSize, mcuFlash, error) ||
-      !ReadWhole(BootFlashPath(slot), kBootFlashSize, bootFlash, error)) {
+  // One byte more than a memory holds tells a longer file from one of the right size.
+  SavedFile mcu{McuFlashPath(slot), std::nullopt};
+  SavedFile boot{BootFlashPath(slot), std::nullopt};
+  if (!ReadSavedFile(mcu.path, kMcuFlashSize + 1, &mcu.bytes, error) ||
+      !ReadSavedFile(boot.path, kBootFlashSize + 1, &boot.bytes, error)) {
+    return LoadResult::kDamaged;
+  }
+  return LoadMemories(mcu, boot, mcuFlash, bootFlash, error);
+}
+
+StateStore::LoadResult StateStore::LoadMemories(const SavedFile& mcu, const SavedFile& boot,
+                                                std::vector<uint8_t>* mcuFlash,
+                                                std::vector<uint8_t>* bootFlash,
+                                                std::string* error) {
+  if (!mcu.bytes && !boot.bytes) return LoadResult::kAbsent;
+  if (!TakeMemory(mcu, kMcuFlashSize, mcuFlash, error) ||
+      !TakeMemory(boot, kBootFlashSize, bootFlash, error)) {
     return LoadResult::kDamaged;
   }
   return LoadResult::kLoaded;

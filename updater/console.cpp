@@ -68,8 +68,12 @@ void Console::Wait(unsigned steps) {
   for (unsigned i = 0; i < steps; ++i) SpinnerStep(i);
 }
 
-void ReleaseDevice(Console& console, IR4690_BOOT_LOADER*& device, const char* message,
-                   bool failed) {
+void ProcessExit(int status) {
+  std::exit(status);
+}
+
+void ReleaseDevice(Console& console, IR4690_BOOT_LOADER*& device, const char* message, bool failed,
+                   ExitFunction exit) {
   if (device != nullptr) {
     const bool released = device->ReleaseInstance();
     device = nullptr;  // gone whatever the release gave
@@ -77,7 +81,7 @@ void ReleaseDevice(Console& console, IR4690_BOOT_LOADER*& device, const char* me
   }
   console.Print("\n");
   if (message != nullptr) console.Print(message);
-  std::exit(failed ? -1 : 0);
+  exit(failed ? kExitFailed : kExitSucceeded);
 }
 
 }  // namespace updater

@@ -1,6 +1,6 @@
 // What the utility tells the operator, and the one way a run ends: the banner, plain text
 // lines, the waiting spinner, and ReleaseDevice, which releases the module interface, prints
-// the closing message and exits.
+// the closing message and ends the process through the exit it is given.
 #pragma once
 
 #include <cstdint>
@@ -47,11 +47,20 @@ class Console {
   SleepFunction sleep_;
 };
 
+// How a run ends the process: ProcessExit (std::exit, so that buffered output is written) in the
+// utility. A test passes an exit that returns, and the run then returns right after the call.
+using ExitFunction = void (*)(int status);
+[[noreturn]] void ProcessExit(int status);
+
+// The exit status of a run.
+constexpr int kExitSucceeded = 0;
+constexpr int kExitFailed = -1;
+
 // Ends the run. Releases the interface object when there is one (printing " ReleaseDevice() -->
 // OK\n" or "... Bad\n" after its ReleaseInstance) and forgets it, prints an empty line and the
-// message, and exits through std::exit with -1 when `failed`, else 0. A failing release changes
-// neither the message nor the exit code.
-[[noreturn]] void ReleaseDevice(Console& console, IR4690_BOOT_LOADER*& device, const char* message,
-                                bool failed);
+// message, and calls exit with kExitFailed when `failed`, else kExitSucceeded. A failing release
+// changes neither the message nor the exit status.
+void ReleaseDevice(Console& console, IR4690_BOOT_LOADER*& device, const char* message, bool failed,
+                   ExitFunction exit);
 
 }  // namespace updater

@@ -17,13 +17,14 @@ const char* LookupFailureLine(images::LookupStep step) {
   return " FindResource() --> Bad\n";  // an unknown step is still a failed lookup
 }
 
-images::ImageRange LoadImageResource(const char* name, ImageLookup lookup, Console& console,
-                                     IR4690_BOOT_LOADER*& device) {
-  const images::ImageRange range = lookup(name);
-  if (const char* line = LookupFailureLine(range.failedStep)) {
-    ReleaseDevice(console, device, line, true);
+bool LoadImageResource(const char* name, ImageLookup lookup, Console& console,
+                       IR4690_BOOT_LOADER*& device, ExitFunction exit, images::ImageRange* image) {
+  *image = lookup(name);
+  if (const char* line = LookupFailureLine(image->failedStep)) {
+    ReleaseDevice(console, device, line, true, exit);
+    return false;
   }
-  return range;
+  return true;
 }
 
 }  // namespace updater

@@ -16,9 +16,10 @@ using ImageLookup = images::ImageRange (*)(const char* name);
 // The console line for a failed lookup step, or null when the lookup succeeded.
 const char* LookupFailureLine(images::LookupStep step);
 
-// The image's bytes, read-only for the life of the process; a size of 0 is no failure here. Never
-// returns on failure: the run ends through ReleaseDevice with the failing step's line.
-images::ImageRange LoadImageResource(const char* name, ImageLookup lookup, Console& console,
-                                     IR4690_BOOT_LOADER*& device);
+// The image's bytes in *image, read-only for the life of the process; a size of 0 is no failure
+// here. On failure the run ends through ReleaseDevice with the failing step's line, and the
+// result is false: the run goes no further.
+bool LoadImageResource(const char* name, ImageLookup lookup, Console& console,
+                       IR4690_BOOT_LOADER*& device, ExitFunction exit, images::ImageRange* image);
 
 }  // namespace updater

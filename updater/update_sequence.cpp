@@ -40,12 +40,11 @@ class UpdateRun {
   explicit UpdateRun(const UpdateDependencies& deps)
       : deps_(deps), console_(deps.out, deps.sleep) {}
 
-  [[noreturn]] void Run() {
+  // Every step returns whether the run goes on; a step that ends the run has called
+  // ReleaseDevice, and nothing after it runs.
+  void Run() {
     console_.Banner();
-    Create();
-    FindModule();
-    IdentifyModule();
-    ReadDescriptions();
+    if (!Create() || !FindModule() || !IdentifyModule() || !ReadDescriptions()) return;
 
     const double fw = VersionNumber(firmware_.Version, sizeof(firmware_.Version));
     const double bl = VersionNumber(bootLoader_.Version, sizeof(bootLoader_.Version));
@@ -53,84 +52,97 @@ class UpdateRun {
 
     pldVersion_ = 0;
     if (InPldBand(bl)) {
-      ExaminePld();
-      ReadModuleGrade();
+      if (!ExaminePld() || !ReadModuleGrade()) return;
       pldImage_ = ChoosePldImage(pldVersion_, moduleGrade_, pldGrade_);
     }
 
     PrintSummary();
-    if (mcuImage_ != nullptr) WriteMcuImage(mcuImage_);
-    if (pldImage_ != nullptr) WritePldImage(pldImage_);
+    if (mcuImage_ != nullptr && !WriteMcuImage(mcuImage_)) return;
+    if (pldImage_ != nullptr && !WritePldImage(pldImage_)) return;
 
     console_.Print("\n");
-    ReleaseDevice(console_, device_, "\n The program was completed successfully!!!\n", false);
+    ReleaseDevice(console_, device_, "\n The program was completed successfully!!!\n", false,
+                  deps_.exit);
   }
 
  private:
-  [[noreturn]] void Fail(const char* message) { ReleaseDevice(console_, device_, message, true); }
+  // Ends the run with a failure message; false, so that a step can return it.
+  bool Fail(const char* message) {
+    ReleaseDevice(console_, device_, message, true, deps_.exit);
+    return false;
+  }
 
   // The common shape of a step: its OK line on success, its failure text otherwise.
-  void Require(bool ok, const char* okLine, const char* failure) {
-    if (!ok) Fail(failure);
+  bool Require(bool ok, const char* okLine, const char* failure) {
+    if (!ok) return Fail(failure);
     console_.Print(okLine);
+    return true;
   }
 
-  void Create() {
+  bool Create() {
     device_ = deps_.createInstance();
-    Require(device_ != nullptr, " CreateInstance() --> OK\n", " CreateInstance() --> Bad\n");
+    return Require(device_ != nullptr, " CreateInstance() --> OK\n", " CreateInstance() --> Bad\n");
   }
 
-  void FindModule() {
+  bool FindModule() {
     for (uint16_t slot = 0; slot < kSlotCount; ++slot) {
       if (device_->OpenQDevice(slot)) {
         console_.Print(" OpenQDevice(");
         console_.Print(std::to_string(slot));
         console_.Print(") --> OK\n");
-        return;
+        return true;
       }
     }
-    Fail(" Can't find any module in first 127 virtual slots!\n");
+    return Fail(" Can't find any module in first 127 virtual slots!\n");
   }
 
-  void IdentifyModule() {
-    Require(device_->GetModuleName(moduleName_), " GetModuleName() --> OK\n",
-            " GetModuleName() --> Bad\n");
-    Require(std::strcmp(moduleName_, kModelName) == 0, "   The module is 'R46-90'\n",
-            " The module is not 'R46-90'\n");
-    Require(device_->GetUsbSpeed(&usbSpeed_), " GetUsbSpeed() --> OK\n",
-            " GetUsbSpeed() --> Bad\n");
+  bool IdentifyModule() {
+    if (!Require(device_->GetModuleName(moduleName_), " GetModuleName() --> OK\n",
+                 " GetModuleName() --> Bad\n") ||
+        !Require(std::strcmp(moduleName_, kModelName) == 0, "   The module is 'R46-90'\n",
+                 " The module is not 'R46-90'\n") ||
+        !Require(device_->GetUsbSpeed(&usbSpeed_), " GetUsbSpeed() --> OK\n",
+                 " GetUsbSpeed() --> Bad\n")) {
+      return false;
+    }
     console_.Print(usbSpeed_ != 0 ? "   USB Speed is HIGH (480 Mbit/s)\n"
                                   : "   USB Speed is FULL (12 Mbit/s)\n");
+    return true;
   }
 
-  void ReadDescriptions() {
+  bool ReadDescriptions() {
     // The module description is not cleared first: the record keeps whatever it held.
-    Require(device_->GET_MODULE_DESCRIPTION(&module_), " GET_MODULE_DESCRIPTION() --> OK\n",
-            " GET_MODULE_DESCRIPTION() --> Bad\n");
+    if (!Require(device_->GET_MODULE_DESCRIPTION(&module_), " GET_MODULE_DESCRIPTION() --> OK\n",
+                 " GET_MODULE_DESCRIPTION() --> Bad\n")) {
+      return false;
+    }
 
     // Only whether the application starts matters here; either answer lets the run go on.
     applicationPresent_ = device_->RunMcuApplication(module_addresses::kApplicationEntry, TRUE);
     if (!device_->RunMcuApplication(module_addresses::kBootLoaderEntry, FALSE)) {
-      Fail(" RunMcuApplication() --> Bad\n");
+      return Fail(" RunMcuApplication() --> Bad\n");
     }
 
     std::memset(&firmware_, 0, sizeof(firmware_));
-    if (applicationPresent_) {
-      Require(device_->GET_FIRMWARE_DESCRIPTION(&firmware_), " GET_FIRMWARE_DESCRIPTION() --> OK\n",
-              " GET_FIRMWARE_DESCRIPTION() --> Bad\n");
+    if (applicationPresent_ &&
+        !Require(device_->GET_FIRMWARE_DESCRIPTION(&firmware_),
+                 " GET_FIRMWARE_DESCRIPTION() --> OK\n", " GET_FIRMWARE_DESCRIPTION() --> Bad\n")) {
+      return false;
     }
 
     std::memset(&bootLoader_, 0, sizeof(bootLoader_));
-    Require(device_->GET_BOOT_LOADER_DESCRIPTION(&bootLoader_),
-            " GET_BOOT_LOADER_DESCRIPTION() --> OK\n", " GET_BOOT_LOADER_DESCRIPTION() --> Bad\n");
+    return Require(device_->GET_BOOT_LOADER_DESCRIPTION(&bootLoader_),
+                   " GET_BOOT_LOADER_DESCRIPTION() --> OK\n",
+                   " GET_BOOT_LOADER_DESCRIPTION() --> Bad\n");
   }
 
   // Sets the PLD version number and the PLD's grade from the PLD information, when the module
   // gives any.
-  void ParsePldVersion() {
+  bool ParsePldVersion() {
     if (!GetPldVersionNumber(pldInfo_.Version, &pldVersion_, &pldGrade_)) {
-      Fail(" GetPldVersionNumber --> Bad\n");
+      return Fail(" GetPldVersionNumber --> Bad\n");
     }
+    return true;
   }
 
   // Each read starts from a cleared record, so that a failed read leaves no stale text behind.
@@ -139,40 +151,41 @@ class UpdateRun {
     return device_->GET_PLD_INFO(&pldInfo_);
   }
 
-  void ExaminePld() {
-    if (ReadPldInfo()) {
-      ParsePldVersion();
-      return;
-    }
+  bool ExaminePld() {
+    if (ReadPldInfo()) return ParsePldVersion();
     // No information from the PLD: when boot flash holds a container, let the PLD load it and
     // ask once more.
     uint8_t header[kPldFlashHeaderSize] = {};
     if (!device_->GetArray(SEL_BOOT_FLASH, header, sizeof(header))) {
-      Fail(" GetArray(SEL_BOOT_FLASH, ) --> Bad\n");
+      return Fail(" GetArray(SEL_BOOT_FLASH, ) --> Bad\n");
     }
-    if (!IsPldFlashHeaderValid(header)) return;
+    if (!IsPldFlashHeaderValid(header)) return true;
     // A PLD that does not verify after this restart cannot load what boot flash holds: a write
     // that was cut short leaves the new header before a partial image. Ending the run here would
     // leave the module so for good, so the run says so and goes on; with no version to read, the
     // image of the module's grade is written and the module is whole again.
-    RestartPld(OnUnverified::kGoOn);
-    if (ReadPldInfo()) ParsePldVersion();
+    if (!RestartPld(OnUnverified::kGoOn)) return false;
+    return !ReadPldInfo() || ParsePldVersion();
   }
 
-  void ReadModuleGrade() {
+  bool ReadModuleGrade() {
     if (!device_->GetArray(SEL_MODULE_TG_DATA, &moduleGrade_, 1)) {
-      Fail(" GetArray(SEL_MODULE_TG_DATA, ) --> Bad\n");
+      return Fail(" GetArray(SEL_MODULE_TG_DATA, ) --> Bad\n");
     }
-    if (moduleGrade_ >= 2) Fail(" ModuleTemperatureGrade --> Bad\n");
-    if (pldGrade_ >= 2) Fail(" PldTemperatureGrade --> Bad\n");
+    if (moduleGrade_ >= 2) return Fail(" ModuleTemperatureGrade --> Bad\n");
+    if (pldGrade_ >= 2) return Fail(" PldTemperatureGrade --> Bad\n");
+    return true;
   }
 
   // What a PLD restart does when the PLD does not verify: end the run (after a PLD write), or
   // print the failure as a status line and let the run go on (while examining the PLD).
   enum class OnUnverified { kFail, kGoOn };
 
-  void RestartPld(OnUnverified onUnverified) {
-    Require(device_->StartReloadPld(), " Start Reload PLD --> OK\n", " Start Reload PLD --> Bad\n");
+  bool RestartPld(OnUnverified onUnverified) {
+    if (!Require(device_->StartReloadPld(), " Start Reload PLD --> OK\n",
+                 " Start Reload PLD --> Bad\n")) {
+      return false;
+    }
     console_.Wait(kPldRestartSteps);
     console_.Print("\n");
     if (device_->VerifyPld()) {
@@ -180,8 +193,9 @@ class UpdateRun {
     } else if (onUnverified == OnUnverified::kGoOn) {
       console_.Print(" Verify PLD --> Bad\n");
     } else {
-      Fail(" Verify PLD --> Bad\n");
+      return Fail(" Verify PLD --> Bad\n");
     }
+    return true;
   }
 
   void PrintItem(std::string_view label, std::string_view text) {
@@ -219,10 +233,10 @@ class UpdateRun {
     console_.Print("\n");
   }
 
-  [[noreturn]] void FailAllocation(size_t bytes) {
+  bool FailAllocation(size_t bytes) {
     std::snprintf(allocationText_, sizeof(allocationText_), "%s%6llu%s", kAllocationFailurePrefix,
                   static_cast<unsigned long long>(bytes), kAllocationFailureSuffix);
-    Fail(allocationText_);
+    return Fail(allocationText_);
   }
 
   // One image into the module. Ctrl-C and the closing of the console wait until the write has
@@ -232,29 +246,38 @@ class UpdateRun {
     return device_->PutArray(address, data, size);
   }
 
-  void WriteMcuImage(const char* name) {
-    const images::ImageRange image = LoadImageResource(name, deps_.lookupImage, console_, device_);
-    {
-      Buffer copy = AllocateZeroed(*deps_.allocator, image.size);
-      if (!copy) FailAllocation(image.size);
-      if (image.size != 0) std::memcpy(copy.data(), image.data, image.size);
-      if (!WriteImage(SEL_MCU_FLASH, copy.data(), image.size)) Fail(" PutArray() --> Bad\n");
-    }
-    console_.Print(" MCU Firmware Flashing --> OK\n");
+  bool LoadImage(const char* name, images::ImageRange* image) {
+    return LoadImageResource(name, deps_.lookupImage, console_, device_, deps_.exit, image);
   }
 
-  void WritePldImage(const char* name) {
-    const images::ImageRange image = LoadImageResource(name, deps_.lookupImage, console_, device_);
+  bool WriteMcuImage(const char* name) {
+    images::ImageRange image;
+    if (!LoadImage(name, &image)) return false;
+    {
+      Buffer copy = AllocateZeroed(*deps_.allocator, image.size);
+      if (!copy) return FailAllocation(image.size);
+      if (image.size != 0) std::memcpy(copy.data(), image.data, image.size);
+      if (!WriteImage(SEL_MCU_FLASH, copy.data(), image.size)) {
+        return Fail(" PutArray() --> Bad\n");
+      }
+    }
+    console_.Print(" MCU Firmware Flashing --> OK\n");
+    return true;
+  }
+
+  bool WritePldImage(const char* name) {
+    images::ImageRange image;
+    if (!LoadImage(name, &image)) return false;
     const size_t containerSize = size_t{image.size} + kPldFlashHeaderSize;
     {
       Buffer container = BuildPldFlashImage(image.data, image.size, *deps_.allocator);
-      if (!container) FailAllocation(containerSize);
+      if (!container) return FailAllocation(containerSize);
       if (!WriteImage(SEL_BOOT_FLASH, container.data(), static_cast<uint32_t>(containerSize))) {
-        Fail(" PutArray() --> Bad\n");
+        return Fail(" PutArray() --> Bad\n");
       }
     }
     console_.Print(" PLD Firmware Flashing --> OK\n");
-    RestartPld(OnUnverified::kFail);
+    return RestartPld(OnUnverified::kFail);
   }
 
   const UpdateDependencies& deps_;
@@ -289,6 +312,7 @@ UpdateDependencies ProductionDependencies() {
   deps.allocator = &HeapAllocator();
   deps.lookupImage = images::LookupImage;
   deps.sleep = PlatformSleep;
+  deps.exit = ProcessExit;
   return deps;
 }
 

@@ -1,8 +1,8 @@
 // The whole run of the update utility: find and identify the module, read its descriptions,
 // choose the images, print the summary, write the images, restart the PLD, and end through
 // ReleaseDevice. Everything the run reaches outside itself is handed in, so that tests can put
-// a fake module, a failing allocator, a missing image or a sleep that takes no time in place of
-// the real ones.
+// a fake module, a failing allocator, a missing image, a sleep that takes no time or an exit
+// that returns in place of the real ones.
 #pragma once
 
 #include <cstdio>
@@ -23,13 +23,16 @@ struct UpdateDependencies {
   Allocator* allocator = nullptr;       // the image buffers
   ImageLookup lookupImage = nullptr;    // the embedded images
   SleepFunction sleep = PlatformSleep;  // the spinner's steps
+  ExitFunction exit = ProcessExit;      // the end of the run
 };
 
-// What the program itself uses: the library's factory, stdout, the heap and the embedded images.
+// What the program itself uses: the library's factory, stdout, the heap, the embedded images, the
+// platform's Sleep and the process's exit.
 UpdateDependencies ProductionDependencies();
 
-// Runs the update start to end; the process exits at the end of it (0 on success, -1 at the
-// first failure).
-[[noreturn]] void RunUpdate(const UpdateDependencies& dependencies);
+// Runs the update start to end and ends it through dependencies.exit, once: kExitSucceeded after
+// the last step, kExitFailed at the first failure. With the process's exit it never returns; an
+// exit that returns makes RunUpdate return right after it, with nothing more asked of the module.
+void RunUpdate(const UpdateDependencies& dependencies);
 
 }  // namespace updater

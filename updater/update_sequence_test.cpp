@@ -1,7 +1,7 @@
-// The update sequence against a fake module, run to its exit in a child process, for what a
-// simulated module cannot produce: no interface object, a failing release, allocation failures,
-// failed image lookups, description fields that fill their width, and the PLD restart's
-// verification in each of its two places.
+// The update sequence against a fake module, run to its end through an exit that returns, for
+// what a simulated module cannot produce: no interface object, a failing release, allocation
+// failures, failed image lookups, description fields that fill their width, and the PLD
+// restart's verification in each of its two places.
 #include "updater/update_sequence.h"
 
 #include <gtest/gtest.h>
@@ -55,38 +55,58 @@ class FakeModule final : public IR4690_BOOT_LOADER {
   std::vector<bool> verifies;  // VerifyPld's results in turn; true once they run out
   uint8_t containerHeader[updater::kPldFlashHeaderSize];  // boot flash holds a valid container
 
-  bool OpenQDevice(uint16_t) override { return true; }
-  bool CloseDevice() override { return true; }
-  bool ReleaseInstance() override { return releaseResult; }
+  int releases = 0;
+  int callsAfterRelease = 0;  // the run asks nothing of an object it has released
+
+  bool OpenQDevice(uint16_t) override { return Called(); }
+  bool CloseDevice() override { return Called(); }
+  bool ReleaseInstance() override {
+    Called();
+    ++releases;
+    return releaseResult;
+  }
   HANDLE GetDeviceHandle() override { return INVALID_HANDLE_VALUE; }
-  bool GetModuleName(char* name) override { return std::memcpy(name, "R46-90", 7) != nullptr; }
-  bool GetUsbSpeed(uint8_t* speed) override { return Give(speed, uint8_t{1}); }
+  bool GetModuleName(char* name) override {
+    return Called() && std::memcpy(name, "R46-90", 7) != nullptr;
+  }
+  bool GetUsbSpeed(uint8_t* speed) override { return Called() && Give(speed, uint8_t{1}); }
   bool GetLastErrorInfo(LastErrorInfo*) override { return false; }
   // The grade byte, 0 (commercial), and the container header in boot flash.
   bool GetArray(uint32_t address, void* to, uint32_t n) override {
+    Called();
     if (address == SEL_BOOT_FLASH && n == sizeof containerHeader) {
       return std::memcpy(to, containerHeader, n) != nullptr;
     }
     return address == SEL_MODULE_TG_DATA && n == 1 && Give(static_cast<uint8_t*>(to), uint8_t{0});
   }
-  bool PutArray(uint32_t, const void*, uint32_t) override { return true; }
-  bool RunMcuApplication(uint32_t, BOOL) override { return true; }
-  bool StartReloadPld() override { return true; }
+  bool PutArray(uint32_t, const void*, uint32_t) override { return Called(); }
+  bool RunMcuApplication(uint32_t, BOOL) override { return Called(); }
+  bool StartReloadPld() override { return Called(); }
   bool VerifyPld() override {
+    Called();
     if (verifies.empty()) return true;
     const bool result = verifies.front();
     verifies.erase(verifies.begin());
     return result;
   }
-  bool GET_MODULE_DESCRIPTION(ModuleDescription* d) override { return Give(d, module); }
-  bool GET_FIRMWARE_DESCRIPTION(FirmwareDescription* d) override { return Give(d, fw); }
-  bool GET_BOOT_LOADER_DESCRIPTION(BootLoaderDescription* d) override { return Give(d, bl); }
-  bool GET_PLD_INFO(PldInfo* d) override { return pldInfoFailures-- <= 0 && Give(d, pld); }
+  bool GET_MODULE_DESCRIPTION(ModuleDescription* d) override { return Called() && Give(d, module); }
+  bool GET_FIRMWARE_DESCRIPTION(FirmwareDescription* d) override { return Called() && Give(d, fw); }
+  bool GET_BOOT_LOADER_DESCRIPTION(BootLoaderDescription* d) override {
+    return Called() && Give(d, bl);
+  }
+  bool GET_PLD_INFO(PldInfo* d) override {
+    return Called() && pldInfoFailures-- <= 0 && Give(d, pld);
+  }
   bool ENABLE_USER_FLASH_WRITE(BOOL) override { return true; }
   bool READ_USER_FLASH(uint8_t*) override { return false; }
   bool WRITE_USER_FLASH(const uint8_t*) override { return false; }
 
  private:
+  bool Called() {
+    if (releases != 0) ++callsAfterRelease;
+    return true;
+  }
+
   template <typename T>
   static bool Give(T* to, const T& value) {
     *to = value;
@@ -94,12 +114,7 @@ class FakeModule final : public IR4690_BOOT_LOADER {
   }
 };
 
-// What the exit code -1 of a failing run looks like to the parent process.
-#ifdef _WIN32
-constexpr int kFailed = -1;
-#else
-constexpr int kFailed = 255;
-#endif
+constexpr int kFailed = updater::kExitFailed;
 
 constexpr char kRule[] = "-------------------------------------------------------------------\n";
 constexpr char kReleasedOk[] = " ReleaseDevice() --> OK\n\n";
@@ -114,6 +129,13 @@ images::ImageRange Lookup(const char* name) {
   if (gFailingStep != images::LookupStep::kNone) return {nullptr, 0, gFailingStep};
   const std::vector<uint8_t>& image = gImages.at(name);
   return {image.data(), static_cast<uint32_t>(image.size()), images::LookupStep::kNone};
+}
+
+// The statuses with which the runs ended, in turn.
+std::vector<int> gExits;
+
+void RecordExit(int status) {
+  gExits.push_back(status);
 }
 
 // The heap, except for one request size that it refuses.
@@ -138,8 +160,7 @@ class UpdateSequenceTest : public ::testing::Test {
     gImages = {{images::kR4690C_APPL, std::vector<uint8_t>(200, 0x5A)},
                {images::kR4690CC_PLD, std::vector<uint8_t>(1000, 0xA5)}};
     gFailingStep = images::LookupStep::kNone;
-    // The child of a death test may be a fresh start of this program (always so on Windows),
-    // so the file name comes from the test's name alone.
+    gExits.clear();
     const ::testing::TestInfo* test = ::testing::UnitTest::GetInstance()->current_test_info();
     outPath_ = std::string(test->test_suite_name()) + "." + test->name() + ".out";
     for (char& c : outPath_) {
@@ -155,21 +176,22 @@ class UpdateSequenceTest : public ::testing::Test {
     std::remove(outPath_.c_str());
   }
 
-  // Runs the whole update in a child process and returns what it printed.
+  // Runs the whole update to its end and returns what it printed.
   std::string Run(int expectedExit) {
-    EXPECT_EXIT(
-        {
-          updater::UpdateDependencies deps;
-          deps.createInstance = [this]() -> IR4690_BOOT_LOADER* {
-            return createFails_ ? nullptr : &fake_;
-          };
-          deps.out = std::fopen(outPath_.c_str(), "wb");
-          deps.allocator = &allocator_;
-          deps.lookupImage = Lookup;
-          deps.sleep = [](uint32_t) {};  // a PLD restart's wait takes no time
-          updater::RunUpdate(deps);
-        },
-        ::testing::ExitedWithCode(expectedExit), "");
+    updater::UpdateDependencies deps;
+    deps.createInstance = [this]() -> IR4690_BOOT_LOADER* {
+      return createFails_ ? nullptr : &fake_;
+    };
+    deps.out = std::fopen(outPath_.c_str(), "wb");
+    deps.allocator = &allocator_;
+    deps.lookupImage = Lookup;
+    deps.sleep = [](uint32_t) {};  // a PLD restart's wait takes no time
+    deps.exit = RecordExit;
+    updater::RunUpdate(deps);
+    std::fclose(deps.out);
+    EXPECT_EQ(gExits, std::vector<int>{expectedExit}) << "the run ends once, with its status";
+    EXPECT_EQ(fake_.releases, createFails_ ? 0 : 1);
+    EXPECT_EQ(fake_.callsAfterRelease, 0);
     std::ifstream in(outPath_, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
   }

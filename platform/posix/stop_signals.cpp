@@ -47,6 +47,7 @@ StopSignals::StopSignals(std::function<void(int signal)> onStop) : impl_(new Imp
   if (impl_->signals >= 0 && ::pipe2(impl_->quit, O_CLOEXEC) == 0) {
     try {
       impl_->thread = std::thread([impl = impl_.get()] { impl->Watch(); });
+      pthread_setname_np(impl_->thread.native_handle(), kStopSignalsThreadName);
       return;
     } catch (...) {
     }

@@ -1,0 +1,121 @@
+// Fuzz target: the simulator's scenario loader on any text. ParseScenario must always answer, with
+// no exception leaving it; a refusal is one line of text with no control character in it (what it
+// echoes of the file is escaped) and leaves the scenario as it was; every text number it accepts
+// is "0x" followed by hexadecimal digits alone; and a scenario it accepts passes its own
+// validation and builds modules that power up and answer on their devices.
+//
+// Input: the scenario file's text.
+#include <nlohmann/json.hpp>
+
+#include <cctype>
+#include <cstdint>
+#include <cstdio>
+#include <exception>
+#include <initializer_list>
+#include <string>
+#include <vector>
+
+#include "contract/driver_contract.h"
+#include "sim/embedded_images.h"
+#include "sim/rack.h"
+#include "sim/scenario.h"
+#include "sim/scenario_json.h"
+#include "tests/fuzz/fuzz_check.h"
+
+namespace {
+
+bool IsOneLineOfText(const std::string& s) {
+  if (s.empty()) return false;
+  for (unsigned char c : s) {
+    if (c < 0x20 || c == 0x7F) return false;
+  }
+  return true;
+}
+
+// "0x" and one or more hexadecimal digits, nothing else.
+bool IsStrictHexadecimal(const std::string& s) {
+  if (s.size() < 3 || s[0] != '0' || (s[1] != 'x' && s[1] != 'X')) return false;
+  for (size_t i = 2; i < s.size(); ++i) {
+    if (!std::isxdigit(static_cast<unsigned char>(s[i]))) return false;
+  }
+  return true;
+}
+
+// The keys whose values are numbers, which may be written as "0x" texts.
+void CheckNumberTexts(const nlohmann::json& object, std::initializer_list<const char*> keys) {
+  if (!object.is_object()) return;
+  for (const char* key : keys) {
+    const auto it = object.find(key);
+    if (it == object.end() || !it->is_string()) continue;
+    const std::string& text = it->get_ref<const std::string&>();
+    // A request may be named by its kind instead.
+    if (std::string(key) == "request" && text.rfind("0x", 0) != 0 && text.rfind("0X", 0) != 0) {
+      continue;
+    }
+    FUZZ_CHECK(IsStrictHexadecimal(text));
+  }
+}
+
+void CheckAcceptedNumbers(const std::string& text) {
+  const nlohmann::json j = nlohmann::json::parse(text, nullptr, false);
+  if (j.is_discarded() || !j.contains("modules")) return;
+  for (const nlohmann::json& m : j["modules"]) {
+    CheckNumberTexts(m, {"slot", "typeCode", "usbSpeed", "temperatureGrade"});
+    if (!m.is_object() || !m.contains("faults")) continue;
+    for (const nlohmann::json& f : m["faults"])
+      CheckNumberTexts(f, {"request", "address", "nth", "bytes"});
+  }
+}
+
+// The modules of an accepted scenario, powered up: every device of a module without faults
+// answers its device information, and no answer is longer than the buffer.
+void CheckModules(const sim::Scenario& scenario) {
+  static const sim::EmbeddedImages images = sim::LookupEmbeddedImages();
+  constexpr size_t kMostModulesBuilt = 4;  // enough for every path, few enough to stay fast
+  if (scenario.modules.size() > kMostModulesBuilt) return;
+  sim::Rack rack;
+  std::string error;
+  FUZZ_CHECK(rack.Build(scenario, images, &error));
+  rack.PowerUp();
+  size_t names = 0;
+  for (const sim::ModuleConfig& m : scenario.modules) {
+    names += m.naming == sim::Naming::kBoth ? 2 : 1;
+  }
+  const auto devices = rack.Devices();
+  FUZZ_CHECK(devices.size() == names);
+  for (const auto& [device, slot] : devices) {
+    bool faulty = false;
+    for (const sim::ModuleConfig& m : scenario.modules) {
+      if (m.slot == slot) faulty = !m.faults.empty();
+    }
+    const sim::Reply reply = rack.Serve(device, IOCTL_GET_DEVICE_INFO, {},
+                                        std::vector<uint8_t>(driver_contract::kDeviceInfoSize));
+    FUZZ_CHECK(reply.answered || faulty);
+    FUZZ_CHECK(reply.data.size() <= driver_contract::kDeviceInfoSize);
+  }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  const std::string text(reinterpret_cast<const char*>(data), size);
+  sim::Scenario scenario;
+  scenario.modules.clear();  // what a refusal must leave alone
+  std::string error;
+  bool accepted = false;
+  try {
+    accepted = sim::ParseScenario(text, &scenario, &error);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "ParseScenario let an exception out: %s\n", e.what());
+    FUZZ_CHECK(!"ParseScenario throws");
+  }
+  if (!accepted) {
+    FUZZ_CHECK(IsOneLineOfText(error));
+    FUZZ_CHECK(scenario.modules.empty());
+    return 0;
+  }
+  FUZZ_CHECK(sim::ValidateScenario(scenario, &error));
+  CheckAcceptedNumbers(text);
+  CheckModules(scenario);
+  return 0;
+}

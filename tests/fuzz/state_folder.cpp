@@ -1,0 +1,188 @@
+// Fuzz target: the simulator's state folder, loaded from the bytes of its two files, and a module
+// powered up from what it holds. The loader must tell absent, loaded and damaged memories apart
+// by the files' presence and sizes alone, naming the file at fault in one line; a module must
+// power up from any loaded memories with them, its application running exactly when MCU flash
+// word 0 is programmed, and then answer every request, the utility's reads and any other, with no
+// more bytes than asked, a read with the memory's bytes (the PLD text exactly while the PLD is
+// configured), and a traffic line that reads back as the request it shows. (Whether a container
+// configures the PLD is the container target's to check.)
+//
+// Input (FuzzedDataProvider): flags, then each file: its bytes, or (flag) patches laid on the
+// fresh module's memory or on erased flash to make a file of the right size; then requests.
+#include <fuzzer/FuzzedDataProvider.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "contract/driver_contract.h"
+#include "contract/module_addresses.h"
+#include "sim/embedded_images.h"
+#include "sim/memory_map.h"
+#include "sim/pld.h"
+#include "sim/rack.h"
+#include "sim/scenario.h"
+#include "sim/state_store.h"
+#include "sim/traffic.h"
+#include "tests/fuzz/fuzz_check.h"
+
+namespace {
+
+namespace dc = driver_contract;
+
+constexpr char kDevice[] = "QDev0";
+
+// One healthy module in slot 0, built once; each input gives it other memories.
+sim::Rack& TheRack() {
+  static sim::Rack* rack = [] {
+    auto* r = new sim::Rack;
+    std::string error;
+    FUZZ_CHECK(r->Build(sim::Scenario{}, sim::LookupEmbeddedImages(), &error));
+    return r;
+  }();
+  return *rack;
+}
+
+// Where in a memory the input's patches land: the places that the module reads, or anywhere.
+uint32_t PatchOffset(FuzzedDataProvider& in, uint32_t size) {
+  static const uint32_t kMcuPlaces[] = {0, 0x1D00, 0x2F00, sim::kModuleDescriptionOffset,
+                                        sim::kBootLoaderDescriptionOffset};
+  static const uint32_t kBootPlaces[] = {0, 4, 8, sim::kContainerHeaderSize,
+                                         sim::kContainerHeaderSize + sim::kPldSyncOnes};
+  const bool mcu = size == sim::kMcuFlashSize;
+  const uint8_t choice = in.ConsumeIntegralInRange<uint8_t>(0, 5);
+  if (choice == 5) return in.ConsumeIntegralInRange<uint32_t>(0, size - 1);
+  const uint32_t place = mcu ? kMcuPlaces[choice] : kBootPlaces[choice];
+  return std::min(size - 1, place + in.ConsumeIntegral<uint8_t>());
+}
+
+// A file's bytes: the input's own, cut or filled to a length of its choice, or its patches laid
+// on `base`.
+std::vector<uint8_t> FileBytes(FuzzedDataProvider& in, bool patched,
+                               const std::vector<uint8_t>& base) {
+  const auto size = static_cast<uint32_t>(base.size());
+  if (!patched) {
+    std::vector<uint8_t> bytes = in.ConsumeBytes<uint8_t>(in.ConsumeIntegralInRange<size_t>(0, 64));
+    bytes.resize(in.ConsumeBool() ? size : in.ConsumeIntegralInRange<size_t>(0, size + 1), 0xFF);
+    return bytes;
+  }
+  std::vector<uint8_t> bytes = base;
+  for (int n = in.ConsumeIntegralInRange<int>(0, 6); n > 0; --n) {
+    const uint32_t at = PatchOffset(in, size);
+    const std::vector<uint8_t> patch =
+        in.ConsumeBytes<uint8_t>(in.ConsumeIntegralInRange<size_t>(0, 96));
+    for (size_t i = 0; i < patch.size() && at + i < size; ++i) bytes[at + i] = patch[i];
+  }
+  return bytes;
+}
+
+std::vector<uint8_t> Header(uint16_t direction, uint16_t code, uint32_t address) {
+  std::vector<uint8_t> input(dc::kVendorRequestSize);
+  dc::EncodeVendorRequest(
+      {direction, code, static_cast<uint16_t>(address), static_cast<uint16_t>(address >> 16)},
+      input.data());
+  return input;
+}
+
+void CheckReply(const sim::Reply& reply, size_t length) {
+  if (!reply.answered) return;
+  FUZZ_CHECK(reply.data.size() <= length);
+  FUZZ_CHECK(reply.information <= length);
+}
+
+// A read as the utility's library makes it: answered with the memory's bytes when it succeeds.
+void Read(sim::Rack& rack, uint32_t address, uint32_t size) {
+  const sim::Reply reply = rack.Serve(kDevice, IOCTL_VENDOR_REQUEST,
+                                      Header(dc::kDirectionToHost, dc::kRequestRead, address),
+                                      std::vector<uint8_t>(size));
+  CheckReply(reply, size);
+  std::vector<uint8_t> memory;
+  if (reply.error == 0) FUZZ_CHECK(rack.Peek(0, address, size, &memory) && memory == reply.data);
+  if (address == SEL_PLD_INFO) FUZZ_CHECK((reply.error == 0) == rack.PldConfigured(0));
+}
+
+// Any request: a vendor request with the input's header, or another code, with data.
+void AnyRequest(sim::Rack& rack, FuzzedDataProvider& in) {
+  static const uint32_t kCodes[] = {IOCTL_VENDOR_REQUEST, IOCTL_USB_VENDOR_REQUEST,
+                                    IOCTL_GET_DEVICE_INFO};
+  const uint32_t code = in.ConsumeBool() ? kCodes[in.ConsumeIntegralInRange<size_t>(0, 2)]
+                                         : in.ConsumeIntegral<uint32_t>();
+  std::vector<uint8_t> input =
+      in.ConsumeBool()
+          ? Header(in.ConsumeIntegralInRange<uint16_t>(0, 1),
+                   in.ConsumeIntegralInRange<uint16_t>(0, 0x10), in.ConsumeIntegral<uint32_t>())
+          : in.ConsumeBytes<uint8_t>(in.ConsumeIntegralInRange<size_t>(0, 12));
+  std::vector<uint8_t> output = in.ConsumeBytes<uint8_t>(in.ConsumeIntegralInRange<size_t>(0, 64));
+  output.resize(in.ConsumeIntegralInRange<size_t>(0, dc::kMaxTransferSize + 1), 0xA5);
+  CheckReply(rack.Serve(kDevice, code, input, output), output.size());
+}
+
+void CheckTraffic(sim::Rack& rack) {
+  for (const std::string& line : rack.traffic().Lines()) {
+    FUZZ_CHECK(line.find('\n') == std::string::npos);
+    sim::TrafficEntry entry;
+    FUZZ_CHECK(sim::ParseTrafficLine(line, &entry));
+    FUZZ_CHECK(sim::FormatTrafficLine(entry) == line);
+  }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  sim::Rack& rack = TheRack();
+  static const std::vector<uint8_t> kFreshMcu = rack.McuFlash(0);
+  static const std::vector<uint8_t> kFreshBoot = rack.BootFlash(0);
+
+  FuzzedDataProvider in(data, size);
+  const uint8_t flags = in.ConsumeIntegral<uint8_t>();
+  const bool patched = (flags & 4) != 0;
+  const bool fresh = (flags & 8) != 0;
+  sim::StateStore::SavedFile mcu{"state/slot0-mcu-flash.bin", std::nullopt};
+  sim::StateStore::SavedFile boot{"state/slot0-boot-flash.bin", std::nullopt};
+  static const std::vector<uint8_t> kErasedMcu(sim::kMcuFlashSize, 0xFF);
+  static const std::vector<uint8_t> kErasedBoot(sim::kBootFlashSize, 0xFF);
+  if ((flags & 1) != 0) mcu.bytes = FileBytes(in, patched, fresh ? kFreshMcu : kErasedMcu);
+  if ((flags & 2) != 0) boot.bytes = FileBytes(in, patched, fresh ? kFreshBoot : kErasedBoot);
+
+  std::vector<uint8_t> mcuFlash, bootFlash;
+  std::string error;
+  const sim::StateStore::LoadResult result =
+      sim::StateStore::LoadMemories(mcu, boot, &mcuFlash, &bootFlash, &error);
+  const bool whole = mcu.bytes && mcu.bytes->size() == sim::kMcuFlashSize && boot.bytes &&
+                     boot.bytes->size() == sim::kBootFlashSize;
+  if (!mcu.bytes && !boot.bytes) {
+    FUZZ_CHECK(result == sim::StateStore::LoadResult::kAbsent);
+    return 0;
+  }
+  if (!whole) {
+    FUZZ_CHECK(result == sim::StateStore::LoadResult::kDamaged);
+    FUZZ_CHECK(error.find('\n') == std::string::npos);
+    FUZZ_CHECK(error.find(mcu.path) != std::string::npos ||
+               error.find(boot.path) != std::string::npos);
+    return 0;
+  }
+  FUZZ_CHECK(result == sim::StateStore::LoadResult::kLoaded);
+  FUZZ_CHECK(mcuFlash == *mcu.bytes && bootFlash == *boot.bytes);
+
+  FUZZ_CHECK(rack.AttachStore(sim::StateStore(), {{0, mcuFlash, bootFlash}}, &error));
+  rack.PowerUp();
+  rack.traffic().Clear();
+  FUZZ_CHECK(rack.McuFlash(0) == mcuFlash && rack.BootFlash(0) == bootFlash);
+  FUZZ_CHECK(rack.ApplicationRunning(0) == !(mcuFlash[0] == 0xFF && mcuFlash[1] == 0xFF));
+
+  // What the utility asks of a module, then whatever the input asks.
+  rack.Serve(kDevice, IOCTL_VENDOR_REQUEST,
+             Header(dc::kDirectionToModule, dc::kRequestRun, module_addresses::kBootLoaderEntry),
+             {});
+  Read(rack, module_addresses::kModuleDescription, 256);
+  Read(rack, module_addresses::kFirmwareDescription, 227);
+  Read(rack, module_addresses::kBootLoaderDescription, 79);
+  Read(rack, SEL_PLD_INFO, sim::kPldTextSize);
+  Read(rack, SEL_BOOT_FLASH, sim::kContainerHeaderSize);
+  Read(rack, SEL_MODULE_TG_DATA, 1);
+  for (int n = 0; n < 16 && in.remaining_bytes() > 0; ++n) AnyRequest(rack, in);
+  CheckTraffic(rack);
+  return 0;
+}
