@@ -16,7 +16,9 @@
 #include <fstream>
 #include <functional>
 #include <iostream>
+#include <iterator>
 #include <map>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -60,9 +62,18 @@ double SecondsPerUnit(const std::string& unit) {
   return 1;
 }
 
+// A result file's text as JSON: the benchmark library writes a value that is not a number (the
+// spread of a counter that is 0 in every repetition, say) as a bare NaN or Infinity, which JSON
+// does not have; such a value becomes null, and the rest of the file still counts.
+std::string AsJson(std::string text) {
+  static const std::regex kNotANumber(R"(:\s*-?(NaN|Infinity)\b)");
+  return std::regex_replace(text, kNotANumber, ": null");
+}
+
 bool Load(const fs::path& file, Build* build) {
   std::ifstream in(file);
-  json j = json::parse(in, nullptr, false);
+  const std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  json j = json::parse(AsJson(text), nullptr, false);
   if (j.is_discarded() || !j.contains("benchmarks")) return false;
   for (const json& b : j["benchmarks"]) {
     if (b.value("run_type", "iteration") != "iteration" || b.value("error_occurred", false)) {
