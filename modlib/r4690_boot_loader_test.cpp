@@ -20,14 +20,6 @@ using Operation = std::function<bool(TR4690_BOOT_LOADER&)>;
 const char kRefuseAll[] = R"([{"action":"fail"}])";
 uint8_t gBuffer[8193];
 
-TEST_F(BootLoader, OpenRunsTheBootLoader) {
-  Start();
-  ASSERT_TRUE(NewBootLoader()->OpenQDevice(0));
-  EXPECT_EQ(Traffic(), (Lines{"22005E 80", "22003E 1 0B 0000 0000 7", "22003E 1 06 0000 0000 1",
-                              "22003E 1 0B 0000 0000 7", "22003E 0 0F 3C00 0000 0"}));
-  EXPECT_FALSE(simulator.ApplicationRunning(0));
-}
-
 // DriverKind 0: no device information, any module type, and the USB code for all but the PLD
 // and user-flash write requests.
 TEST_F(BootLoader, UsbNamingKeepsTheCodeOfPldAndUserFlashWrites) {

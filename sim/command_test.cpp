@@ -86,7 +86,6 @@ TEST_F(CommandTest, BadInputGivesOneLineAndFailure) {
       {"--scenario /nonexistent/s.json", "", "cannot read the scenario file /nonexistent/s.json"},
       {"", R"({"modules":[{"revison":"C"}]})",
        "scenario: unknown key modules[0].revison (did you mean revision?)"},
-      {"", "{\"slot\":\n1e400}", "scenario: number out of range at line 2, column 1"},
       {"--slot 1", R"({"modules":[{},{"slot":1}]})", "--slot needs a scenario with one module"},
       {"--slot 999999", "", slotRange},
       {"--slot -1", "", slotRange},
@@ -195,23 +194,16 @@ TEST_F(CommandTest, PowerLossEndsTheRunWithStatusThree) {
   EXPECT_FALSE(fs::exists(Path("QDev0")));
 }
 
-// The state folder stops taking changes while the command runs: the write whose change cannot be
-// saved is refused, the module keeps what the folder last took, the command says so in one line
-// and its run ends with status 4.
+// A change that cannot be saved ends the command's run with status 4 and one line that names the
+// file. The refused request and the memory it leaves are sim/rack_test.cpp's.
 TEST_F(CommandTest, ChangeThatCannotBeSavedIsRefusedAndEndsTheRunWithStatusFour) {
   ASSERT_TRUE(Start("--state-dir " + Path("state"))) << Read("err");
   ASSERT_EQ(sim_test::Vendor("QDev0", 0, 0x0F, 0x3C00, 0, {}).error, 0u);
-  const std::vector<uint8_t> kept = sim_test::Read("QDev0", 0x90001000, 256).data;
-  ASSERT_EQ(kept.size(), 256u);
   const std::string file = Path("state/slot0-boot-flash.bin");
   fs::remove(file);
   fs::create_directory(file);  // a superuser cannot write there either
-
-  const sim_test::ClientResult write =
-      sim_test::Vendor("QDev0", 0, 0x0D, 0x1000, 0x9000, std::vector<uint8_t>(4096, 0x22));
-  EXPECT_EQ(write.error, 31u);  // ERROR_GEN_FAILURE
-  EXPECT_EQ(write.transferred, 0u);
-  EXPECT_EQ(sim_test::Read("QDev0", 0x90001000, 256).data, kept);
+  EXPECT_EQ(sim_test::Vendor("QDev0", 0, 0x0D, 0x1000, 0x9000, std::vector<uint8_t>(16)).error,
+            31u);  // ERROR_GEN_FAILURE
   Signal("TERM");
   EXPECT_EQ(ExitStatus(), 4);
   const std::string err = Read("err");

@@ -1,36 +1,19 @@
-// The module's reading of a boot-flash container: its checksum and a container's header on known
-// values, and the reload checks that a module's configurations can't produce (a length beyond
-// boot flash, sync patterns damaged under correct checksums).
+// The module's reading of a boot-flash container: the reload checks that a module's configurations
+// can't produce (a length beyond boot flash, sync patterns damaged under correct checksums). Its
+// checksum and container agree with the utility's, whose known values pin both
+// (tests/container/container_agreement_test.cpp, updater/pld_flash_image_test.cpp).
 #include "sim/pld.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdint>
-#include <string>
 
 #include "contract/little_endian.h"
 #include "sim/memory_map.h"
 #include "sim/testing/test_images.h"
 
 namespace {
-
-const uint8_t* Bytes(const char* text) {
-  return reinterpret_cast<const uint8_t*>(text);
-}
-
-TEST(PldContainer, ChecksumAndHeaderOfKnownValues) {
-  EXPECT_EQ(sim::ContainerChecksum(nullptr, 0), 0xC704DD7Bu);
-  EXPECT_EQ(sim::ContainerChecksum(Bytes("abc"), 3), 0xAD13F0CAu);
-
-  const std::vector<uint8_t> c = sim::BuildContainer(Bytes("abc"), 3);
-  ASSERT_EQ(c.size(), 259u);
-  const std::vector<uint8_t> head(c.begin(), c.begin() + 12);
-  EXPECT_EQ(head,
-            (std::vector<uint8_t>{0xBE, 0x18, 0xC4, 0x65, 0xCA, 0xF0, 0x13, 0xAD, 3, 0, 0, 0}));
-  EXPECT_TRUE(std::all_of(c.begin() + 12, c.begin() + 256, [](uint8_t b) { return b == 0; }));
-  EXPECT_EQ(std::string(c.begin() + 256, c.end()), "abc");
-}
 
 TEST(PldContainer, ReloadChecksUnderCorrectChecksums) {
   const std::vector<uint8_t>& image = sim_test::TestPldImage(false);

@@ -1,5 +1,7 @@
 // Image selection: the MCU rule and PLD band driven from version texts, the PLD rule, and the
-// PLD version parser, including fields that fill their whole width.
+// PLD version parser, including fields that fill their whole width. That each embedded image is
+// chosen for its module and then kept is the end-to-end cases mcu_only_revision_a, _b, _c and
+// pld_only_commercial, pld_only_industrial, whose second runs write nothing.
 #include "updater/selection.h"
 
 #include <gtest/gtest.h>
@@ -7,7 +9,6 @@
 #include <cstring>
 #include <string>
 
-#include "images/image_list.h"
 #include "modlib/records.h"
 
 namespace updater {
@@ -58,28 +59,6 @@ TEST(McuRule, ChoosesImage) {
     const double fw = VersionNumber(r.fw, 10), bl = VersionNumber(r.bl, 10);
     EXPECT_EQ(NameOf(ChooseMcuImage(r.app, fw, bl)), r.expected)
         << "app=" << r.app << " fw=" << r.fw << " bl=" << r.bl;
-  }
-}
-
-// Each embedded image is what the rules choose for its module and then leave in place: an
-// application whose firmware reports the image's version is kept, and the PLD version that the
-// rules know is the one the embedded PLD images report, with their grade letters.
-TEST(EmbeddedImages, AreChosenAndThenKept) {
-  for (const images::ImageInfo& image : images::kImageList) {
-    SCOPED_TRACE(image.name);
-    if (image.kind == images::ImageKind::kMcuApplication) {
-      const double bl = image.variant - 'A' + 1;  // the boot loader's major version: A is 1
-      EXPECT_EQ(NameOf(ChooseMcuImage(false, 0, bl)), image.name);
-      EXPECT_EQ(ChooseMcuImage(true, VersionNumber(image.version, 10), bl), nullptr);
-    } else {
-      uint32_t number = 0;
-      uint8_t grade = 9;
-      ASSERT_TRUE(GetPldVersionNumber(image.version, &number, &grade));
-      EXPECT_EQ(number, kKnownPldVersion);
-      EXPECT_EQ(grade, image.variant);
-      EXPECT_EQ(NameOf(ChoosePldImage(0, grade, grade)), image.name);
-      EXPECT_EQ(ChoosePldImage(number, grade, grade), nullptr);
-    }
   }
 }
 

@@ -1,7 +1,7 @@
 // The update sequence against a fake module, run to its end through an exit that returns, for
 // what a simulated module cannot produce: no interface object, a failing release, allocation
-// failures, failed image lookups, description fields that fill their width, and the PLD
-// restart's verification in each of its two places.
+// failures, failed image lookups, description fields that fill their width, and a PLD restart
+// that fails its verification in both of its places in one run.
 #include "updater/update_sequence.h"
 
 #include <gtest/gtest.h>
@@ -288,23 +288,6 @@ TEST_P(UpdateFailureTest, EndsAfterTheSummaryWithItsMessage) {
 INSTANTIATE_TEST_SUITE_P(Steps, UpdateFailureTest, ::testing::ValuesIn(kFailures),
                          [](const auto& info) { return std::string(info.param.name); });
 
-// The PLD restart's verification where it can fail. While the PLD is examined (its information
-// unreadable, a valid container in boot flash) a failure is a status line and the run goes on:
-// it reads the information once more and, when that fails too, writes the image of the module's
-// grade. After a PLD write the same failure still ends the run with its message.
-struct RestartCase {
-  const char* name;
-  int pldInfoFailures;
-  std::vector<bool> verifies;
-  bool pldBlock;  // the summary shows the PLD
-  int exit;
-  std::string tail;  // how the transcript ends, from the summary's last rule
-};
-
-void PrintTo(const RestartCase& c, std::ostream* os) {
-  *os << c.name;
-}
-
 // A PLD restart's lines, up to the verification's line when one is given.
 std::string Restart(const char* verifyLine) {
   std::string text = " Start Reload PLD --> OK\n";
@@ -314,46 +297,23 @@ std::string Restart(const char* verifyLine) {
   return text + "\n" + verifyLine;
 }
 
-const std::string kPldWritten = kSummaryEnd + " PLD Firmware Flashing --> OK\n";
-const RestartCase kRestarts[] = {
-    {"UnverifiedWhileExaminingWritesTheGradesImage",
-     2,
-     {false},
-     false,
-     0,
-     kPldWritten + Restart(" Verify PLD --> OK\n") + "\n" + kReleasedOk + kSuccess},
-    {"UnverifiedButReadableGoesOnWithItsVersion",
-     1,
-     {false},
-     true,
-     0,
-     kSummaryEnd + "\n" + kReleasedOk + kSuccess},
-    {"UnverifiedAfterTheWriteEndsTheRun",
-     2,
-     {false, false},
-     false,
-     kFailed,
-     kPldWritten + Restart("") + kReleasedOk + " Verify PLD --> Bad\n"},
-};
-
-class PldRestartTest : public UpdateSequenceTest,
-                       public ::testing::WithParamInterface<RestartCase> {};
-
-TEST_P(PldRestartTest, ExaminationGoesOnWhereAWriteStops) {
-  const RestartCase& c = GetParam();
-  fake_.pldInfoFailures = c.pldInfoFailures;
-  fake_.verifies = c.verifies;
-  const std::string transcript = Run(c.exit);
-  // The examination's restart, its failed verification as a status line, then the summary.
+// The PLD restart's verification fails in both of its places: while the PLD is examined (its
+// information unreadable, a valid container in boot flash) the failure is a status line and the
+// run goes on to write the image of the module's grade; after that write the same failure ends the
+// run with its message. The end-to-end cases show each place alone (fail_verify_while_examining,
+// the second run of pld_write_interrupted, fail_verify_after_pld_write); here both fail in one run,
+// so that the first failure's leniency cannot carry over to the second.
+TEST_F(UpdateSequenceTest, UnverifiedWhileExaminingAndAfterTheWriteEndsTheRun) {
+  fake_.pldInfoFailures = 2;
+  fake_.verifies = {false, false};
+  const std::string transcript = Run(kFailed);
   EXPECT_NE(transcript.find(" GET_BOOT_LOADER_DESCRIPTION() --> OK\n" +
                             Restart(" Verify PLD --> Bad\n") + "\n" + kRule),
             std::string::npos)
       << transcript;
-  EXPECT_EQ(transcript.find("  PLD Firmware Info:\n") != std::string::npos, c.pldBlock);
-  EXPECT_TRUE(EndsWith(transcript, c.tail));
+  EXPECT_EQ(transcript.find("  PLD Firmware Info:\n"), std::string::npos);
+  EXPECT_TRUE(EndsWith(transcript, kSummaryEnd + " PLD Firmware Flashing --> OK\n" + Restart("") +
+                                       kReleasedOk + " Verify PLD --> Bad\n"));
 }
-
-INSTANTIATE_TEST_SUITE_P(Verifications, PldRestartTest, ::testing::ValuesIn(kRestarts),
-                         [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

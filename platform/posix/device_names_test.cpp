@@ -1,7 +1,7 @@
 // The case-insensitive lookup of device names: what it finds follows the folder through every
 // change (names that come, go, are renamed; the folder removed and made again; another folder),
 // as a listing at the time of the call would, also when the folder had settled and its names were
-// kept; and an endpoint that appears in another case after a failed open is opened by the next.
+// kept. That an open falls back on this lookup is device_io_test's (OpensFindTheDeviceAsOnWindows).
 #include "platform/posix/device_names.h"
 
 #include <gtest/gtest.h>
@@ -14,9 +14,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/device_endpoint.h"
 #include "platform/testing/posix/test_endpoint.h"
-#include "platform/win32.h"
 
 namespace {
 
@@ -69,23 +67,6 @@ TEST(DeviceNamesTest, FollowsTheFolderThroughEveryChange) {
     s.change();
     EXPECT_EQ(qdev_posix::NamesIgnoringCase(s.folder, s.name), s.found);
   }
-}
-
-// The failed open has looked at the folder; the endpoint that comes after it, named in another
-// case, is found by the next open.
-TEST(DeviceNamesTest, EndpointServedInAnotherCaseAfterAFailedOpenOpens) {
-  qdev_test::TempDeviceDir dir;
-  HANDLE device = CreateFileA("\\\\.\\qdev7", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-  EXPECT_EQ(device, INVALID_HANDLE_VALUE);
-  EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
-  qdev_test::ScriptedHandler handler;
-  qdev::EndpointServer server(dir.path());
-  std::string error;
-  ASSERT_TRUE(server.AddDevice("QDEV7", &handler, &error)) << error;
-  ASSERT_TRUE(server.Start(&error)) << error;
-  device = CreateFileA("\\\\.\\qdev7", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-  EXPECT_NE(device, INVALID_HANDLE_VALUE);
-  EXPECT_TRUE(CloseHandle(device));
 }
 
 }  // namespace
