@@ -12,8 +12,9 @@
 // Paths never come from the input: the options that name a file or a folder get ones in a
 // folder of the target's own, emptied before every run, so that a run touches nothing else.
 //
-// Input: the arguments, one per line. A line "@scenario" ends them, and what follows it is the
-// text of the scenario file that --scenario then names.
+// Input: the arguments, one per line, each cut at its first zero byte as a command line is. A
+// line "@scenario" ends them, and what follows it is the text of the scenario file that
+// --scenario then names.
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/syscall.h>
@@ -283,7 +284,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       scenario = at <= input.size() ? input.substr(at) : std::string();
       break;
     }
-    args.push_back(line);
+    // An argument reaches a program as a C string: it ends at its first zero byte.
+    args.push_back(line.substr(0, line.find('\0')));
   }
   if (args.size() > 32) return 0;
   if (scenario) std::ofstream(gSandbox + "/scenario.json", std::ios::binary) << *scenario;
