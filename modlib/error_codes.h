@@ -12,8 +12,9 @@
 // clang-format off
 #define R4690_MODULE_ERROR_CODES(X)                                                              \
   X(100, kNone, "No operation of this interface object has failed yet.")                         \
-  X(102, kOpenDevice, "The module's device cannot be opened: no module in this slot, no driver, " \
-    "or another program holds the module.")                                                      \
+  X(102, kOpenDevice, "The module's device cannot be opened: no module in this slot, or no "    \
+    "driver.")                                                                                   \
+  X(111, kDeviceInUse, "The module's device cannot be opened: another program holds the module.") \
   X(103, kOpenModuleName, "The module's model name could not be read while opening it.")          \
   X(104, kOpenUsbSpeed, "The module's USB speed could not be read while opening it.")             \
   X(105, kOpenBadSpeed, "The module reported a USB speed that is neither full nor high speed.")   \

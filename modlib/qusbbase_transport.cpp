@@ -28,7 +28,9 @@ bool TQUSBBASE::OpenDriverDevice(uint16_t slot) {
   DeviceHandle = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                              FILE_FLAG_OVERLAPPED, nullptr);
   if (DeviceHandle == INVALID_HANDLE_VALUE) {
-    LastErrorCode = module_error::kOpenDevice;
+    // A module that another program holds is there all the same: the caller can say so.
+    LastErrorCode = GetLastError() == ERROR_SHARING_VIOLATION ? module_error::kDeviceInUse
+                                                              : module_error::kOpenDevice;
     return false;
   }
   return true;

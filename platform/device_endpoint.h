@@ -66,6 +66,14 @@ class EndpointServer {
   // Replies already sent still reach their clients.
   void Stop();
 
+#ifndef _WIN32
+  // Counts a published device as opened by another program for reading and writing, sharing
+  // nothing, until the server stops: every open that asks to read or write it fails with
+  // ERROR_SHARING_VIOLATION. False for a name it does not serve. (On Windows another program
+  // holds a device by opening it through the driver, which decides sharing.)
+  bool HoldOpen(const std::string& name);
+#endif
+
   // Closes every open connection of a device, as an unplugged module would. The device can be
   // opened (on Windows: its pipe connected) again afterwards.
   void DropConnections(const std::string& name);

@@ -158,6 +158,7 @@ void DescribeModules(const Scenario& scenario, const Simulator* simulator, bool 
       out << ", memories from the state folder";
     }
     if (m.latencyMs != 0) out << ", latency " << m.latencyMs << " ms";
+    if (m.heldOpen) out << ", held open by another program";
     out << "\n";
     if (noFaults) continue;
     for (const Fault& f : m.faults) {

@@ -81,6 +81,7 @@ struct ModuleConfig {
   bool configurePldAtPowerUp = true;       // false: the PLD stays unconfigured until reloaded
   uint32_t latencyMs =
       0;  // each answer comes this long after its request (a delay fault's: its own)
+  bool heldOpen = false;  // another program has the device open without sharing it
   std::vector<Fault> faults;
 };
 

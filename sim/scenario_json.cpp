@@ -185,11 +185,14 @@ Fault ParseFault(const json& j, const std::string& where) {
 }
 
 ModuleConfig ParseModule(const json& j, const std::string& where) {
-  CheckKeys(
-      j, where,
-      {"slot", "naming", "typeCode", "modelName", "usbSpeed", "revision", "name", "serialNumber",
-       "aliases", "application", "applicationVersion", "bootLoaderVersion", "temperatureGrade",
-       "bootFlash", "otherPldVersion", "otherPldText", "pldAtPowerUp", "latencyMs", "faults"});
+  // clang-format off
+  static const std::vector<std::string> kKeys = {
+      "slot", "naming", "typeCode", "modelName", "usbSpeed", "revision", "name", "serialNumber",
+      "aliases", "application", "applicationVersion", "bootLoaderVersion", "temperatureGrade",
+      "bootFlash", "otherPldVersion", "otherPldText", "pldAtPowerUp", "latencyMs", "heldOpen",
+      "faults"};
+  // clang-format on
+  CheckKeys(j, where, kKeys);
   ModuleConfig m;
   auto has = [&j](const char* key) { return j.contains(key); };
   auto at = [&](const char* key) -> const json& { return j[key]; };
@@ -244,6 +247,7 @@ ModuleConfig ParseModule(const json& j, const std::string& where) {
     m.latencyMs =
         static_cast<uint32_t>(GetUnsigned(at("latencyMs"), path("latencyMs"), kMaxDelayMs));
   }
+  if (has("heldOpen")) m.heldOpen = GetBool(at("heldOpen"), path("heldOpen"));
   if (has("faults")) {
     const json& faults = at("faults");
     if (!faults.is_array()) Fail(path("faults"), "must be a list");

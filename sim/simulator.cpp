@@ -81,6 +81,13 @@ struct Simulator::Impl {
     return true;
   }
 
+  bool HeldOpen(uint16_t slot) const {
+    for (const ModuleConfig& m : scenario.modules) {
+      if (m.slot == slot) return m.heldOpen;
+    }
+    return false;
+  }
+
   bool StartLocked(const SimulatorOptions& o, std::string* error);
   void StopLocked();
 
@@ -129,6 +136,9 @@ bool Simulator::Impl::StartLocked(const SimulatorOptions& o, std::string* error)
   for (const auto& device : rack.Devices()) {
     handlers.push_back(std::make_unique<Endpoint>(this, device.first));
     if (!s->AddDevice(device.first, handlers.back().get(), error)) return false;
+#ifndef _WIN32
+    if (HeldOpen(device.second)) s->HoldOpen(device.first);
+#endif
   }
   StateStore store;
   std::vector<SavedMemories> saved;
@@ -266,6 +276,14 @@ std::string Simulator::DeviceDir() const {
 std::vector<std::string> Simulator::DeviceNames() const {
   std::vector<std::string> names;
   for (const auto& d : impl_->rack.Devices()) names.push_back(d.first);
+  return names;
+}
+
+std::vector<std::string> Simulator::HeldOpenDeviceNames() const {
+  std::vector<std::string> names;
+  for (const auto& d : impl_->rack.Devices()) {
+    if (impl_->HeldOpen(d.second)) names.push_back(d.first);
+  }
   return names;
 }
 

@@ -95,6 +95,7 @@ struct EndpointServer::Impl {
     int listenFd = -1;
     dev_t dev = 0;  // identity of the socket file we bound, so Stop removes only our own
     ino_t ino = 0;
+    bool heldOpen = false;  // another program holds it for reading and writing, sharing nothing
   };
 
   struct Connection {
@@ -222,6 +223,11 @@ struct EndpointServer::Impl {
 
   // The error that an open of `device` by connection c gets, 0 when it is granted.
   DWORD ShareCheckLocked(Connection* c, DWORD access, DWORD shareMode) {
+    const auto device = devices.find(c->device);
+    if (device != devices.end() && device->second.heldOpen &&
+        SharingConflicts(access, shareMode, GENERIC_READ | GENERIC_WRITE, 0)) {
+      return ERROR_SHARING_VIOLATION;
+    }
     for (auto& entry : connections) {
       Connection& other = entry.second;
       if (&other == c || !other.opened || other.device != c->device || other.dead) continue;
@@ -529,6 +535,14 @@ void EndpointServer::Stop() {
   std::lock_guard<std::mutex> lock(impl_->mu);
   impl_->stopped = true;
   impl_->ReleaseDevicesLocked();
+}
+
+bool EndpointServer::HoldOpen(const std::string& name) {
+  std::lock_guard<std::mutex> lock(impl_->mu);
+  auto it = impl_->devices.find(name);
+  if (it == impl_->devices.end()) return false;
+  it->second.heldOpen = true;
+  return true;
 }
 
 void EndpointServer::DropConnections(const std::string& name) {
