@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "updater/console.h"
+#include "updater/messages.h"
 
 namespace updater {
 
@@ -11,19 +12,6 @@ namespace {
 
 constexpr const char* kHelpWords[] = {"--help", "-h", "-?", "/?"};
 constexpr char kVersionWord[] = "--version";
-
-constexpr char kUsage[] =
-    "Usage: r4690-update\n"
-    "\n"
-    "Brings the firmware of the R46-90 module plugged into this computer up to the images\n"
-    "carried in this program: finds the module, shows what it holds and writes what is out of\n"
-    "date. It takes no arguments.\n"
-    "\n"
-    "  r4690-update --help      this text (also -h, -? and /?)\n"
-    "  r4690-update --version   the version of this program\n"
-    "\n"
-    "Exit codes: 0 the module is up to date; -1 the update failed, the last line printed says\n"
-    "where (a POSIX shell sees 255); 2 an argument this program does not take.\n";
 
 bool IsHelpWord(const char* argument) {
   for (const char* word : kHelpWords) {
@@ -50,19 +38,17 @@ Invocation ReadCommandLine(int argc, const char* const* argv) {
 int Answer(Invocation invocation, FILE* out, FILE* err) {
   switch (invocation) {
     case Invocation::kHelp:
-      Write(out, kUsage);
+      Write(out, message::kUsage);
       return 0;
     case Invocation::kVersion:
-      Write(out, "r4690-update ");
-      Write(out, kUtilityVersion);
-      Write(out, "\n");
+      Write(out, message::FillIn(message::kVersionAnswer, kUtilityVersion).c_str());
       return 0;
     case Invocation::kUpdate:
     case Invocation::kRefused:
       break;
   }
-  Write(err, "r4690-update: this program takes no arguments; nothing was done.\n\n");
-  Write(err, kUsage);
+  Write(err, message::kArgumentsRefused);
+  Write(err, message::kUsage);
   return kUsageErrorExit;
 }
 

@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "platform/win32.h"
+#include "updater/messages.h"
 
 namespace updater {
 
@@ -43,24 +44,20 @@ void Console::Print(std::string_view text) {
   std::fflush(out_);
 }
 
-void Console::PrintChar(char c) {
-  std::fputc(static_cast<unsigned char>(c), out_);
-  std::fflush(out_);
+void Console::Print(std::string_view message, std::string_view value) {
+  Print(message::FillIn(message, value));
 }
 
 void Console::Banner() {
-  Print(" **********************************\n");
-  Print(" Update Utility for R46-90 Module  \n");
-  Print(" Version: ");
-  Print(kUtilityVersion);
-  Print(" \n");
-  Print(" **********************************\n\n");
+  Print(message::kBannerFrame);
+  Print(message::kBannerTitle);
+  Print(message::kBannerVersion, kUtilityVersion);
+  Print(message::kBannerFrame);
+  Print(message::kLineEnd);
 }
 
 void Console::SpinnerStep(unsigned step) {
-  Print(" Waiting ");
-  Print(SpinnerEntry(step));
-  Print("\r");
+  Print(message::kWaiting, SpinnerEntry(step));
   sleep_(kSpinnerStepMs);
 }
 
@@ -77,9 +74,9 @@ void ReleaseDevice(Console& console, IR4690_BOOT_LOADER*& device, const char* me
   if (device != nullptr) {
     const bool released = device->ReleaseInstance();
     device = nullptr;  // gone whatever the release gave
-    console.Print(released ? " ReleaseDevice() --> OK\n" : " ReleaseDevice() --> Bad\n");
+    console.Print(released ? message::kReleaseDeviceOk : message::kReleaseDeviceBad);
   }
-  console.Print("\n");
+  console.Print(message::kLineEnd);
   if (message != nullptr) console.Print(message);
   exit(failed ? kExitFailed : kExitSucceeded);
 }

@@ -35,7 +35,8 @@ class Console {
   explicit Console(FILE* out, SleepFunction sleep = PlatformSleep) : out_(out), sleep_(sleep) {}
 
   void Print(std::string_view text);
-  void PrintChar(char c);  // %c semantics: a zero byte is written as a zero byte
+  // A message of updater/messages.h with value in place of its placeholder.
+  void Print(std::string_view message, std::string_view value);
   void Banner();
   // Shows step `step` (0-based) of a wait and sleeps one spinner step.
   void SpinnerStep(unsigned step);
