@@ -1,7 +1,9 @@
 // Console output and the exit routine of the update utility.
 #include "updater/console.h"
 
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 
 #include "platform/win32.h"
 #include "updater/messages.h"
@@ -40,12 +42,19 @@ std::string_view SpinnerEntry(unsigned index) {
 }
 
 void Console::Print(std::string_view text) {
-  std::fwrite(text.data(), 1, text.size(), out_);
-  std::fflush(out_);
+  errno = 0;
+  const bool written =
+      std::fwrite(text.data(), 1, text.size(), out_) == text.size() && std::fflush(out_) == 0;
+  if (!written && transcriptError_ == 0) transcriptError_ = errno != 0 ? errno : EIO;
 }
 
-void Console::Print(std::string_view message, std::string_view value) {
-  Print(message::FillIn(message, value));
+void Console::Print(std::string_view message, std::initializer_list<std::string_view> values) {
+  Print(message::FillIn(message, values));
+}
+
+void Console::PrintError(std::string_view text) {
+  std::fwrite(text.data(), 1, text.size(), err_);
+  std::fflush(err_);
 }
 
 void Console::Banner() {
@@ -69,7 +78,7 @@ void ProcessExit(int status) {
   std::exit(status);
 }
 
-void ReleaseDevice(Console& console, IR4690_BOOT_LOADER*& device, const char* message, bool failed,
+void ReleaseDevice(Console& console, IR4690_BOOT_LOADER*& device, const char* text, bool failed,
                    ExitFunction exit) {
   if (device != nullptr) {
     const bool released = device->ReleaseInstance();
@@ -77,7 +86,11 @@ void ReleaseDevice(Console& console, IR4690_BOOT_LOADER*& device, const char* me
     console.Print(released ? message::kReleaseDeviceOk : message::kReleaseDeviceBad);
   }
   console.Print(message::kLineEnd);
-  if (message != nullptr) console.Print(message);
+  if (text != nullptr) console.Print(text);
+  if (console.TranscriptError() != 0) {
+    console.PrintError(
+        message::FillIn(message::kTranscriptLost, {std::strerror(console.TranscriptError())}));
+  }
   exit(failed ? kExitFailed : kExitSucceeded);
 }
 

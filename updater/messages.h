@@ -4,12 +4,13 @@
 // is checked against this list (tests/guide), and the recovery suite names its expected endings
 // from it.
 //
-// A placeholder stands for what the run supplies: %s a text, %c one character, %u a number, %6u
-// a number right-aligned in six places. FillIn puts the value in; no text is ever used as a
-// format.
+// A placeholder stands for what the run supplies: %s a text, %c one character, %u a number; a
+// width right-aligns the value in that many places (%6u), a width after a minus sign
+// left-aligns it (%-7s). FillIn puts the values in; no text is ever used as a format.
 #pragma once
 
 #include <cstddef>
+#include <initializer_list>
 #include <string>
 #include <string_view>
 
@@ -71,6 +72,10 @@
   X(kReleaseDeviceOk, " ReleaseDevice() --> OK\n")                                                \
   X(kReleaseDeviceBad, " ReleaseDevice() --> Bad\n")                                              \
   X(kCompleted, "\n The program was completed successfully!!!\n")                                \
+  X(kStopHeld, " Stopping once this image is written. Do not unplug the module.\n")              \
+  X(kInterrupted, " The update was interrupted. Run r4690-update again to complete it.\n")       \
+  X(kTranscriptLost, "r4690-update: the transcript could not be written to standard output (%s); " \
+    "the exit code still tells how the update ended.\n")                                         \
   X(kPressEnter, "\n Press Enter to close this window.\n")                                        \
   X(kUsage,                                                                                       \
     "Usage: r4690-update\n"                                                                       \
@@ -83,9 +88,16 @@
     "  r4690-update --version   the version of this program\n"                                    \
     "\n"                                                                                          \
     "Exit codes: 0 the module is up to date; -1 the update failed, the last line printed says\n" \
-    "where (a POSIX shell sees 255); 2 an argument this program does not take.\n")               \
+    "where (a POSIX shell sees 255); 1 this text or the version could not be written; 2 an\n"    \
+    "argument this program does not take.\n")                                                    \
   X(kVersionAnswer, "r4690-update %s\n")                                                          \
-  X(kArgumentsRefused, "r4690-update: this program takes no arguments; nothing was done.\n\n")
+  X(kCarriedImages, "Firmware carried in this program:\n")                                        \
+  X(kCarriedApplication, "  %s  %-6s  MCU application for hardware revision %c\n")               \
+  X(kCarriedCommercialPld, "  %s  %-6s  PLD configuration for commercial-grade modules\n")       \
+  X(kCarriedIndustrialPld, "  %s  %-6s  PLD configuration for industrial-grade modules\n")       \
+  X(kImageMissing, "missing")                                                                     \
+  X(kArgumentsRefused, "r4690-update: this program takes no arguments; nothing was done.\n\n")  \
+  X(kAnswerNotWritten, "r4690-update: the answer could not be written to standard output (%s).\n")
 // clang-format on
 
 namespace updater::message {
@@ -103,12 +115,14 @@ struct Entry {
 inline constexpr Entry kAll[] = {R4690_UPDATE_MESSAGES(R4690_MESSAGE_ENTRY)};
 #undef R4690_MESSAGE_ENTRY
 
-// The message with value in place of its first placeholder (a message without one comes back
-// whole). A number's width pads it with blanks on the left; a wider value is never cut.
-std::string FillIn(std::string_view message, std::string_view value);
+// The message with the values in place of its placeholders, in order; a placeholder left without
+// a value stays as it is, a value without a placeholder is dropped. A width pads a value with
+// blanks; a wider value is never cut.
+std::string FillIn(std::string_view message, std::initializer_list<std::string_view> values);
 
 // The same into out (size bytes with the terminator), for the one text that is formatted when
 // memory has run out; the text is cut to fit. Returns the length written.
-size_t FillIn(std::string_view message, std::string_view value, char* out, size_t size);
+size_t FillIn(std::string_view message, std::initializer_list<std::string_view> values, char* out,
+              size_t size);
 
 }  // namespace updater::message

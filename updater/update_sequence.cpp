@@ -35,11 +35,12 @@ static_assert(sizeof(message::kSummaryRule) - 1 == 68, "67 dashes and a line fee
 class UpdateRun {
  public:
   explicit UpdateRun(const UpdateDependencies& deps)
-      : deps_(deps), console_(deps.out, deps.sleep) {}
+      : deps_(deps), console_(deps.out, deps.err, deps.sleep) {}
 
   // Every step returns whether the run goes on; a step that ends the run has called
   // ReleaseDevice, and nothing after it runs.
   void Run() {
+    console_control::SetHoldNotice(message::kStopHeld);
     console_.Banner();
     if (!Create() || !FindModule() || !IdentifyModule() || !ReadDescriptions()) return;
 
@@ -223,16 +224,27 @@ class UpdateRun {
     char count[24];
     const int length =
         std::snprintf(count, sizeof count, "%llu", static_cast<unsigned long long>(bytes));
-    message::FillIn(message::kCantAllocate, std::string_view(count, static_cast<size_t>(length)),
+    message::FillIn(message::kCantAllocate, {std::string_view(count, static_cast<size_t>(length))},
                     allocationText_, sizeof allocationText_);
     return Fail(allocationText_);
   }
 
-  // One image into the module. Ctrl-C and the closing of the console wait until the write has
-  // ended: a write cut part-way leaves half an image in the module.
-  bool WriteImage(uint32_t address, const uint8_t* data, uint32_t size) {
-    const console_control::InterruptHold hold;
-    return device_->PutArray(address, data, size);
+  // One image into the module, then its OK line. Ctrl-C and the closing of the console wait until
+  // the write has ended: a write cut part-way leaves half an image in the module. A request to
+  // end the program that came meanwhile ends it right after the image's OK line (or right after
+  // a failed write), with a word that the next run completes the update.
+  bool WriteImage(uint32_t address, const uint8_t* data, uint32_t size, const char* okLine) {
+    bool written;
+    {
+      const console_control::InterruptHold hold;
+      written = device_->PutArray(address, data, size);
+    }
+    if (written) console_.Print(okLine);
+    if (console_control::StopRequested()) {
+      console_.PrintError(message::kInterrupted);
+      console_control::EndAsRequested();
+    }
+    return written || Fail(message::kPutArrayBad);
   }
 
   bool LoadImage(const char* name, images::ImageRange* image) {
@@ -242,16 +254,10 @@ class UpdateRun {
   bool WriteMcuImage(const char* name) {
     images::ImageRange image;
     if (!LoadImage(name, &image)) return false;
-    {
-      Buffer copy = AllocateZeroed(*deps_.allocator, image.size);
-      if (!copy) return FailAllocation(image.size);
-      if (image.size != 0) std::memcpy(copy.data(), image.data, image.size);
-      if (!WriteImage(SEL_MCU_FLASH, copy.data(), image.size)) {
-        return Fail(message::kPutArrayBad);
-      }
-    }
-    console_.Print(message::kMcuFlashingOk);
-    return true;
+    Buffer copy = AllocateZeroed(*deps_.allocator, image.size);
+    if (!copy) return FailAllocation(image.size);
+    if (image.size != 0) std::memcpy(copy.data(), image.data, image.size);
+    return WriteImage(SEL_MCU_FLASH, copy.data(), image.size, message::kMcuFlashingOk);
   }
 
   bool WritePldImage(const char* name) {
@@ -261,11 +267,11 @@ class UpdateRun {
     {
       Buffer container = BuildPldFlashImage(image.data, image.size, *deps_.allocator);
       if (!container) return FailAllocation(containerSize);
-      if (!WriteImage(SEL_BOOT_FLASH, container.data(), static_cast<uint32_t>(containerSize))) {
-        return Fail(message::kPutArrayBad);
+      if (!WriteImage(SEL_BOOT_FLASH, container.data(), static_cast<uint32_t>(containerSize),
+                      message::kPldFlashingOk)) {
+        return false;
       }
     }
-    console_.Print(message::kPldFlashingOk);
     return RestartPld(OnUnverified::kFail);
   }
 

@@ -111,19 +111,22 @@ struct PrintedLine {
 };
 
 std::vector<PrintedLine> PrintedLines() {
-  static const std::regex kPlaceholder("%[0-9]*[scu]");
+  static const std::regex kPlaceholder("%-?[0-9]*[scu]");
   static const std::regex kSpecial(R"([.^$|()\[\]{}*+?\\])");
   std::vector<PrintedLine> lines;
   for (const updater::message::Entry& entry : updater::message::kAll) {
     for (const std::string& line : Split(entry.text, "\n\r")) {
       if (!HoldsLetterOrDigit(line)) continue;
+      const auto literal = [&](size_t from, size_t to) {
+        return std::regex_replace(line.substr(from, to - from), kSpecial, R"(\$&)");
+      };
       std::string pattern;
-      std::sregex_token_iterator part(line.begin(), line.end(), kPlaceholder, -1), end;
-      for (bool first = true; part != end; ++part, first = false) {
-        if (!first) pattern += ".*";
-        pattern += std::regex_replace(part->str(), kSpecial, R"(\$&)");
+      size_t from = 0;
+      for (std::sregex_iterator p(line.begin(), line.end(), kPlaceholder), end; p != end; ++p) {
+        pattern += literal(from, static_cast<size_t>(p->position())) + ".*";
+        from = static_cast<size_t>(p->position() + p->length());
       }
-      if (std::regex_search(line, std::regex("%[0-9]*[scu]$"))) pattern += ".*";
+      pattern += literal(from, line.size());
       lines.push_back({line, entry.name, std::regex(pattern)});
     }
   }
