@@ -6,12 +6,14 @@
 
 #include <cstdio>
 
+#include "updater/image_loader.h"
+
 namespace updater {
 
 enum class Invocation {
   kUpdate,   // no argument: the update run
   kHelp,     // exactly one of --help, -h, -? and /?: the usage on standard output, exit 0
-  kVersion,  // exactly --version: the version on standard output, exit 0
+  kVersion,  // exactly --version: the version and the images carried on standard output, exit 0
   kRefused,  // anything else: the usage on standard error, exit kUsageErrorExit
 };
 
@@ -19,7 +21,9 @@ constexpr int kUsageErrorExit = 2;  // the usual exit code of a usage error
 
 Invocation ReadCommandLine(int argc, const char* const* argv);
 
-// Answers an invocation other than kUpdate on `out` or `err` and gives the exit code.
-int Answer(Invocation invocation, FILE* out, FILE* err);
+// Answers an invocation other than kUpdate on `out` or `err` and gives the exit code: 0, 2 for a
+// refused command line, 1 when the answer could not be written (a full disk, a closed pipe).
+// The version's answer lists the images carried, found through `lookup`.
+int Answer(Invocation invocation, FILE* out, FILE* err, ImageLookup lookup);
 
 }  // namespace updater

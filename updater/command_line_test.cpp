@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -31,3 +32,33 @@ TEST(CommandLineTest, OnlyAnEmptyCommandLineUpdates) {
 }
 
 }  // namespace
+
+// An answer that cannot be written (standard output full, or closed) fails with exit code 1 and
+// says so on standard error, as a command-line tool does; the usage error keeps its 2.
+TEST(CommandLineTest, AnswerThatCannotBeWrittenFailsWithOne) {
+  const std::string path = ::testing::TempDir() + "command_line_test_read_only";
+  std::FILE* create = std::fopen(path.c_str(), "wb");
+  ASSERT_NE(create, nullptr);
+  std::fclose(create);
+  const auto noImages = [](const char*) { return images::ImageRange{}; };
+  const struct {
+    Invocation invocation;
+    int exit;
+  } rows[] = {{Invocation::kHelp, 1}, {Invocation::kVersion, 1}, {Invocation::kRefused, 2}};
+  for (const auto& row : rows) {
+    std::FILE* out = std::fopen(path.c_str(), "rb");  // every write to it fails
+    std::FILE* err = std::tmpfile();
+    ASSERT_NE(out, nullptr);
+    ASSERT_NE(err, nullptr);
+    EXPECT_EQ(updater::Answer(row.invocation, out, err, noImages), row.exit);
+    std::rewind(err);
+    char said[96] = {};
+    const size_t n = std::fread(said, 1, sizeof said - 1, err);
+    const std::string expected = row.exit == 1 ? "r4690-update: the answer could not be written"
+                                               : "r4690-update: this program takes no arguments";
+    EXPECT_EQ(std::string(said, n).rfind(expected, 0), 0u) << std::string(said, n);
+    std::fclose(out);
+    std::fclose(err);
+  }
+  std::remove(path.c_str());
+}

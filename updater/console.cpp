@@ -1,9 +1,12 @@
 // Console output and the exit routine of the update utility.
 #include "updater/console.h"
 
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 
 #include "platform/win32.h"
+#include "updater/messages.h"
 
 namespace updater {
 
@@ -39,28 +42,31 @@ std::string_view SpinnerEntry(unsigned index) {
 }
 
 void Console::Print(std::string_view text) {
-  std::fwrite(text.data(), 1, text.size(), out_);
-  std::fflush(out_);
+  errno = 0;
+  const bool written =
+      std::fwrite(text.data(), 1, text.size(), out_) == text.size() && std::fflush(out_) == 0;
+  if (!written && transcriptError_ == 0) transcriptError_ = errno != 0 ? errno : EIO;
 }
 
-void Console::PrintChar(char c) {
-  std::fputc(static_cast<unsigned char>(c), out_);
-  std::fflush(out_);
+void Console::Print(std::string_view message, std::initializer_list<std::string_view> values) {
+  Print(message::FillIn(message, values));
+}
+
+void Console::PrintError(std::string_view text) {
+  std::fwrite(text.data(), 1, text.size(), err_);
+  std::fflush(err_);
 }
 
 void Console::Banner() {
-  Print(" **********************************\n");
-  Print(" Update Utility for R46-90 Module  \n");
-  Print(" Version: ");
-  Print(kUtilityVersion);
-  Print(" \n");
-  Print(" **********************************\n\n");
+  Print(message::kBannerFrame);
+  Print(message::kBannerTitle);
+  Print(message::kBannerVersion, kUtilityVersion);
+  Print(message::kBannerFrame);
+  Print(message::kLineEnd);
 }
 
 void Console::SpinnerStep(unsigned step) {
-  Print(" Waiting ");
-  Print(SpinnerEntry(step));
-  Print("\r");
+  Print(message::kWaiting, SpinnerEntry(step));
   sleep_(kSpinnerStepMs);
 }
 
@@ -72,15 +78,19 @@ void ProcessExit(int status) {
   std::exit(status);
 }
 
-void ReleaseDevice(Console& console, IR4690_BOOT_LOADER*& device, const char* message, bool failed,
+void ReleaseDevice(Console& console, IR4690_BOOT_LOADER*& device, const char* text, bool failed,
                    ExitFunction exit) {
   if (device != nullptr) {
     const bool released = device->ReleaseInstance();
     device = nullptr;  // gone whatever the release gave
-    console.Print(released ? " ReleaseDevice() --> OK\n" : " ReleaseDevice() --> Bad\n");
+    console.Print(released ? message::kReleaseDeviceOk : message::kReleaseDeviceBad);
   }
-  console.Print("\n");
-  if (message != nullptr) console.Print(message);
+  console.Print(message::kLineEnd);
+  if (text != nullptr) console.Print(text);
+  if (console.TranscriptError() != 0) {
+    console.PrintError(
+        message::FillIn(message::kTranscriptLost, {std::strerror(console.TranscriptError())}));
+  }
   exit(failed ? kExitFailed : kExitSucceeded);
 }
 

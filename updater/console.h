@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <initializer_list>
 #include <string_view>
 
 #include "modlib/interfaces.h"
@@ -27,15 +28,24 @@ std::string_view SpinnerEntry(unsigned index);
 using SleepFunction = void (*)(uint32_t ms);
 void PlatformSleep(uint32_t ms);
 
-// Writes the utility's texts to one stream. Every text is written as it is (never used as a
-// format) and flushed at once, so that a spinner step ending in "\r" is on screen while the
-// program sleeps.
+// Writes the utility's texts: the transcript to one stream, the few lines about the run itself (a
+// stop kept back, a transcript that could not be written) to another. Every text is written as
+// it is (never used as a format) and flushed at once, so that a spinner step ending in "\r" is on
+// screen while the program sleeps. A transcript that cannot be written does not stop the run: the
+// console notes the first failure's error number, and the run reports it at its end.
 class Console {
  public:
-  explicit Console(FILE* out, SleepFunction sleep = PlatformSleep) : out_(out), sleep_(sleep) {}
+  explicit Console(FILE* out, FILE* err = stderr, SleepFunction sleep = PlatformSleep)
+      : out_(out), err_(err), sleep_(sleep) {}
 
   void Print(std::string_view text);
-  void PrintChar(char c);  // %c semantics: a zero byte is written as a zero byte
+  // A message of updater/messages.h with the values in place of its placeholders.
+  void Print(std::string_view message, std::initializer_list<std::string_view> values);
+  void Print(std::string_view message, std::string_view value) { Print(message, {value}); }
+  // A line about the run itself, on the second stream.
+  void PrintError(std::string_view text);
+  // The error number of the first failed write of the transcript; 0 while none has failed.
+  int TranscriptError() const { return transcriptError_; }
   void Banner();
   // Shows step `step` (0-based) of a wait and sleeps one spinner step.
   void SpinnerStep(unsigned step);
@@ -44,7 +54,9 @@ class Console {
 
  private:
   FILE* out_;
+  FILE* err_;
   SleepFunction sleep_;
+  int transcriptError_ = 0;
 };
 
 // How a run ends the process: ProcessExit (std::exit, so that buffered output is written) in the
@@ -58,9 +70,10 @@ constexpr int kExitFailed = -1;
 
 // Ends the run. Releases the interface object when there is one (printing " ReleaseDevice() -->
 // OK\n" or "... Bad\n" after its ReleaseInstance) and forgets it, prints an empty line and the
-// message, and calls exit with kExitFailed when `failed`, else kExitSucceeded. A failing release
-// changes neither the message nor the exit status.
-void ReleaseDevice(Console& console, IR4690_BOOT_LOADER*& device, const char* message, bool failed,
+// text (the closing message), says on the second stream when the transcript could not be written,
+// and calls exit with kExitFailed when `failed`, else kExitSucceeded. A failing release and a lost
+// transcript change neither the message nor the exit status: the module's state decides it.
+void ReleaseDevice(Console& console, IR4690_BOOT_LOADER*& device, const char* text, bool failed,
                    ExitFunction exit);
 
 }  // namespace updater

@@ -1,6 +1,8 @@
 // Maps the outcome of an image lookup to the utility's console lines.
 #include "updater/image_loader.h"
 
+#include "updater/messages.h"
+
 namespace updater {
 
 const char* LookupFailureLine(images::LookupStep step) {
@@ -8,13 +10,13 @@ const char* LookupFailureLine(images::LookupStep step) {
     case images::LookupStep::kNone:
       return nullptr;
     case images::LookupStep::kFindResource:
-      return " FindResource() --> Bad\n";
+      return message::kFindResourceBad;
     case images::LookupStep::kLoadResource:
-      return " LoadResource() --> Bad\n";
+      return message::kLoadResourceBad;
     case images::LookupStep::kLockResource:
-      return " LockResource() --> Bad\n";
+      return message::kLockResourceBad;
   }
-  return " FindResource() --> Bad\n";  // an unknown step is still a failed lookup
+  return message::kFindResourceBad;  // an unknown step is still a failed lookup
 }
 
 bool LoadImageResource(const char* name, ImageLookup lookup, Console& console,

@@ -14,6 +14,7 @@
 #include "modlib/records.h"
 #include "platform/console_control.h"
 #include "updater/console.h"
+#include "updater/messages.h"
 #include "updater/pld_flash_image.h"
 #include "updater/selection.h"
 
@@ -26,23 +27,20 @@ constexpr char kModelName[] = "R46-90";
 // GetModuleName fills 7 bytes; the rest stays zero so that the name is always terminated.
 constexpr size_t kModuleNameBufferSize = 16;
 
-constexpr char kAllocationFailurePrefix[] = " Can't allocate ";
-constexpr char kAllocationFailureSuffix[] = " bytes!!!\n";
-// Room for the widest count a size_t can give (20 digits) and the terminator.
-constexpr size_t kAllocationTextSize =
-    sizeof(kAllocationFailurePrefix) - 1 + 20 + sizeof(kAllocationFailureSuffix) - 1 + 1;
+// Room for the allocation failure with the widest count a size_t can give (20 digits).
+constexpr size_t kAllocationTextSize = sizeof(message::kCantAllocate) + 20;
 
-constexpr char kRule[] = "-------------------------------------------------------------------\n";
-static_assert(sizeof(kRule) - 1 == 68, "67 dashes and a line feed");
+static_assert(sizeof(message::kSummaryRule) - 1 == 68, "67 dashes and a line feed");
 
 class UpdateRun {
  public:
   explicit UpdateRun(const UpdateDependencies& deps)
-      : deps_(deps), console_(deps.out, deps.sleep) {}
+      : deps_(deps), console_(deps.out, deps.err, deps.sleep) {}
 
   // Every step returns whether the run goes on; a step that ends the run has called
   // ReleaseDevice, and nothing after it runs.
   void Run() {
+    console_control::SetHoldNotice(message::kStopHeld);
     console_.Banner();
     if (!Create() || !FindModule() || !IdentifyModule() || !ReadDescriptions()) return;
 
@@ -60,15 +58,14 @@ class UpdateRun {
     if (mcuImage_ != nullptr && !WriteMcuImage(mcuImage_)) return;
     if (pldImage_ != nullptr && !WritePldImage(pldImage_)) return;
 
-    console_.Print("\n");
-    ReleaseDevice(console_, device_, "\n The program was completed successfully!!!\n", false,
-                  deps_.exit);
+    console_.Print(message::kLineEnd);
+    ReleaseDevice(console_, device_, message::kCompleted, false, deps_.exit);
   }
 
  private:
   // Ends the run with a failure message; false, so that a step can return it.
-  bool Fail(const char* message) {
-    ReleaseDevice(console_, device_, message, true, deps_.exit);
+  bool Fail(const char* failure) {
+    ReleaseDevice(console_, device_, failure, true, deps_.exit);
     return false;
   }
 
@@ -81,66 +78,62 @@ class UpdateRun {
 
   bool Create() {
     device_ = deps_.createInstance();
-    return Require(device_ != nullptr, " CreateInstance() --> OK\n", " CreateInstance() --> Bad\n");
+    return Require(device_ != nullptr, message::kCreateInstanceOk, message::kCreateInstanceBad);
   }
 
   bool FindModule() {
     for (uint16_t slot = 0; slot < kSlotCount; ++slot) {
       if (device_->OpenQDevice(slot)) {
-        console_.Print(" OpenQDevice(");
-        console_.Print(std::to_string(slot));
-        console_.Print(") --> OK\n");
+        console_.Print(message::kOpenQDeviceOk, std::to_string(slot));
         return true;
       }
     }
-    return Fail(" Can't find any module in first 127 virtual slots!\n");
+    return Fail(message::kNoModule);
   }
 
   bool IdentifyModule() {
-    if (!Require(device_->GetModuleName(moduleName_), " GetModuleName() --> OK\n",
-                 " GetModuleName() --> Bad\n") ||
-        !Require(std::strcmp(moduleName_, kModelName) == 0, "   The module is 'R46-90'\n",
-                 " The module is not 'R46-90'\n") ||
-        !Require(device_->GetUsbSpeed(&usbSpeed_), " GetUsbSpeed() --> OK\n",
-                 " GetUsbSpeed() --> Bad\n")) {
+    if (!Require(device_->GetModuleName(moduleName_), message::kGetModuleNameOk,
+                 message::kGetModuleNameBad) ||
+        !Require(std::strcmp(moduleName_, kModelName) == 0, message::kModelIsR4690,
+                 message::kModelIsNotR4690) ||
+        !Require(device_->GetUsbSpeed(&usbSpeed_), message::kGetUsbSpeedOk,
+                 message::kGetUsbSpeedBad)) {
       return false;
     }
-    console_.Print(usbSpeed_ != 0 ? "   USB Speed is HIGH (480 Mbit/s)\n"
-                                  : "   USB Speed is FULL (12 Mbit/s)\n");
+    console_.Print(usbSpeed_ != 0 ? message::kHighSpeed : message::kFullSpeed);
     return true;
   }
 
   bool ReadDescriptions() {
     // The module description is not cleared first: the record keeps whatever it held.
-    if (!Require(device_->GET_MODULE_DESCRIPTION(&module_), " GET_MODULE_DESCRIPTION() --> OK\n",
-                 " GET_MODULE_DESCRIPTION() --> Bad\n")) {
+    if (!Require(device_->GET_MODULE_DESCRIPTION(&module_), message::kModuleDescriptionOk,
+                 message::kModuleDescriptionBad)) {
       return false;
     }
 
     // Only whether the application starts matters here; either answer lets the run go on.
     applicationPresent_ = device_->RunMcuApplication(module_addresses::kApplicationEntry, TRUE);
     if (!device_->RunMcuApplication(module_addresses::kBootLoaderEntry, FALSE)) {
-      return Fail(" RunMcuApplication() --> Bad\n");
+      return Fail(message::kRunMcuApplicationBad);
     }
 
     std::memset(&firmware_, 0, sizeof(firmware_));
     if (applicationPresent_ &&
-        !Require(device_->GET_FIRMWARE_DESCRIPTION(&firmware_),
-                 " GET_FIRMWARE_DESCRIPTION() --> OK\n", " GET_FIRMWARE_DESCRIPTION() --> Bad\n")) {
+        !Require(device_->GET_FIRMWARE_DESCRIPTION(&firmware_), message::kFirmwareDescriptionOk,
+                 message::kFirmwareDescriptionBad)) {
       return false;
     }
 
     std::memset(&bootLoader_, 0, sizeof(bootLoader_));
     return Require(device_->GET_BOOT_LOADER_DESCRIPTION(&bootLoader_),
-                   " GET_BOOT_LOADER_DESCRIPTION() --> OK\n",
-                   " GET_BOOT_LOADER_DESCRIPTION() --> Bad\n");
+                   message::kBootLoaderDescriptionOk, message::kBootLoaderDescriptionBad);
   }
 
   // Sets the PLD version number and the PLD's grade from the PLD information, when the module
   // gives any.
   bool ParsePldVersion() {
     if (!GetPldVersionNumber(pldInfo_.Version, &pldVersion_, &pldGrade_)) {
-      return Fail(" GetPldVersionNumber --> Bad\n");
+      return Fail(message::kPldVersionBad);
     }
     return true;
   }
@@ -157,7 +150,7 @@ class UpdateRun {
     // ask once more.
     uint8_t header[kPldFlashHeaderSize] = {};
     if (!device_->GetArray(SEL_BOOT_FLASH, header, sizeof(header))) {
-      return Fail(" GetArray(SEL_BOOT_FLASH, ) --> Bad\n");
+      return Fail(message::kBootFlashReadBad);
     }
     if (!IsPldFlashHeaderValid(header)) return true;
     // A PLD that does not verify after this restart cannot load what boot flash holds: a write
@@ -170,10 +163,10 @@ class UpdateRun {
 
   bool ReadModuleGrade() {
     if (!device_->GetArray(SEL_MODULE_TG_DATA, &moduleGrade_, 1)) {
-      return Fail(" GetArray(SEL_MODULE_TG_DATA, ) --> Bad\n");
+      return Fail(message::kGradeReadBad);
     }
-    if (moduleGrade_ >= 2) return Fail(" ModuleTemperatureGrade --> Bad\n");
-    if (pldGrade_ >= 2) return Fail(" PldTemperatureGrade --> Bad\n");
+    if (moduleGrade_ >= 2) return Fail(message::kModuleGradeBad);
+    if (pldGrade_ >= 2) return Fail(message::kPldGradeBad);
     return true;
   }
 
@@ -182,68 +175,76 @@ class UpdateRun {
   enum class OnUnverified { kFail, kGoOn };
 
   bool RestartPld(OnUnverified onUnverified) {
-    if (!Require(device_->StartReloadPld(), " Start Reload PLD --> OK\n",
-                 " Start Reload PLD --> Bad\n")) {
+    if (!Require(device_->StartReloadPld(), message::kStartReloadPldOk,
+                 message::kStartReloadPldBad)) {
       return false;
     }
     console_.Wait(kPldRestartSteps);
-    console_.Print("\n");
+    console_.Print(message::kLineEnd);
     if (device_->VerifyPld()) {
-      console_.Print(" Verify PLD --> OK\n");
+      console_.Print(message::kVerifyPldOk);
     } else if (onUnverified == OnUnverified::kGoOn) {
-      console_.Print(" Verify PLD --> Bad\n");
+      console_.Print(message::kVerifyPldBad);
     } else {
-      return Fail(" Verify PLD --> Bad\n");
+      return Fail(message::kVerifyPldBad);
     }
     return true;
   }
 
-  void PrintItem(std::string_view label, std::string_view text) {
-    console_.Print(label);
-    console_.Print(text);
-    console_.Print("\n");
-  }
-
   void PrintSummary() {
-    console_.Print("\n");
-    console_.Print(kRule);
-    console_.Print("  Module Info:\n");
-    PrintItem("   # MCU Name:           ", FieldText(module_.Name));
-    PrintItem("   # SerialNumber:       ", FieldText(module_.SerialNumber));
-    console_.Print("   # Revision:           ");
-    console_.PrintChar(module_.Revision);
-    console_.Print("\n");
+    console_.Print(message::kLineEnd);
+    console_.Print(message::kSummaryRule);
+    console_.Print(message::kModuleInfo);
+    console_.Print(message::kItemMcuName, FieldText(module_.Name));
+    console_.Print(message::kItemSerialNumber, FieldText(module_.SerialNumber));
+    // %c: the revision byte as it is, a zero byte too.
+    console_.Print(message::kItemRevision, std::string_view(&module_.Revision, 1));
     if (applicationPresent_) {
-      console_.Print("  MCU Firmware Info:\n");
-      PrintItem("   # MCU Name:           ", FieldText(firmware_.McuName));
-      PrintItem("   # Firmware Version:   ", FieldText(firmware_.Version));
-      PrintItem("   # Created:            ", FieldText(firmware_.Created));
+      console_.Print(message::kFirmwareInfo);
+      console_.Print(message::kItemMcuName, FieldText(firmware_.McuName));
+      console_.Print(message::kItemFirmwareVersion, FieldText(firmware_.Version));
+      console_.Print(message::kItemCreated, FieldText(firmware_.Created));
     }
-    console_.Print("  MCU BootLoader Info:\n");
-    PrintItem("   # MCU Name:           ", FieldText(bootLoader_.McuName));
-    PrintItem("   # BootLoader Version: ", FieldText(bootLoader_.Version));
-    PrintItem("   # Created:            ", FieldText(bootLoader_.Created));
+    console_.Print(message::kBootLoaderInfo);
+    console_.Print(message::kItemMcuName, FieldText(bootLoader_.McuName));
+    console_.Print(message::kItemBootLoaderVersion, FieldText(bootLoader_.Version));
+    console_.Print(message::kItemCreated, FieldText(bootLoader_.Created));
     if (pldVersion_ != 0) {
-      console_.Print("  PLD Firmware Info:\n");
-      PrintItem("   # PLD Name:           ", FieldText(pldInfo_.PldName));
-      PrintItem("   # Firmware Version:   ", FieldText(pldInfo_.Version));
-      PrintItem("   # Created:            ", FieldText(pldInfo_.Created));
+      console_.Print(message::kPldInfo);
+      console_.Print(message::kItemPldName, FieldText(pldInfo_.PldName));
+      console_.Print(message::kItemFirmwareVersion, FieldText(pldInfo_.Version));
+      console_.Print(message::kItemCreated, FieldText(pldInfo_.Created));
     }
-    console_.Print(kRule);
-    console_.Print("\n");
+    console_.Print(message::kSummaryRule);
+    console_.Print(message::kLineEnd);
   }
 
+  // Formatted into a buffer of the run's own: the heap has just refused a block.
   bool FailAllocation(size_t bytes) {
-    std::snprintf(allocationText_, sizeof(allocationText_), "%s%6llu%s", kAllocationFailurePrefix,
-                  static_cast<unsigned long long>(bytes), kAllocationFailureSuffix);
+    char count[24];
+    const int length =
+        std::snprintf(count, sizeof count, "%llu", static_cast<unsigned long long>(bytes));
+    message::FillIn(message::kCantAllocate, {std::string_view(count, static_cast<size_t>(length))},
+                    allocationText_, sizeof allocationText_);
     return Fail(allocationText_);
   }
 
-  // One image into the module. Ctrl-C and the closing of the console wait until the write has
-  // ended: a write cut part-way leaves half an image in the module.
-  bool WriteImage(uint32_t address, const uint8_t* data, uint32_t size) {
-    const console_control::InterruptHold hold;
-    return device_->PutArray(address, data, size);
+  // One image into the module, then its OK line. Ctrl-C and the closing of the console wait until
+  // the write has ended: a write cut part-way leaves half an image in the module. A request to
+  // end the program that came meanwhile ends it right after the image's OK line (or right after
+  // a failed write), with a word that the next run completes the update.
+  bool WriteImage(uint32_t address, const uint8_t* data, uint32_t size, const char* okLine) {
+    bool written;
+    {
+      const console_control::InterruptHold hold;
+      written = device_->PutArray(address, data, size);
+    }
+    if (written) console_.Print(okLine);
+    if (console_control::StopRequested()) {
+      console_.PrintError(message::kInterrupted);
+      console_control::EndAsRequested();
+    }
+    return written || Fail(message::kPutArrayBad);
   }
 
   bool LoadImage(const char* name, images::ImageRange* image) {
@@ -253,16 +254,10 @@ class UpdateRun {
   bool WriteMcuImage(const char* name) {
     images::ImageRange image;
     if (!LoadImage(name, &image)) return false;
-    {
-      Buffer copy = AllocateZeroed(*deps_.allocator, image.size);
-      if (!copy) return FailAllocation(image.size);
-      if (image.size != 0) std::memcpy(copy.data(), image.data, image.size);
-      if (!WriteImage(SEL_MCU_FLASH, copy.data(), image.size)) {
-        return Fail(" PutArray() --> Bad\n");
-      }
-    }
-    console_.Print(" MCU Firmware Flashing --> OK\n");
-    return true;
+    Buffer copy = AllocateZeroed(*deps_.allocator, image.size);
+    if (!copy) return FailAllocation(image.size);
+    if (image.size != 0) std::memcpy(copy.data(), image.data, image.size);
+    return WriteImage(SEL_MCU_FLASH, copy.data(), image.size, message::kMcuFlashingOk);
   }
 
   bool WritePldImage(const char* name) {
@@ -272,11 +267,11 @@ class UpdateRun {
     {
       Buffer container = BuildPldFlashImage(image.data, image.size, *deps_.allocator);
       if (!container) return FailAllocation(containerSize);
-      if (!WriteImage(SEL_BOOT_FLASH, container.data(), static_cast<uint32_t>(containerSize))) {
-        return Fail(" PutArray() --> Bad\n");
+      if (!WriteImage(SEL_BOOT_FLASH, container.data(), static_cast<uint32_t>(containerSize),
+                      message::kPldFlashingOk)) {
+        return false;
       }
     }
-    console_.Print(" PLD Firmware Flashing --> OK\n");
     return RestartPld(OnUnverified::kFail);
   }
 

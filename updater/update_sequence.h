@@ -19,15 +19,16 @@ struct UpdateDependencies {
   // Makes the run's interface object, or gives null. Production: CreateInstance of the
   // boot-loader interface with DriverKind 1 and the name check kept.
   std::function<IR4690_BOOT_LOADER*()> createInstance;
-  FILE* out = nullptr;                  // the console
+  FILE* out = nullptr;                  // the console: the run's transcript
+  FILE* err = stderr;                   // the lines about the run itself
   Allocator* allocator = nullptr;       // the image buffers
   ImageLookup lookupImage = nullptr;    // the embedded images
   SleepFunction sleep = PlatformSleep;  // the spinner's steps
   ExitFunction exit = ProcessExit;      // the end of the run
 };
 
-// What the program itself uses: the library's factory, stdout, the heap, the embedded images, the
-// platform's Sleep and the process's exit.
+// What the program itself uses: the library's factory, stdout and stderr, the heap, the embedded
+// images, the platform's Sleep and the process's exit.
 UpdateDependencies ProductionDependencies();
 
 // Runs the update start to end and ends it through dependencies.exit, once: kExitSucceeded after

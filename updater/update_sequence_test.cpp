@@ -174,6 +174,7 @@ class UpdateSequenceTest : public ::testing::Test {
   }
   void TearDown() override {
     std::remove(outPath_.c_str());
+    std::fclose(err_);
   }
 
   // Runs the whole update to its end and returns what it printed.
@@ -182,7 +183,10 @@ class UpdateSequenceTest : public ::testing::Test {
     deps.createInstance = [this]() -> IR4690_BOOT_LOADER* {
       return createFails_ ? nullptr : &fake_;
     };
-    deps.out = std::fopen(outPath_.c_str(), "wb");
+    if (transcriptUnwritable_) std::fclose(std::fopen(outPath_.c_str(), "wb"));
+    // A stream opened for reading refuses every write, as a full disk or a closed pipe does.
+    deps.out = std::fopen(outPath_.c_str(), transcriptUnwritable_ ? "rb" : "wb");
+    deps.err = err_;
     deps.allocator = &allocator_;
     deps.lookupImage = Lookup;
     deps.sleep = [](uint32_t) {};  // a PLD restart's wait takes no time
@@ -196,9 +200,19 @@ class UpdateSequenceTest : public ::testing::Test {
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
   }
 
+  // What the run said on its second stream.
+  std::string Said() {
+    std::rewind(err_);
+    std::string said;
+    for (int c = std::fgetc(err_); c != EOF; c = std::fgetc(err_)) said += static_cast<char>(c);
+    return said;
+  }
+
   FakeModule fake_;
   RefusingAllocator allocator_;
   bool createFails_ = false;
+  bool transcriptUnwritable_ = false;
+  FILE* err_ = std::tmpfile();
   std::string outPath_;
 };
 
@@ -232,6 +246,16 @@ TEST_F(UpdateSequenceTest, NoInterfaceObjectMeansNoReleaseLine) {
   createFails_ = true;
   // The banner's last line, then the message with nothing between.
   EXPECT_TRUE(EndsWith(Run(kFailed), "*******\n\n\n CreateInstance() --> Bad\n"));
+}
+
+// The module's state decides the exit code: a transcript that could not be written does not fail
+// an update that succeeded, but the run says at its end that the transcript is lost.
+TEST_F(UpdateSequenceTest, UnwritableTranscriptIsReportedWithoutChangingTheExit) {
+  transcriptUnwritable_ = true;
+  EXPECT_EQ(Run(0), "");
+  EXPECT_EQ(
+      Said().rfind("r4690-update: the transcript could not be written to standard output (", 0), 0u)
+      << Said();
 }
 
 TEST_F(UpdateSequenceTest, FailingReleaseStillEndsInSuccess) {

@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "platform/console_control.h"
+#include "updater/messages.h"
 
 namespace updater {
 
@@ -20,7 +21,7 @@ void KeepOwnWindowOpenAtExit() {
 }
 
 void WaitForEnter(FILE* in, FILE* out) {
-  std::fputs("\n Press Enter to close this window.\n", out);
+  std::fputs(message::kPressEnter, out);
   std::fflush(out);
   for (int c = std::fgetc(in); c != EOF && c != '\n'; c = std::fgetc(in)) {
   }

@@ -3,17 +3,30 @@
 
 #include "contract/driver_contract.h"
 #include "contract/module_addresses.h"
+#include "updater/messages.h"
 
 namespace recovery {
 
-const char kSuccessLine[] = " The program was completed successfully!!!";
+namespace message = updater::message;
+
+namespace {
+
+// A message as the last line of a console: without the line feeds around it.
+std::string LastLineOf(const char* text) {
+  std::string line(text);
+  while (!line.empty() && line.front() == '\n') line.erase(0, 1);
+  while (!line.empty() && line.back() == '\n') line.pop_back();
+  return line;
+}
+
+}  // namespace
+
+const std::string kSuccessLine = LastLineOf(message::kCompleted);
 
 namespace {
 
 namespace dc = driver_contract;
 namespace addr = module_addresses;
-
-constexpr char kSlotScanLine[] = " Can't find any module in first 127 virtual slots!";
 
 // Where in the run a row applies.
 enum class When {
@@ -33,7 +46,7 @@ struct Row {
   uint32_t address;  // matches when (site address & mask) == address
   uint32_t mask;
   const char* step;
-  const char* failure;  // the run's last line when the request fails; null: the run goes on
+  const char* failure;  // the message that ends the run when the request fails; null: it goes on
 };
 
 constexpr uint32_t kAnyRequest = 0xFFFFFFFF;
@@ -45,40 +58,40 @@ constexpr uint32_t kAnyRequest = 0xFFFFFFFF;
 // GET_PLD_INFO's failure leads to the container check (or, read after a restart, leaves the version
 // at 0), and the PLD's verification while the PLD is examined is a status line.
 const Row kRows[] = {
-    {When::kOpen, kAnyRequest, 0, kAnyAddress, "OpenQDevice", kSlotScanLine},
+    {When::kOpen, kAnyRequest, 0, kAnyAddress, "OpenQDevice", message::kNoModule},
     {When::kAfterOpen, dc::kRequestModuleName, 0, kAnyAddress, "GetModuleName",
-     " GetModuleName() --> Bad"},
+     message::kGetModuleNameBad},
     {When::kAfterOpen, dc::kRequestUsbSpeed, 0, kAnyAddress, "GetUsbSpeed",
-     " GetUsbSpeed() --> Bad"},
+     message::kGetUsbSpeedBad},
     {When::kAfterOpen, dc::kRequestRead, addr::kModuleDescription, kExact,
      "GET_MODULE_DESCRIPTION, first address", nullptr},
     {When::kAfterOpen, dc::kRequestRead, addr::kModuleDescriptionMcu, kExact,
-     "GET_MODULE_DESCRIPTION, second address", " GET_MODULE_DESCRIPTION() --> Bad"},
+     "GET_MODULE_DESCRIPTION, second address", message::kModuleDescriptionBad},
     {When::kAfterOpen, dc::kRequestRun, addr::kApplicationEntry, kExact,
      "RunMcuApplication, application probe", nullptr},
     {When::kAfterOpen, dc::kRequestRun, addr::kBootLoaderEntry, kExact,
-     "RunMcuApplication, back to the boot loader", " RunMcuApplication() --> Bad"},
+     "RunMcuApplication, back to the boot loader", message::kRunMcuApplicationBad},
     {When::kAfterOpen, dc::kRequestRead, addr::kFirmwareDescription, kExact,
      "GET_FIRMWARE_DESCRIPTION, first address", nullptr},
     {When::kAfterOpen, dc::kRequestRead, addr::kFirmwareDescriptionMcu, kExact,
-     "GET_FIRMWARE_DESCRIPTION, second address", " GET_FIRMWARE_DESCRIPTION() --> Bad"},
+     "GET_FIRMWARE_DESCRIPTION, second address", message::kFirmwareDescriptionBad},
     {When::kAfterOpen, dc::kRequestRead, addr::kBootLoaderDescription, kExact,
-     "GET_BOOT_LOADER_DESCRIPTION", " GET_BOOT_LOADER_DESCRIPTION() --> Bad"},
+     "GET_BOOT_LOADER_DESCRIPTION", message::kBootLoaderDescriptionBad},
     {When::kAfterOpen, dc::kRequestRead, SEL_PLD_INFO, kExact, "GET_PLD_INFO", nullptr},
     {When::kAfterOpen, dc::kRequestRead, SEL_BOOT_FLASH, kExact, "container header read",
-     " GetArray(SEL_BOOT_FLASH, ) --> Bad"},
+     message::kBootFlashReadBad},
     {When::kAfterOpen, dc::kRequestRead, SEL_MODULE_TG_DATA, kExact, "module grade read",
-     " GetArray(SEL_MODULE_TG_DATA, ) --> Bad"},
+     message::kGradeReadBad},
     {When::kAfterOpen, dc::kRequestWrite, SEL_MCU_FLASH, kMemory, "MCU image write",
-     " PutArray() --> Bad"},
+     message::kPutArrayBad},
     {When::kAfterOpen, dc::kRequestWrite, SEL_BOOT_FLASH, kMemory, "PLD image write",
-     " PutArray() --> Bad"},
+     message::kPutArrayBad},
     {When::kAfterOpen, dc::kRequestReloadPld, 0, kAnyAddress, "StartReloadPld",
-     " Start Reload PLD --> Bad"},
+     message::kStartReloadPldBad},
     {When::kBeforePldWrite, dc::kRequestVerifyPld, 0, kAnyAddress,
      "VerifyPld while examining the PLD", nullptr},
     {When::kAfterPldWrite, dc::kRequestVerifyPld, 0, kAnyAddress, "VerifyPld after the PLD write",
-     " Verify PLD --> Bad"},
+     message::kVerifyPldBad},
 };
 
 bool Applies(When when, const RequestSite& site) {
@@ -118,7 +131,7 @@ bool ExpectedEnding(const RequestSite& site, sim::FaultAction action, Ending* en
   // A request without data cannot be answered short: the module answers it as usual.
   const bool goesWrong = action != sim::FaultAction::kShort || site.size != 0;
   if (goesWrong && row->failure != nullptr) {
-    *ending = Ending{255, row->failure};
+    *ending = Ending{255, LastLineOf(row->failure)};
   } else {
     *ending = Ending{0, kSuccessLine};
   }

@@ -1,7 +1,8 @@
 // How a run of the utility ends when one of its requests goes wrong, written from the rules of the
 // update sequence (README.md): which step each request belongs to, keyed by its request code, its
-// address and where in the run it is sent, and the step's failure line. The suite compares every
-// faulted run with this table; nothing in it is taken from a run.
+// address and where in the run it is sent, and the step's failure message (named from the
+// utility's list of messages). The suite compares every faulted run with this table; nothing in it
+// is taken from a run.
 #pragma once
 
 #include <cstdint>
@@ -34,6 +35,6 @@ std::string StepOf(const RequestSite& site);
 bool ExpectedEnding(const RequestSite& site, sim::FaultAction action, Ending* ending);
 
 // The last line of a run that completes.
-extern const char kSuccessLine[];
+extern const std::string kSuccessLine;
 
 }  // namespace recovery
