@@ -15,10 +15,15 @@
 
 namespace append_log {
 
+constexpr char kNoFolder[] = "its folder does not exist";
+constexpr char kDenied[] = "access is denied";
+constexpr char kNotAFile[] = "it is not a file";
+
 class AppendLog {
  public:
   // Opens `path` for appending, creating it (and making its name durable) when it is missing.
-  // Null when it cannot be opened; *error then says why, in a few words ("permission denied").
+  // Null when it cannot be opened; *error then says why, in the same words on every system:
+  // kNoFolder, kDenied, kNotAFile, or the system's own text for anything else.
   static std::unique_ptr<AppendLog> Open(const std::string& path, std::string* error);
   ~AppendLog();
   AppendLog(const AppendLog&) = delete;

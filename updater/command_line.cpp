@@ -9,6 +9,7 @@
 #include "modlib/records.h"
 #include "updater/console.h"
 #include "updater/messages.h"
+#include "updater/update_sequence.h"
 
 namespace updater {
 
@@ -67,19 +68,67 @@ std::string VersionAnswer(ImageLookup lookup) {
   return answer;
 }
 
-}  // namespace
-
-Invocation ReadCommandLine(int argc, const char* const* argv) {
-  if (argc <= 1) return Invocation::kUpdate;
-  if (argc > 2) return Invocation::kRefused;
-  if (IsHelpWord(argv[1])) return Invocation::kHelp;
-  if (std::strcmp(argv[1], kVersionWord) == 0) return Invocation::kVersion;
-  return Invocation::kRefused;
+// A virtual slot that the utility searches: decimal digits, 0 to 126.
+bool ReadSlot(const std::string& text, uint16_t* slot) {
+  if (text.empty() || text.size() > 3) return false;
+  unsigned value = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+    value = value * 10 + static_cast<unsigned>(c - '0');
+  }
+  *slot = static_cast<uint16_t>(value);
+  return value < kSlotCount;
 }
 
-int Answer(Invocation invocation, FILE* out, FILE* err, ImageLookup lookup) {
+}  // namespace
+
+CommandLine ReadCommandLine(int argc, const char* const* argv) {
+  CommandLine line;
+  if (argc == 2 && IsHelpWord(argv[1])) line.invocation = Invocation::kHelp;
+  if (argc == 2 && std::strcmp(argv[1], kVersionWord) == 0) line.invocation = Invocation::kVersion;
+  if (line.invocation != Invocation::kUpdate) return line;
+  bool json = false;
+  bool logged = false;
+  const auto refuse = [&line](const std::string& argument) {
+    line.invocation = Invocation::kRefused;
+    line.refused = argument;
+    return line;
+  };
+  for (int i = 1; i < argc; ++i) {
+    const std::string word = argv[i];
+    const bool takesValue = word == "--slot" || word == "--serial" || word == "--log";
+    if (takesValue && (i + 1 == argc || argv[i + 1][0] == '\0')) return refuse(word);
+    const std::string value = takesValue ? argv[++i] : std::string();
+    Mode mode = Mode::kFirst;
+    if (word == "--list") {
+      mode = Mode::kList;
+    } else if (word == "--all") {
+      mode = Mode::kAll;
+    } else if (word == "--slot") {
+      if (!ReadSlot(value, &line.slot)) return refuse(value);
+      mode = Mode::kSlot;
+    } else if (word == "--serial") {
+      line.serial = value;
+      mode = Mode::kSerial;
+    } else if (word == "--log" && !logged) {
+      logged = true;
+      line.log = value;
+    } else if (word == "--json" && !json) {
+      json = true;
+    } else {
+      return refuse(word);
+    }
+    if (mode != Mode::kFirst && line.mode != Mode::kFirst) return refuse(word);
+    if (mode != Mode::kFirst) line.mode = mode;
+  }
+  if (json && line.mode != Mode::kList) return refuse("--json");
+  line.json = json;
+  return line;
+}
+
+int Answer(const CommandLine& line, FILE* out, FILE* err, ImageLookup lookup) {
   std::string answer;
-  switch (invocation) {
+  switch (line.invocation) {
     case Invocation::kHelp:
       answer = message::kUsage;
       break;
@@ -88,7 +137,7 @@ int Answer(Invocation invocation, FILE* out, FILE* err, ImageLookup lookup) {
       break;
     case Invocation::kUpdate:
     case Invocation::kRefused:
-      Write(err, message::kArgumentsRefused);
+      Write(err, message::FillIn(message::kArgumentsRefused, {line.refused}));
       Write(err, message::kUsage);
       return kUsageErrorExit;
   }

@@ -1,7 +1,7 @@
-// The command line: near misses of the answered arguments are refused, never taken for an update.
-// Each answered argument, an empty one, an unknown word and two words, with the exact bytes and
-// exit code of the answer, are the end-to-end cases argument_*, and no argument at all is every
-// other end-to-end case.
+// The command line: near misses of the answered arguments and the options misused are refused,
+// never taken for an update, and the refusal names the argument. Each answered argument, an empty
+// one, an unknown word and two words, with the exact bytes and exit code of the answer, are the
+// end-to-end cases argument_*; every option is shown by an end-to-end case of its own.
 #include "updater/command_line.h"
 
 #include <gtest/gtest.h>
@@ -14,20 +14,38 @@ namespace {
 
 using updater::Invocation;
 
-TEST(CommandLineTest, OnlyAnEmptyCommandLineUpdates) {
-  // Near misses are refused, never taken for an update.
+TEST(CommandLineTest, NearMissesAndMisusedOptionsAreRefused) {
+  // The arguments, then the one that the refusal names.
   const std::vector<std::vector<const char*>> rows = {
-      {"--HELP"}, {"-help"}, {"/h"}, {"--version2"}, {"-v"}, {"--version", "now"},
+      {"--HELP", "--HELP"},
+      {"-help", "-help"},
+      {"/h", "/h"},
+      {"--version2", "--version2"},
+      {"-v", "-v"},
+      {"--version", "now", "--version"},
+      {"--list", "--help", "--help"},
+      {"--json", "--json"},
+      {"--all", "--json", "--json"},
+      {"--list", "--all", "--all"},
+      {"--list", "--list", "--list"},
+      {"--slot", "--slot"},
+      {"--slot", "127", "127"},
+      {"--slot", "1x", "1x"},
+      {"--slot", "0012", "0012"},
+      {"--serial", "", "--serial"},
+      {"--log", "a", "--log", "b", "--log"},
+      {"--list", "--json", "--json", "--json"},
   };
-  for (const std::vector<const char*>& arguments : rows) {
+  for (const std::vector<const char*>& row : rows) {
     std::vector<const char*> argv = {"r4690-update"};
-    argv.insert(argv.end(), arguments.begin(), arguments.end());
+    argv.insert(argv.end(), row.begin(), row.end() - 1);
     argv.push_back(nullptr);
     std::string shown;
-    for (const char* a : arguments) shown += std::string(" [") + a + "]";
-    EXPECT_EQ(updater::ReadCommandLine(static_cast<int>(argv.size()) - 1, argv.data()),
-              Invocation::kRefused)
-        << "arguments:" << shown;
+    for (size_t i = 1; i + 1 < argv.size(); ++i) shown += std::string(" [") + argv[i] + "]";
+    const updater::CommandLine line =
+        updater::ReadCommandLine(static_cast<int>(argv.size()) - 1, argv.data());
+    EXPECT_EQ(line.invocation, Invocation::kRefused) << "arguments:" << shown;
+    EXPECT_EQ(line.refused, row.back()) << "arguments:" << shown;
   }
 }
 
@@ -45,17 +63,20 @@ TEST(CommandLineTest, AnswerThatCannotBeWrittenFailsWithOne) {
     Invocation invocation;
     int exit;
   } rows[] = {{Invocation::kHelp, 1}, {Invocation::kVersion, 1}, {Invocation::kRefused, 2}};
+  updater::CommandLine line;
+  line.refused = "--what";
   for (const auto& row : rows) {
     std::FILE* out = std::fopen(path.c_str(), "rb");  // every write to it fails
     std::FILE* err = std::tmpfile();
     ASSERT_NE(out, nullptr);
     ASSERT_NE(err, nullptr);
-    EXPECT_EQ(updater::Answer(row.invocation, out, err, noImages), row.exit);
+    line.invocation = row.invocation;
+    EXPECT_EQ(updater::Answer(line, out, err, noImages), row.exit);
     std::rewind(err);
     char said[96] = {};
     const size_t n = std::fread(said, 1, sizeof said - 1, err);
     const std::string expected = row.exit == 1 ? "r4690-update: the answer could not be written"
-                                               : "r4690-update: this program takes no arguments";
+                                               : "r4690-update: cannot use the argument '--what'";
     EXPECT_EQ(std::string(said, n).rfind(expected, 0), 0u) << std::string(said, n);
     std::fclose(out);
     std::fclose(err);

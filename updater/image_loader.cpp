@@ -19,14 +19,4 @@ const char* LookupFailureLine(images::LookupStep step) {
   return message::kFindResourceBad;  // an unknown step is still a failed lookup
 }
 
-bool LoadImageResource(const char* name, ImageLookup lookup, Console& console,
-                       IR4690_BOOT_LOADER*& device, ExitFunction exit, images::ImageRange* image) {
-  *image = lookup(name);
-  if (const char* line = LookupFailureLine(image->failedStep)) {
-    ReleaseDevice(console, device, line, true, exit);
-    return false;
-  }
-  return true;
-}
-
 }  // namespace updater

@@ -78,26 +78,73 @@
     "the exit code still tells how the update ended.\n")                                         \
   X(kPressEnter, "\n Press Enter to close this window.\n")                                        \
   X(kUsage,                                                                                       \
-    "Usage: r4690-update\n"                                                                       \
+    "Usage: r4690-update [--log FILE]\n"                                                          \
+    "       r4690-update --list [--json] [--log FILE]\n"                                          \
+    "       r4690-update --slot N | --serial TEXT | --all  [--log FILE]\n"                        \
     "\n"                                                                                          \
-    "Brings the firmware of the R46-90 module plugged into this computer up to the images\n"     \
-    "carried in this program: finds the module, shows what it holds and writes what is out of\n" \
-    "date. It takes no arguments.\n"                                                              \
+    "Brings the firmware of R46-90 modules up to the images carried in this program: finds a\n"  \
+    "module, shows what it holds and writes what is out of date. Without an option it updates\n" \
+    "the first module it finds in virtual slots 0 to 126.\n"                                      \
     "\n"                                                                                          \
-    "  r4690-update --help      this text (also -h, -? and /?)\n"                                 \
-    "  r4690-update --version   the version of this program\n"                                    \
+    "  --list          every R46-90 module and what an update would write; writes nothing\n"     \
+    "  --json          with --list: the list as a JSON array, for scripts\n"                      \
+    "  --slot N        update the module in virtual slot N (0 to 126)\n"                          \
+    "  --serial TEXT   update the module with this serial number\n"                               \
+    "  --all           update every R46-90 module found, all at once\n"                           \
+    "  --log FILE      add a record of each module to FILE (JSON Lines; made when missing)\n"     \
+    "  --help          this text (also -h, -? and /?)\n"                                          \
+    "  --version       the version of this program and the firmware it carries\n"                \
     "\n"                                                                                          \
-    "Exit codes: 0 the module is up to date; -1 the update failed, the last line printed says\n" \
-    "where (a POSIX shell sees 255); 1 this text or the version could not be written; 2 an\n"    \
-    "argument this program does not take.\n")                                                    \
+    "Exit codes: 0 every module is up to date; -1 an update failed (the last lines printed say\n" \
+    "where; a POSIX shell sees 255) or no module was found; with --list, 0 nothing to write,\n"   \
+    "1 an update would write something, -1 no module found or a module not read; 1 this text\n"  \
+    "or the version could not be written; 2 an argument this program does not take, or a log\n"  \
+    "it cannot open.\n")                                                                         \
   X(kVersionAnswer, "r4690-update %s\n")                                                          \
   X(kCarriedImages, "Firmware carried in this program:\n")                                        \
   X(kCarriedApplication, "  %s  %-6s  MCU application for hardware revision %c\n")               \
   X(kCarriedCommercialPld, "  %s  %-6s  PLD configuration for commercial-grade modules\n")       \
   X(kCarriedIndustrialPld, "  %s  %-6s  PLD configuration for industrial-grade modules\n")       \
   X(kImageMissing, "missing")                                                                     \
-  X(kArgumentsRefused, "r4690-update: this program takes no arguments; nothing was done.\n\n")  \
-  X(kAnswerNotWritten, "r4690-update: the answer could not be written to standard output (%s).\n")
+  X(kArgumentsRefused, "r4690-update: cannot use the argument '%s' here; nothing was done.\n\n") \
+  X(kAnswerNotWritten, "r4690-update: the answer could not be written to standard output (%s).\n")\
+  X(kLogRefused, "r4690-update: cannot open the log %s for appending (%s); nothing was done.\n")    \
+  X(kRecordNotWritten, "r4690-update: a record could not be added to the log %s (%s).\n")          \
+  X(kSlotNotOpened, " No R46-90 module could be opened in virtual slot %u\n")                      \
+  X(kSlotHeld, " The module in virtual slot %u is held by another program\n")                      \
+  X(kSerialNotFound, " No R46-90 module has serial number %s\n")                                    \
+  X(kSerialTwice, " More than one module has serial number %s: choose one with --slot\n")          \
+  X(kModulesFound, " %u R46-90 modules found; each is updated on a thread of its own\n")           \
+  X(kModulePrefix, "[slot %u, %s]")                                                               \
+  X(kWaitingSeconds, " Waiting %u s for the PLD to restart\n")                                     \
+  X(kModuleCompleted, " The update of this module was completed successfully.\n")                 \
+  X(kOutcomeHeading, " Slot  Serial number    Before                After                 Result\n") \
+  X(kOutcomeRow, " %4u  %-15s  %-20s  %-20s  %s\n")                                                 \
+  X(kResultUpdated, "updated")                                                                    \
+  X(kResultUpToDate, "up to date")                                                                \
+  X(kResultFailed, "failed")                                                                      \
+  X(kResultNotRead, "not read")                                                                   \
+  X(kResultBecause, "%s: %s")                                                                     \
+  X(kResultHeld, "held by another program")                                                       \
+  X(kResultWouldWrite, "would write")                                                             \
+  X(kAllUpToDate, "\n Every module is up to date.\n")                                              \
+  X(kAllNotUpToDate, "\n Modules not up to date: %u of %u.\n")                                      \
+  X(kVersionsMcu, "MCU %s")                                                                       \
+  X(kVersionsPld, "PLD %s")                                                                       \
+  X(kNoApplication, "none")                                                                       \
+  X(kPldNotKnown, "not known")                                                                    \
+  X(kListHeading,                                                                                 \
+    " Slot  Serial number    Rev  Application  Boot loader  PLD        Grade       An update writes\n") \
+  X(kListRow, " %4u  %-15s  %c    %-11s  %-11s  %-9s  %-10s  %s\n")                                 \
+  X(kListOther, " %4u  %s\n")                                                                      \
+  X(kListOtherModel, "another model: %s")                                                         \
+  X(kListUnknownDevice, "a device that does not tell which module it is (error %u)")             \
+  X(kWritesNothing, "nothing")                                                                    \
+  X(kWritesMcu, "MCU %s -> %s")                                                                   \
+  X(kWritesPld, "PLD %s -> %s")                                                                   \
+  X(kWritesPldAfterRestart, "PLD restarted first, then as its version says")                      \
+  X(kGradeCommercial, "commercial")                                                               \
+  X(kGradeIndustrial, "industrial")
 // clang-format on
 
 namespace updater::message {

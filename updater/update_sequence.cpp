@@ -1,7 +1,8 @@
-// The update sequence, one straight run on one thread. Each step prints its status line or
-// ends the run through ReleaseDevice with its own failure text, except the verification of the
-// PLD restart while the PLD is examined: its failure is printed as a status line and the run goes
-// on, so that it can repair the PLD. Nothing written to the module is undone.
+// The update sequence, one straight run on one module. Each step prints its status line or ends
+// the run through ReleaseDevice with its own failure text, except the verification of the PLD
+// restart while the PLD is examined: its failure is printed as a status line and the run goes on,
+// so that it can repair the PLD. Nothing written to the module is undone. Reading for a list takes
+// the same steps, silently, and stops before the summary.
 #include "updater/update_sequence.h"
 
 #include <cstdint>
@@ -11,6 +12,7 @@
 
 #include "contract/module_addresses.h"
 #include "images/image_lookup.h"
+#include "modlib/error_codes.h"
 #include "modlib/records.h"
 #include "platform/console_control.h"
 #include "updater/console.h"
@@ -22,7 +24,6 @@ namespace updater {
 
 namespace {
 
-constexpr uint16_t kSlotCount = 127;  // virtual slots 0 to 126 are searched
 constexpr char kModelName[] = "R46-90";
 // GetModuleName fills 7 bytes; the rest stays zero so that the name is always terminated.
 constexpr size_t kModuleNameBufferSize = 16;
@@ -34,46 +35,63 @@ static_assert(sizeof(message::kSummaryRule) - 1 == 68, "67 dashes and a line fee
 
 class UpdateRun {
  public:
-  explicit UpdateRun(const UpdateDependencies& deps)
-      : deps_(deps), console_(deps.out, deps.err, deps.sleep) {}
+  UpdateRun(const UpdateDependencies& deps, const RunSettings& settings)
+      : deps_(deps),
+        settings_(settings),
+        own_(settings.readOnly ? nullptr : deps.out, deps.err, deps.sleep),
+        console_(settings.console != nullptr ? settings.console : &own_) {}
 
   // Every step returns whether the run goes on; a step that ends the run has called
   // ReleaseDevice, and nothing after it runs.
-  void Run() {
-    console_control::SetHoldNotice(message::kStopHeld);
-    console_.Banner();
-    if (!Create() || !FindModule() || !IdentifyModule() || !ReadDescriptions()) return;
-
-    const double fw = VersionNumber(firmware_.Version, sizeof(firmware_.Version));
-    const double bl = VersionNumber(bootLoader_.Version, sizeof(bootLoader_.Version));
-    mcuImage_ = ChooseMcuImage(applicationPresent_, fw, bl);
-
-    pldVersion_ = 0;
-    if (InPldBand(bl)) {
-      if (!ExaminePld() || !ReadModuleGrade()) return;
-      pldImage_ = ChoosePldImage(pldVersion_, moduleGrade_, pldGrade_);
+  ModuleRun Run() {
+    if (!Create() || !Open() || !IdentifyModule() || !ReadDescriptions() || !Choose()) {
+      return result_;
+    }
+    result_.read = true;
+    result_.before = state_;
+    if (settings_.readOnly) {
+      LeaveRunning();
+      return End(nullptr, false);
     }
 
-    PrintSummary();
-    if (mcuImage_ != nullptr && !WriteMcuImage(mcuImage_)) return;
-    if (pldImage_ != nullptr && !WritePldImage(pldImage_)) return;
+    if (settings_.summary) PrintSummary();
+    if (state_.mcuImage != nullptr && !WriteMcuImage(state_.mcuImage)) return result_;
+    if (state_.pldImage != nullptr && !WritePldImage(state_.pldImage)) return result_;
+    if (settings_.readBack) ReadBack();
 
-    console_.Print(message::kLineEnd);
-    ReleaseDevice(console_, device_, message::kCompleted, false, deps_.exit);
+    console_->Print(message::kLineEnd);
+    return End(settings_.completion != nullptr ? settings_.completion : message::kCompleted, false);
   }
 
  private:
-  // Ends the run with a failure message; false, so that a step can return it.
+  ModuleRun End(const char* text, bool failed) {
+    result_.status = ReleaseDevice(*console_, device_, text, failed);
+    return result_;
+  }
+
+  // Ends the run with a failure message; false, so that a step can return it. While the versions
+  // are read back after the writes, a failure only ends that reading.
   bool Fail(const char* failure) {
-    ReleaseDevice(console_, device_, failure, true, deps_.exit);
+    if (readingBack_) return false;
+    result_.failure = failure;
+    if (settings_.readOnly) LeaveRunning();
+    End(failure, true);
     return false;
   }
 
   // The common shape of a step: its OK line on success, its failure text otherwise.
   bool Require(bool ok, const char* okLine, const char* failure) {
     if (!ok) return Fail(failure);
-    console_.Print(okLine);
+    console_->Print(okLine);
     return true;
+  }
+
+  // Reading for a list leaves a module that holds an application running it, as it was found:
+  // the open put its MCU in the boot loader.
+  void LeaveRunning() {
+    if (settings_.leaveRunning && state_.applicationPresent && device_ != nullptr) {
+      device_->RunMcuApplication(module_addresses::kApplicationEntry, TRUE);
+    }
   }
 
   bool Create() {
@@ -81,14 +99,29 @@ class UpdateRun {
     return Require(device_ != nullptr, message::kCreateInstanceOk, message::kCreateInstanceBad);
   }
 
-  bool FindModule() {
-    for (uint16_t slot = 0; slot < kSlotCount; ++slot) {
-      if (device_->OpenQDevice(slot)) {
-        console_.Print(message::kOpenQDeviceOk, std::to_string(slot));
-        return true;
+  bool Opened(uint16_t slot) {
+    result_.slot = slot;
+    console_->Print(message::kOpenQDeviceOk, std::to_string(slot));
+    return true;
+  }
+
+  bool Open() {
+    if (!settings_.slot) {
+      for (uint16_t slot = 0; slot < kSlotCount; ++slot) {
+        if (device_->OpenQDevice(slot)) return Opened(slot);
       }
+      return Fail(message::kNoModule);
     }
-    return Fail(message::kNoModule);
+    const uint16_t slot = *settings_.slot;
+    if (device_->OpenQDevice(slot)) return Opened(slot);
+    LastErrorInfo info = {};
+    device_->GetLastErrorInfo(&info);
+    result_.openError = static_cast<uint16_t>(info.ErrorNumber);
+    failureText_ =
+        message::FillIn(result_.openError == module_error::kDeviceInUse ? message::kSlotHeld
+                                                                        : message::kSlotNotOpened,
+                        {std::to_string(slot)});
+    return Fail(failureText_.c_str());
   }
 
   bool IdentifyModule() {
@@ -96,43 +129,61 @@ class UpdateRun {
                  message::kGetModuleNameBad) ||
         !Require(std::strcmp(moduleName_, kModelName) == 0, message::kModelIsR4690,
                  message::kModelIsNotR4690) ||
-        !Require(device_->GetUsbSpeed(&usbSpeed_), message::kGetUsbSpeedOk,
+        !Require(device_->GetUsbSpeed(&state_.usbSpeed), message::kGetUsbSpeedOk,
                  message::kGetUsbSpeedBad)) {
       return false;
     }
-    console_.Print(usbSpeed_ != 0 ? message::kHighSpeed : message::kFullSpeed);
+    console_->Print(state_.usbSpeed != 0 ? message::kHighSpeed : message::kFullSpeed);
     return true;
   }
 
   bool ReadDescriptions() {
     // The module description is not cleared first: the record keeps whatever it held.
-    if (!Require(device_->GET_MODULE_DESCRIPTION(&module_), message::kModuleDescriptionOk,
+    if (!Require(device_->GET_MODULE_DESCRIPTION(&state_.module), message::kModuleDescriptionOk,
                  message::kModuleDescriptionBad)) {
       return false;
     }
 
     // Only whether the application starts matters here; either answer lets the run go on.
-    applicationPresent_ = device_->RunMcuApplication(module_addresses::kApplicationEntry, TRUE);
+    state_.applicationPresent =
+        device_->RunMcuApplication(module_addresses::kApplicationEntry, TRUE);
     if (!device_->RunMcuApplication(module_addresses::kBootLoaderEntry, FALSE)) {
       return Fail(message::kRunMcuApplicationBad);
     }
 
-    std::memset(&firmware_, 0, sizeof(firmware_));
-    if (applicationPresent_ &&
-        !Require(device_->GET_FIRMWARE_DESCRIPTION(&firmware_), message::kFirmwareDescriptionOk,
-                 message::kFirmwareDescriptionBad)) {
+    std::memset(&state_.firmware, 0, sizeof(state_.firmware));
+    if (state_.applicationPresent &&
+        !Require(device_->GET_FIRMWARE_DESCRIPTION(&state_.firmware),
+                 message::kFirmwareDescriptionOk, message::kFirmwareDescriptionBad)) {
       return false;
     }
 
-    std::memset(&bootLoader_, 0, sizeof(bootLoader_));
-    return Require(device_->GET_BOOT_LOADER_DESCRIPTION(&bootLoader_),
+    std::memset(&state_.bootLoader, 0, sizeof(state_.bootLoader));
+    return Require(device_->GET_BOOT_LOADER_DESCRIPTION(&state_.bootLoader),
                    message::kBootLoaderDescriptionOk, message::kBootLoaderDescriptionBad);
+  }
+
+  // The images, by the selection rules, from what was read; the PLD is examined on the way.
+  bool Choose() {
+    const double fw = VersionNumber(state_.firmware.Version, sizeof(state_.firmware.Version));
+    const double bl = VersionNumber(state_.bootLoader.Version, sizeof(state_.bootLoader.Version));
+    state_.mcuImage = ChooseMcuImage(state_.applicationPresent, fw, bl);
+    state_.pldImage = nullptr;
+    state_.pldVersion = 0;
+    state_.pldExamined = InPldBand(bl);
+    if (!state_.pldExamined) return true;
+    if (!ExaminePld() || !ReadModuleGrade()) return false;
+    // A PLD that only a restart would tell about leaves its image undecided.
+    if (!state_.pldRestartWanted) {
+      state_.pldImage = ChoosePldImage(state_.pldVersion, state_.moduleGrade, state_.pldGrade);
+    }
+    return true;
   }
 
   // Sets the PLD version number and the PLD's grade from the PLD information, when the module
   // gives any.
   bool ParsePldVersion() {
-    if (!GetPldVersionNumber(pldInfo_.Version, &pldVersion_, &pldGrade_)) {
+    if (!GetPldVersionNumber(state_.pldInfo.Version, &state_.pldVersion, &state_.pldGrade)) {
       return Fail(message::kPldVersionBad);
     }
     return true;
@@ -140,11 +191,12 @@ class UpdateRun {
 
   // Each read starts from a cleared record, so that a failed read leaves no stale text behind.
   bool ReadPldInfo() {
-    std::memset(&pldInfo_, 0, sizeof(pldInfo_));
-    return device_->GET_PLD_INFO(&pldInfo_);
+    std::memset(&state_.pldInfo, 0, sizeof(state_.pldInfo));
+    return device_->GET_PLD_INFO(&state_.pldInfo);
   }
 
   bool ExaminePld() {
+    state_.pldRestartWanted = false;
     if (ReadPldInfo()) return ParsePldVersion();
     // No information from the PLD: when boot flash holds a container, let the PLD load it and
     // ask once more.
@@ -153,6 +205,11 @@ class UpdateRun {
       return Fail(message::kBootFlashReadBad);
     }
     if (!IsPldFlashHeaderValid(header)) return true;
+    // Reading without changing anything: the restart is what the update would do.
+    if (settings_.readOnly || readingBack_) {
+      state_.pldRestartWanted = true;
+      return true;
+    }
     // A PLD that does not verify after this restart cannot load what boot flash holds: a write
     // that was cut short leaves the new header before a partial image. Ending the run here would
     // leave the module so for good, so the run says so and goes on; with no version to read, the
@@ -162,11 +219,11 @@ class UpdateRun {
   }
 
   bool ReadModuleGrade() {
-    if (!device_->GetArray(SEL_MODULE_TG_DATA, &moduleGrade_, 1)) {
+    if (!device_->GetArray(SEL_MODULE_TG_DATA, &state_.moduleGrade, 1)) {
       return Fail(message::kGradeReadBad);
     }
-    if (moduleGrade_ >= 2) return Fail(message::kModuleGradeBad);
-    if (pldGrade_ >= 2) return Fail(message::kPldGradeBad);
+    if (state_.moduleGrade >= 2) return Fail(message::kModuleGradeBad);
+    if (state_.pldGrade >= 2) return Fail(message::kPldGradeBad);
     return true;
   }
 
@@ -179,44 +236,59 @@ class UpdateRun {
                  message::kStartReloadPldBad)) {
       return false;
     }
-    console_.Wait(kPldRestartSteps);
-    console_.Print(message::kLineEnd);
+    console_->Wait(kPldRestartSteps);
+    console_->Print(message::kLineEnd);
     if (device_->VerifyPld()) {
-      console_.Print(message::kVerifyPldOk);
+      console_->Print(message::kVerifyPldOk);
     } else if (onUnverified == OnUnverified::kGoOn) {
-      console_.Print(message::kVerifyPldBad);
+      console_->Print(message::kVerifyPldBad);
     } else {
       return Fail(message::kVerifyPldBad);
     }
     return true;
   }
 
+  // The versions now in the module, read as the run read them before, printing nothing; a
+  // reading that fails leaves them unknown and the run's outcome as it was.
+  void ReadBack() {
+    Console silent(nullptr, deps_.err, deps_.sleep);
+    Console* const console = console_;
+    const ModuleState written = state_;
+    console_ = &silent;
+    readingBack_ = true;
+    if (ReadDescriptions() && Choose()) result_.after = state_;
+    readingBack_ = false;
+    console_ = console;
+    state_ = written;
+  }
+
   void PrintSummary() {
-    console_.Print(message::kLineEnd);
-    console_.Print(message::kSummaryRule);
-    console_.Print(message::kModuleInfo);
-    console_.Print(message::kItemMcuName, FieldText(module_.Name));
-    console_.Print(message::kItemSerialNumber, FieldText(module_.SerialNumber));
+    const ModuleState& s = state_;
+    console_->Print(message::kLineEnd);
+    console_->Print(message::kSummaryRule);
+    console_->Print(message::kModuleInfo);
+    console_->Print(message::kItemMcuName, FieldText(s.module.Name));
+    console_->Print(message::kItemSerialNumber, FieldText(s.module.SerialNumber));
     // %c: the revision byte as it is, a zero byte too.
-    console_.Print(message::kItemRevision, std::string_view(&module_.Revision, 1));
-    if (applicationPresent_) {
-      console_.Print(message::kFirmwareInfo);
-      console_.Print(message::kItemMcuName, FieldText(firmware_.McuName));
-      console_.Print(message::kItemFirmwareVersion, FieldText(firmware_.Version));
-      console_.Print(message::kItemCreated, FieldText(firmware_.Created));
+    console_->Print(message::kItemRevision, std::string_view(&s.module.Revision, 1));
+    if (s.applicationPresent) {
+      console_->Print(message::kFirmwareInfo);
+      console_->Print(message::kItemMcuName, FieldText(s.firmware.McuName));
+      console_->Print(message::kItemFirmwareVersion, FieldText(s.firmware.Version));
+      console_->Print(message::kItemCreated, FieldText(s.firmware.Created));
     }
-    console_.Print(message::kBootLoaderInfo);
-    console_.Print(message::kItemMcuName, FieldText(bootLoader_.McuName));
-    console_.Print(message::kItemBootLoaderVersion, FieldText(bootLoader_.Version));
-    console_.Print(message::kItemCreated, FieldText(bootLoader_.Created));
-    if (pldVersion_ != 0) {
-      console_.Print(message::kPldInfo);
-      console_.Print(message::kItemPldName, FieldText(pldInfo_.PldName));
-      console_.Print(message::kItemFirmwareVersion, FieldText(pldInfo_.Version));
-      console_.Print(message::kItemCreated, FieldText(pldInfo_.Created));
+    console_->Print(message::kBootLoaderInfo);
+    console_->Print(message::kItemMcuName, FieldText(s.bootLoader.McuName));
+    console_->Print(message::kItemBootLoaderVersion, FieldText(s.bootLoader.Version));
+    console_->Print(message::kItemCreated, FieldText(s.bootLoader.Created));
+    if (s.pldVersion != 0) {
+      console_->Print(message::kPldInfo);
+      console_->Print(message::kItemPldName, FieldText(s.pldInfo.PldName));
+      console_->Print(message::kItemFirmwareVersion, FieldText(s.pldInfo.Version));
+      console_->Print(message::kItemCreated, FieldText(s.pldInfo.Created));
     }
-    console_.Print(message::kSummaryRule);
-    console_.Print(message::kLineEnd);
+    console_->Print(message::kSummaryRule);
+    console_->Print(message::kLineEnd);
   }
 
   // Formatted into a buffer of the run's own: the heap has just refused a block.
@@ -229,26 +301,43 @@ class UpdateRun {
     return Fail(allocationText_);
   }
 
+  // A stop kept back ends this module's run only; its caller ends the process.
+  bool Interrupted() {
+    result_.interrupted = true;
+    return Fail(message::kInterrupted);
+  }
+
   // One image into the module, then its OK line. Ctrl-C and the closing of the console wait until
   // the write has ended: a write cut part-way leaves half an image in the module. A request to
   // end the program that came meanwhile ends it right after the image's OK line (or right after
-  // a failed write), with a word that the next run completes the update.
-  bool WriteImage(uint32_t address, const uint8_t* data, uint32_t size, const char* okLine) {
+  // a failed write), with a word that the next run completes the update; among several modules,
+  // it ends this module's run there, and none starts another image.
+  bool WriteImage(uint32_t address, const uint8_t* data, uint32_t size, const char* name,
+                  const char* okLine) {
+    if (!settings_.stopEndsProcess && console_control::StopRequested()) return Interrupted();
     bool written;
     {
       const console_control::InterruptHold hold;
       written = device_->PutArray(address, data, size);
     }
-    if (written) console_.Print(okLine);
+    if (written) {
+      console_->Print(okLine);
+      result_.written.push_back(name);
+    }
     if (console_control::StopRequested()) {
-      console_.PrintError(message::kInterrupted);
-      console_control::EndAsRequested();
+      if (settings_.stopEndsProcess) {
+        console_->PrintError(message::kInterrupted);
+        console_control::EndAsRequested();
+      }
+      if (written) return Interrupted();
     }
     return written || Fail(message::kPutArrayBad);
   }
 
   bool LoadImage(const char* name, images::ImageRange* image) {
-    return LoadImageResource(name, deps_.lookupImage, console_, device_, deps_.exit, image);
+    *image = deps_.lookupImage(name);
+    const char* failure = LookupFailureLine(image->failedStep);
+    return failure == nullptr || Fail(failure);
   }
 
   bool WriteMcuImage(const char* name) {
@@ -257,7 +346,7 @@ class UpdateRun {
     Buffer copy = AllocateZeroed(*deps_.allocator, image.size);
     if (!copy) return FailAllocation(image.size);
     if (image.size != 0) std::memcpy(copy.data(), image.data, image.size);
-    return WriteImage(SEL_MCU_FLASH, copy.data(), image.size, message::kMcuFlashingOk);
+    return WriteImage(SEL_MCU_FLASH, copy.data(), image.size, name, message::kMcuFlashingOk);
   }
 
   bool WritePldImage(const char* name) {
@@ -267,7 +356,7 @@ class UpdateRun {
     {
       Buffer container = BuildPldFlashImage(image.data, image.size, *deps_.allocator);
       if (!container) return FailAllocation(containerSize);
-      if (!WriteImage(SEL_BOOT_FLASH, container.data(), static_cast<uint32_t>(containerSize),
+      if (!WriteImage(SEL_BOOT_FLASH, container.data(), static_cast<uint32_t>(containerSize), name,
                       message::kPldFlashingOk)) {
         return false;
       }
@@ -276,21 +365,16 @@ class UpdateRun {
   }
 
   const UpdateDependencies& deps_;
-  Console console_;
+  const RunSettings& settings_;
+  Console own_;
+  Console* console_;
   IR4690_BOOT_LOADER* device_ = nullptr;  // owned from CreateInstance until ReleaseDevice
 
   char moduleName_[kModuleNameBufferSize] = {};
-  uint8_t usbSpeed_ = 0;  // 0 full speed, anything else high speed
-  ModuleDescription module_ = {};
-  FirmwareDescription firmware_ = {};
-  BootLoaderDescription bootLoader_ = {};
-  PldInfo pldInfo_ = {};
-  bool applicationPresent_ = false;
-  uint32_t pldVersion_ = 0;  // packed major.minor.build; 0 when not known
-  uint8_t moduleGrade_ = 0;  // read from the module
-  uint8_t pldGrade_ = 0;     // from the PLD's version text
-  const char* mcuImage_ = nullptr;
-  const char* pldImage_ = nullptr;
+  ModuleState state_;
+  ModuleRun result_;
+  bool readingBack_ = false;
+  std::string failureText_;  // a failure line with a value in it
   char allocationText_[kAllocationTextSize] = {};
 };
 
@@ -303,6 +387,9 @@ IR4690_BOOT_LOADER* CreateBootLoader() {
 UpdateDependencies ProductionDependencies() {
   UpdateDependencies deps;
   deps.createInstance = CreateBootLoader;
+  deps.createBase = [] {
+    return static_cast<IQUSBBASE*>(CreateInstance(kQusbBaseInterfaceName, 1, 0));
+  };
   deps.out = stdout;
   deps.allocator = &HeapAllocator();
   deps.lookupImage = images::LookupImage;
@@ -311,9 +398,18 @@ UpdateDependencies ProductionDependencies() {
   return deps;
 }
 
+ModuleRun RunModule(const UpdateDependencies& dependencies, const RunSettings& settings) {
+  UpdateRun run(dependencies, settings);
+  return run.Run();
+}
+
 void RunUpdate(const UpdateDependencies& dependencies) {
-  UpdateRun run(dependencies);
-  run.Run();
+  Console console(dependencies.out, dependencies.err, dependencies.sleep);
+  console_control::SetHoldNotice(message::kStopHeld);
+  console.Banner();
+  RunSettings settings;
+  settings.console = &console;
+  dependencies.exit(RunModule(dependencies, settings).status);
 }
 
 }  // namespace updater

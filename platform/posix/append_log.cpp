@@ -23,7 +23,19 @@ struct AppendLog::File {
 namespace {
 
 std::string ErrnoText(int error) {
-  return std::strerror(error);
+  switch (error) {
+    case ENOENT:
+    case ENOTDIR:
+      return kNoFolder;
+    case EACCES:
+    case EPERM:
+    case EROFS:
+      return kDenied;
+    case EISDIR:
+      return kNotAFile;
+    default:
+      return std::strerror(error);
+  }
 }
 
 // The folder that holds `path`, for the fsync that makes a new name durable.
@@ -104,7 +116,7 @@ std::unique_ptr<AppendLog> AppendLog::Open(const std::string& path, std::string*
   }
   struct stat st;
   if (::fstat(file->fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    *error = "not a file";
+    *error = kNotAFile;
     return nullptr;
   }
   return std::unique_ptr<AppendLog>(new AppendLog(std::move(file)));

@@ -57,7 +57,7 @@ TEST_F(AppendLogTest, OneLineGoesAfterTheWholeLinesAlone) {
 TEST_F(AppendLogTest, AFolderIsRefused) {
   std::string error;
   EXPECT_EQ(append_log::AppendLog::Open(folder_.string(), &error), nullptr);
-  EXPECT_FALSE(error.empty());
+  EXPECT_EQ(error, append_log::kNotAFile);
 }
 
 }  // namespace

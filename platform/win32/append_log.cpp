@@ -20,6 +20,16 @@ namespace {
 
 // A few words for a Windows error value, from the system's message table.
 std::string ErrorText(DWORD error) {
+  switch (error) {
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_FILE_NOT_FOUND:
+      return kNoFolder;
+    case ERROR_ACCESS_DENIED:
+    case ERROR_WRITE_PROTECT:
+      return kDenied;
+    default:
+      break;
+  }
   char text[256] = {};
   DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
                            error, 0, text, sizeof text, nullptr);
@@ -98,7 +108,7 @@ std::unique_ptr<AppendLog> AppendLog::Open(const std::string& path, std::string*
     return nullptr;
   }
   if (GetFileType(file->handle) != FILE_TYPE_DISK) {
-    *error = "not a file";
+    *error = kNotAFile;
     return nullptr;
   }
   return std::unique_ptr<AppendLog>(new AppendLog(std::move(file)));
