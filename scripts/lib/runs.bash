@@ -34,7 +34,7 @@ r4690_case_dir() {
 r4690_check_case() {
   local dir=$1 ok=0 file name required=(scenario.json expected.stdout expected.exit)
   if [[ -e "${dir}/second.stdout" || -e "${dir}/second.exit" || -e "${dir}/second.traffic" ||
-        -e "${dir}/second.stderr" ]]; then
+        -e "${dir}/second.stderr" || -e "${dir}/second.log" ]]; then
     required+=(second.stdout second.exit)
   fi
   for file in "${required[@]}"; do
@@ -48,7 +48,8 @@ r4690_check_case() {
     name=$(basename "${file}")
     case "${name}" in
       scenario.json | arguments | expected.stdout | expected.stderr | expected.exit | \
-        expected.traffic | second.stdout | second.stderr | second.exit | second.traffic) ;;
+        expected.traffic | expected.log | second.stdout | second.stderr | second.exit | \
+        second.traffic | second.log) ;;
       *~ | \#*\# | *.swp | *.swo | *.bak | *.orig | *.rej | *.actual) ;;
       *)
         echo "case $(basename "${dir}"): unknown file ${name}" >&2
@@ -57,6 +58,48 @@ r4690_check_case() {
     esac
   done
   return "${ok}"
+}
+
+# r4690_arguments DIR LOG: the case's arguments (its file `arguments`, one a line) into the array
+# `arguments`, each "@LOG@" in them made LOG, the path of the run's log file.
+r4690_arguments() {
+  arguments=()
+  [[ -f "$1/arguments" ]] || return 0
+  mapfile -t arguments <"$1/arguments"
+  arguments=("${arguments[@]//@LOG@/$2}")
+}
+
+# r4690_several_at_once DIR: whether a case's run works on several modules at once (--all, --list,
+# --serial). Their modules' requests interleave as they happen, and so do the lines of --all: the
+# comparison takes each module's lines in its order, one module after the other (below).
+r4690_several_at_once() {
+  [[ -f "$1/arguments" ]] && grep -Eqx -- '--(all|list|serial)' "$1/arguments"
+}
+
+# r4690_by_module STREAM FILE: a run's output with each module's lines together, in slot order,
+# each module's in their own order: for stdout the block of lines that begin with "[slot N, ",
+# for the traffic record every line by its device name.
+r4690_by_module() {
+  if [[ "$1" == traffic ]]; then
+    sort -s -k1,1V "$2"
+    return
+  fi
+  awk '
+    function flush(i, sorter) {
+      sorter = "sort -k1,1n -k2,2n | cut -c15-"
+      for (i = 1; i <= count; i++) print block[i] | sorter
+      close(sorter)
+      count = 0
+    }
+    /^\[slot [0-9]+, / { block[++count] = sprintf("%06d %06d %s", $2 + 0, count, $0); next }
+    { flush(); print }
+    END { flush() }' "$2"
+}
+
+# r4690_log_lines FILE: a log's records with their time stamps masked, sorted: the form in which
+# logs compare exactly, whatever order modules ended in.
+r4690_log_lines() {
+  sed -E 's/"time":"[^"]*"/"time":"<time>"/' "$1" | sort
 }
 
 # r4690_wait_scale DIR: the wait scale (QDEV_WAIT_SCALE) that a case's runs take: 10 for a case
@@ -128,12 +171,26 @@ r4690_expectation() {
 # removes those of an earlier run.
 r4690_compare_run() {
   local dir=$1 run=$2 actual=$3 code=$4 line_ends=${5:-}
-  local ok=0 want
+  local ok=0 want stream log=${actual%/*}/record.jsonl
   r4690_expectation "${dir}/${run}" "${actual}" "${line_ends}" stdout
-  if ! cmp -s "${actual}.stdout-want" "${actual}.stdout"; then
+  cp "${actual}.stdout" "${actual}.stdout-seen"
+  if r4690_several_at_once "${dir}"; then
+    for stream in stdout-want stdout-seen; do
+      r4690_by_module stdout "${actual}.${stream}" >"${actual}.${stream}-by-module"
+      mv "${actual}.${stream}-by-module" "${actual}.${stream}"
+    done
+  fi
+  if ! cmp -s "${actual}.stdout-want" "${actual}.stdout-seen"; then
     echo "${run}: standard output differs" >&2
-    r4690_show_difference "${actual}.stdout-want" "${actual}.stdout"
+    r4690_show_difference "${actual}.stdout-want" "${actual}.stdout-seen"
     ok=1
+  fi
+  if [[ -f "${dir}/${run}.log" ]]; then
+    if ! cmp -s <(r4690_log_lines "${dir}/${run}.log") <(r4690_log_lines "${log}" 2>/dev/null); then
+      echo "${run}: the log differs (time stamps masked, records sorted)" >&2
+      r4690_show_difference <(r4690_log_lines "${dir}/${run}.log") <(r4690_log_lines "${log}")
+      ok=1
+    fi
   fi
   want=$(tr -d '[:space:]' <"${dir}/${run}.exit")
   if [[ "${code}" != "${want}" ]]; then
@@ -157,6 +214,12 @@ r4690_compare_run() {
   if [[ -f "${dir}/${run}.traffic" ]]; then
     r4690_expectation "${dir}/${run}" "${actual}" "${line_ends}" traffic
     r4690_without_time_stamps "${actual}.traffic" >"${actual}.traffic-bare"
+    if r4690_several_at_once "${dir}"; then
+      for stream in traffic-want traffic-bare; do
+        r4690_by_module traffic "${actual}.${stream}" >"${actual}.${stream}-by-module"
+        mv "${actual}.${stream}-by-module" "${actual}.${stream}"
+      done
+    fi
     if ! cmp -s "${actual}.traffic-want" "${actual}.traffic-bare"; then
       echo "${run}: traffic record differs" >&2
       r4690_show_difference "${actual}.traffic-want" "${actual}.traffic-bare"
@@ -171,7 +234,7 @@ r4690_compare_run() {
 # beside the case.
 r4690_keep_actual() {
   local dir=$1 run=$2 actual=$3 code=$4 flavour=${5:+.$5} failed=$6 stream kept=()
-  for stream in stdout stderr traffic exit; do
+  for stream in stdout stderr traffic exit log; do
     rm -f "${dir}/${run}.${stream}${flavour}.actual"
   done
   ((failed)) || return 0
@@ -180,7 +243,8 @@ r4690_keep_actual() {
   [[ -f "${actual}.traffic" ]] &&
     r4690_without_time_stamps "${actual}.traffic" >"${dir}/${run}.traffic${flavour}.actual"
   echo "${code}" >"${dir}/${run}.exit${flavour}.actual"
-  for stream in stdout stderr traffic exit; do
+  [[ -f "${actual%/*}/record.jsonl" ]] && cp "${actual%/*}/record.jsonl" "${dir}/${run}.log${flavour}.actual"
+  for stream in stdout stderr traffic exit log; do
     [[ -f "${dir}/${run}.${stream}${flavour}.actual" ]] && kept+=("${run}.${stream}${flavour}.actual")
   done
   echo "${run}: what the run gave is kept in ${dir}: ${kept[*]}" >&2
