@@ -1,11 +1,12 @@
 // r4690-recovery: interrupts the update of each of the suite's modules at every request and proves
 // that the utility repairs what it left (README.md).
 //
-//   r4690-recovery UTILITY [--jobs N] [--module TEXT] [--keep]
+//   r4690-recovery UTILITY [--jobs N] [--module TEXT | --all-at-once] [--keep]
 //
 // UTILITY is the r4690-update to run; --jobs sets the number of workers (default: the cores),
-// --module runs only the modules whose name contains TEXT, --keep leaves the folders of failed
-// points in the temporary folder. Exit status 0 when every point passed, 1 otherwise.
+// --module runs only the modules whose name contains TEXT, --all-at-once only the points of a
+// bench of three modules updated at once, --keep leaves the folders of failed points in the
+// temporary folder. Exit status 0 when every point passed, 1 otherwise.
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -15,6 +16,7 @@
 #include <string>
 #include <thread>
 
+#include "tests/recovery/all_at_once.h"
 #include "tests/recovery/modules.h"
 #include "tests/recovery/points.h"
 #include "tests/recovery/report.h"
@@ -23,18 +25,23 @@
 int main(int argc, char** argv) {
   using namespace recovery;
   if (argc < 2) {
-    std::fprintf(stderr, "usage: r4690-recovery UTILITY [--jobs N] [--module TEXT] [--keep]\n");
+    std::fprintf(stderr,
+                 "usage: r4690-recovery UTILITY [--jobs N] [--module TEXT | --all-at-once] "
+                 "[--keep]\n");
     return 2;
   }
   SuiteSettings settings;
   settings.bench.utility = argv[1];
   unsigned workers = std::thread::hardware_concurrency();
   std::string only;
+  bool allAtOnceOnly = false;
   for (int i = 2; i < argc; ++i) {
     if (std::strcmp(argv[i], "--jobs") == 0 && i + 1 < argc) {
       workers = static_cast<unsigned>(std::atoi(argv[++i]));
     } else if (std::strcmp(argv[i], "--module") == 0 && i + 1 < argc) {
       only = argv[++i];
+    } else if (std::strcmp(argv[i], "--all-at-once") == 0) {
+      allAtOnceOnly = true;
     } else if (std::strcmp(argv[i], "--keep") == 0) {
       settings.keep = true;
     } else {
@@ -53,6 +60,7 @@ int main(int argc, char** argv) {
   std::vector<RecoveryModule> modules;
   for (RecoveryModule& m : RecoveryModules()) {
     if (m.name.find(only) == std::string::npos) continue;
+    if (allAtOnceOnly && modules.size() == 3) break;
     results.push_back({m.name, {}, {}, {}});
     modules.push_back(std::move(m));
   }
@@ -63,7 +71,7 @@ int main(int argc, char** argv) {
 
   RunInParallel(modules.size(), workers, [&](size_t m) {
     results[m].clean = RunCleanUpdate(settings, modules[m], folder(m, "clean"));
-    if (results[m].clean.problem.empty()) {
+    if (results[m].clean.problem.empty() && !allAtOnceOnly) {
       results[m].points = PointsOf(results[m].clean);
       results[m].verdicts.resize(results[m].points.size());
     }
@@ -78,9 +86,25 @@ int main(int argc, char** argv) {
                                       folder(m, std::to_string(p)));
   });
 
+  // The first three modules on one bench, updated at once, when the whole suite runs.
+  std::vector<std::string> allAtOnce;
+  size_t allAtOncePoints = 0;
+  if (only.empty() && modules.size() >= 3) {
+    std::vector<const CleanUpdate*> clean;
+    for (size_t m = 0; m < 3; ++m) clean.push_back(&results[m].clean);
+    const std::vector<RecoveryModule> three(modules.begin(), modules.begin() + 3);
+    allAtOnce = RunAllAtOncePoints(settings, three, clean, workers, &allAtOncePoints);
+  }
+
   const double seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  const bool ok = PrintReport(stdout, results, workers, seconds);
+  bool ok = PrintReport(stdout, results, workers, seconds);
+  if (only.empty()) {
+    std::printf("\nall at once (three modules, --all): %zu points, %zu went wrong\n",
+                allAtOncePoints, allAtOnce.size());
+    for (const std::string& line : allAtOnce) std::printf("  %s\n", line.c_str());
+    ok = ok && allAtOnce.empty() && allAtOncePoints != 0;
+  }
   std::error_code ignored;
   if (!settings.keep) std::filesystem::remove_all(settings.root, ignored);
   return ok ? 0 : 1;
