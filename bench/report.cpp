@@ -192,6 +192,14 @@ std::vector<Row> Rows() {
                                    MedianCounter(b, n, "other_gaps_ms")),
                             ""};
                   }});
+  rows.push_back({"eight modules with --all / one without arguments, real time",
+                  "at most 1.25x one", [](const Build& b) -> Cell {
+                    const double eight = MedianTime(b, "EightModulesAll") * 1e3;
+                    const double one = MedianTime(b, "OneModule") * 1e3;
+                    if (std::isnan(eight) || std::isnan(one)) return Missing();
+                    return {Format("%.1f / %.1f ms = %.3fx", eight, one, eight / one),
+                            Verdict(eight <= 1.25 * one)};
+                  }});
   for (int size : {0, 256, 4096}) {
     rows.push_back(
         {Format("one request, %d bytes: DeviceIoControl / raw socket", size), "at most 1.5x raw",
