@@ -41,7 +41,7 @@ struct StandInDevice {
   UCHAR* replyBuffer;  // the reader thread's frame buffer, kReplyBufferSize bytes
   // The open file objects' access and sharing, as Windows keeps them (SHARE_ACCESS), under
   // pendingLock.
-  ULONG opens, readers, writers, sharedRead, sharedWrite;
+  LONG opens, readers, writers, sharedRead, sharedWrite;
 };
 
 // What an open file object asked for, kept in its FsContext2 until it closes.
@@ -241,6 +241,15 @@ void ReaderThread(PVOID context) {
 
 // --- dispatch routines ------------------------------------------------------------------------
 
+// Adds (by 1) or takes away (by -1) an open file object's part in the share check.
+void CountOpen(StandInDevice* device, ULONG_PTR bits, LONG by) {
+  device->opens += by;
+  device->readers += (bits & kReads) != 0 ? by : 0;
+  device->writers += (bits & kWrites) != 0 ? by : 0;
+  device->sharedRead += (bits & kSharesRead) != 0 ? by : 0;
+  device->sharedWrite += (bits & kSharesWrite) != 0 ? by : 0;
+}
+
 // An open is granted when its access is allowed by every open file object's sharing and theirs by
 // its sharing, Windows' share check (IoCheckShareAccess), so that another program holding the
 // device without sharing it refuses the utility's open. Wine passes no security context with the
@@ -253,11 +262,10 @@ NTSTATUS DispatchCreate(PDEVICE_OBJECT deviceObject, PIRP irp) {
   const ACCESS_MASK access =
       context != nullptr ? context->DesiredAccess : FILE_READ_DATA | FILE_WRITE_DATA;
   const USHORT share = stack->Parameters.Create.ShareAccess;
-  ULONG_PTR bits = kOpen;
-  if ((access & FILE_READ_DATA) != 0) bits |= kReads;
-  if ((access & (FILE_WRITE_DATA | FILE_APPEND_DATA)) != 0) bits |= kWrites;
-  if ((share & FILE_SHARE_READ) != 0) bits |= kSharesRead;
-  if ((share & FILE_SHARE_WRITE) != 0) bits |= kSharesWrite;
+  const ULONG_PTR bits = kOpen | ((access & FILE_READ_DATA) != 0 ? kReads : 0) |
+                         ((access & (FILE_WRITE_DATA | FILE_APPEND_DATA)) != 0 ? kWrites : 0) |
+                         ((share & FILE_SHARE_READ) != 0 ? kSharesRead : 0) |
+                         ((share & FILE_SHARE_WRITE) != 0 ? kSharesWrite : 0);
   KIRQL irql;
   KeAcquireSpinLock(&device->pendingLock, &irql);
   const bool refused = ((bits & kReads) != 0 && device->sharedRead < device->opens) ||
@@ -265,11 +273,7 @@ NTSTATUS DispatchCreate(PDEVICE_OBJECT deviceObject, PIRP irp) {
                        (device->readers != 0 && (bits & kSharesRead) == 0) ||
                        (device->writers != 0 && (bits & kSharesWrite) == 0);
   if (!refused) {
-    ++device->opens;
-    device->readers += (bits & kReads) != 0;
-    device->writers += (bits & kWrites) != 0;
-    device->sharedRead += (bits & kSharesRead) != 0;
-    device->sharedWrite += (bits & kSharesWrite) != 0;
+    CountOpen(device, bits, 1);
     stack->FileObject->FsContext2 = reinterpret_cast<PVOID>(bits);
   }
   KeReleaseSpinLock(&device->pendingLock, irql);
@@ -285,15 +289,8 @@ NTSTATUS DispatchCleanupOrClose(PDEVICE_OBJECT deviceObject, PIRP irp) {
   FailAllPending(device, file, STATUS_CANCELLED);
   KIRQL irql;
   KeAcquireSpinLock(&device->pendingLock, &irql);
-  const ULONG_PTR bits = reinterpret_cast<ULONG_PTR>(file->FsContext2);
-  if ((bits & kOpen) != 0) {
-    --device->opens;
-    device->readers -= (bits & kReads) != 0;
-    device->writers -= (bits & kWrites) != 0;
-    device->sharedRead -= (bits & kSharesRead) != 0;
-    device->sharedWrite -= (bits & kSharesWrite) != 0;
-    file->FsContext2 = nullptr;  // cleanup, then close: counted once
-  }
+  CountOpen(device, reinterpret_cast<ULONG_PTR>(file->FsContext2), file->FsContext2 ? -1 : 0);
+  file->FsContext2 = nullptr;  // cleanup, then close: counted once
   KeReleaseSpinLock(&device->pendingLock, irql);
   return Complete(irp, STATUS_SUCCESS, 0);
 }
