@@ -96,6 +96,18 @@ r4690_by_module() {
     END { flush() }' "$2"
 }
 
+# r4690_group_modules CASE_DIR STREAM FILE...: for a case of several modules at once, each FILE
+# rewritten with each module's lines together (r4690_by_module); other cases' files stay as they
+# are.
+r4690_group_modules() {
+  local dir=$1 stream=$2 file
+  shift 2
+  r4690_several_at_once "${dir}" || return 0
+  for file in "$@"; do
+    r4690_by_module "${stream}" "${file}" >"${file}.by-module" && mv "${file}.by-module" "${file}"
+  done
+}
+
 # r4690_log_lines FILE: a log's records with their time stamps masked, sorted: the form in which
 # logs compare exactly, whatever order modules ended in.
 r4690_log_lines() {
@@ -171,15 +183,10 @@ r4690_expectation() {
 # removes those of an earlier run.
 r4690_compare_run() {
   local dir=$1 run=$2 actual=$3 code=$4 line_ends=${5:-}
-  local ok=0 want stream log=${actual%/*}/record.jsonl
+  local ok=0 want log=${actual%/*}/record.jsonl
   r4690_expectation "${dir}/${run}" "${actual}" "${line_ends}" stdout
   cp "${actual}.stdout" "${actual}.stdout-seen"
-  if r4690_several_at_once "${dir}"; then
-    for stream in stdout-want stdout-seen; do
-      r4690_by_module stdout "${actual}.${stream}" >"${actual}.${stream}-by-module"
-      mv "${actual}.${stream}-by-module" "${actual}.${stream}"
-    done
-  fi
+  r4690_group_modules "${dir}" stdout "${actual}.stdout-want" "${actual}.stdout-seen"
   if ! cmp -s "${actual}.stdout-want" "${actual}.stdout-seen"; then
     echo "${run}: standard output differs" >&2
     r4690_show_difference "${actual}.stdout-want" "${actual}.stdout-seen"
@@ -214,12 +221,7 @@ r4690_compare_run() {
   if [[ -f "${dir}/${run}.traffic" ]]; then
     r4690_expectation "${dir}/${run}" "${actual}" "${line_ends}" traffic
     r4690_without_time_stamps "${actual}.traffic" >"${actual}.traffic-bare"
-    if r4690_several_at_once "${dir}"; then
-      for stream in traffic-want traffic-bare; do
-        r4690_by_module traffic "${actual}.${stream}" >"${actual}.${stream}-by-module"
-        mv "${actual}.${stream}-by-module" "${actual}.${stream}"
-      done
-    fi
+    r4690_group_modules "${dir}" traffic "${actual}.traffic-want" "${actual}.traffic-bare"
     if ! cmp -s "${actual}.traffic-want" "${actual}.traffic-bare"; then
       echo "${run}: traffic record differs" >&2
       r4690_show_difference "${actual}.traffic-want" "${actual}.traffic-bare"
