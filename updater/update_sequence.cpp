@@ -114,13 +114,12 @@ class UpdateRun {
     }
     const uint16_t slot = *settings_.slot;
     if (device_->OpenQDevice(slot)) return Opened(slot);
+    // A module that another program holds is there all the same: the line says so.
     LastErrorInfo info = {};
     device_->GetLastErrorInfo(&info);
-    result_.openError = static_cast<uint16_t>(info.ErrorNumber);
-    failureText_ =
-        message::FillIn(result_.openError == module_error::kDeviceInUse ? message::kSlotHeld
-                                                                        : message::kSlotNotOpened,
-                        {std::to_string(slot)});
+    const bool held = info.ErrorNumber == module_error::kDeviceInUse;
+    failureText_ = message::FillIn(held ? message::kSlotHeld : message::kSlotNotOpened,
+                                   {std::to_string(slot)});
     return Fail(failureText_.c_str());
   }
 

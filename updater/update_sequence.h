@@ -81,7 +81,6 @@ struct ModuleRun {
   int status = kExitFailed;
   std::string failure;               // the failure line as printed, when the run failed
   std::optional<uint16_t> slot;      // the slot whose module was opened
-  uint16_t openError = 0;            // the library's code, when a chosen slot did not open
   bool read = false;                 // the module's descriptions were read and the images chosen
   ModuleState before;                // valid when read
   std::vector<const char*> written;  // the images written, in order
