@@ -279,14 +279,6 @@ std::vector<std::string> Simulator::DeviceNames() const {
   return names;
 }
 
-std::vector<std::string> Simulator::HeldOpenDeviceNames() const {
-  std::vector<std::string> names;
-  for (const auto& d : impl_->rack.Devices()) {
-    if (impl_->HeldOpen(d.second)) names.push_back(d.first);
-  }
-  return names;
-}
-
 std::vector<std::string> Simulator::Traffic() const {
   return impl_->rack.traffic().Lines();
 }

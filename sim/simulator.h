@@ -78,10 +78,6 @@ class Simulator {
   // Where the endpoints are (valid while running) and the device names ("QDev0", "QDevUsb3").
   std::string DeviceDir() const;
   std::vector<std::string> DeviceNames() const;
-  // The devices of the modules that another program holds open (heldOpen). Without Windows the
-  // endpoints refuse their opens themselves; on Windows the driver decides sharing, and whoever
-  // starts it opens these devices through it, sharing nothing, to play that program.
-  std::vector<std::string> HeldOpenDeviceNames() const;
 
   // Every request served since Start or ClearTraffic, one line each, in the format of
   // sim/traffic.h and sim/README.md, without time stamps; the newest trafficLinesKept lines only.

@@ -39,18 +39,6 @@ struct StandInDevice {
   LONG nextId;         // request ids are never reused on one pipe
   BOOLEAN broken;      // the pipe has gone: requests fail at once
   UCHAR* replyBuffer;  // the reader thread's frame buffer, kReplyBufferSize bytes
-  // The open file objects' access and sharing, as Windows keeps them (SHARE_ACCESS), under
-  // pendingLock.
-  LONG opens, readers, writers, sharedRead, sharedWrite;
-};
-
-// What an open file object asked for, kept in its FsContext2 until it closes.
-enum OpenBits : ULONG_PTR {
-  kReads = 1,
-  kWrites = 2,
-  kSharesRead = 4,
-  kSharesWrite = 8,
-  kOpen = 16
 };
 
 // A pending IRP keeps its request id and the system address of its output buffer in its
@@ -241,57 +229,15 @@ void ReaderThread(PVOID context) {
 
 // --- dispatch routines ------------------------------------------------------------------------
 
-// Adds (by 1) or takes away (by -1) an open file object's part in the share check.
-void CountOpen(StandInDevice* device, ULONG_PTR bits, LONG by) {
-  device->opens += by;
-  device->readers += (bits & kReads) != 0 ? by : 0;
-  device->writers += (bits & kWrites) != 0 ? by : 0;
-  device->sharedRead += (bits & kSharesRead) != 0 ? by : 0;
-  device->sharedWrite += (bits & kSharesWrite) != 0 ? by : 0;
+NTSTATUS DispatchCreate(PDEVICE_OBJECT, PIRP irp) {
+  return Complete(irp, STATUS_SUCCESS, 0);
 }
 
-// An open is granted when its access is allowed by every open file object's sharing and theirs by
-// its sharing, Windows' share check (IoCheckShareAccess), so that another program holding the
-// device without sharing it refuses the utility's open. Wine passes no security context with the
-// create; an open without one counts as reading and writing, which is how the module's users open
-// it.
-NTSTATUS DispatchCreate(PDEVICE_OBJECT deviceObject, PIRP irp) {
-  StandInDevice* device = ExtensionOf(deviceObject);
-  PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
-  const PIO_SECURITY_CONTEXT context = stack->Parameters.Create.SecurityContext;
-  const ACCESS_MASK access =
-      context != nullptr ? context->DesiredAccess : FILE_READ_DATA | FILE_WRITE_DATA;
-  const USHORT share = stack->Parameters.Create.ShareAccess;
-  const ULONG_PTR bits = kOpen | ((access & FILE_READ_DATA) != 0 ? kReads : 0) |
-                         ((access & (FILE_WRITE_DATA | FILE_APPEND_DATA)) != 0 ? kWrites : 0) |
-                         ((share & FILE_SHARE_READ) != 0 ? kSharesRead : 0) |
-                         ((share & FILE_SHARE_WRITE) != 0 ? kSharesWrite : 0);
-  KIRQL irql;
-  KeAcquireSpinLock(&device->pendingLock, &irql);
-  const bool refused = ((bits & kReads) != 0 && device->sharedRead < device->opens) ||
-                       ((bits & kWrites) != 0 && device->sharedWrite < device->opens) ||
-                       (device->readers != 0 && (bits & kSharesRead) == 0) ||
-                       (device->writers != 0 && (bits & kSharesWrite) == 0);
-  if (!refused) {
-    CountOpen(device, bits, 1);
-    stack->FileObject->FsContext2 = reinterpret_cast<PVOID>(bits);
-  }
-  KeReleaseSpinLock(&device->pendingLock, irql);
-  return Complete(irp, refused ? STATUS_SHARING_VIOLATION : STATUS_SUCCESS, 0);
-}
-
-// The caller's last handle has gone: its requests that are still pending go with it, and so does
-// its part in the share check. Windows says so with IRP_MJ_CLEANUP; Wine 8 sends only
-// IRP_MJ_CLOSE, even while requests are pending.
+// The caller's last handle has gone: its requests that are still pending go with it. Windows
+// says so with IRP_MJ_CLEANUP; Wine 8 sends only IRP_MJ_CLOSE, even while requests are pending.
 NTSTATUS DispatchCleanupOrClose(PDEVICE_OBJECT deviceObject, PIRP irp) {
-  StandInDevice* device = ExtensionOf(deviceObject);
-  PFILE_OBJECT file = IoGetCurrentIrpStackLocation(irp)->FileObject;
-  FailAllPending(device, file, STATUS_CANCELLED);
-  KIRQL irql;
-  KeAcquireSpinLock(&device->pendingLock, &irql);
-  CountOpen(device, reinterpret_cast<ULONG_PTR>(file->FsContext2), file->FsContext2 ? -1 : 0);
-  file->FsContext2 = nullptr;  // cleanup, then close: counted once
-  KeReleaseSpinLock(&device->pendingLock, irql);
+  FailAllPending(ExtensionOf(deviceObject), IoGetCurrentIrpStackLocation(irp)->FileObject,
+                 STATUS_CANCELLED);
   return Complete(irp, STATUS_SUCCESS, 0);
 }
 

@@ -20,7 +20,6 @@
 #include <string>
 #include <vector>
 
-#include "contract/driver_contract.h"
 #include "platform/win32.h"
 #include "sim/simulator.h"
 #include "tests/wine/host/driver_service.h"
@@ -120,18 +119,8 @@ int main(int argc, char** argv) {
       !driver.Start(&error))
     return Fail(error);
 
-  // The modules that another program holds: this process opens them, sharing nothing.
-  std::vector<HANDLE> held;
-  for (const std::string& name : simulator.HeldOpenDeviceNames()) {
-    const std::string path = driver_contract::kDeviceNamespacePrefix + name;
-    held.push_back(CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                               OPEN_EXISTING, 0, nullptr));
-    if (held.back() == INVALID_HANDLE_VALUE) return Fail("cannot hold " + name + " open");
-  }
-
   DWORD exitCode = 0;
   const bool ran = RunProgram(options.program, &exitCode, &error);
-  for (HANDLE handle : held) CloseHandle(handle);
 
   // The modules go first, so that the driver's readers end; then the driver unloads.
   simulator.Stop();
