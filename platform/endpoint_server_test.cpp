@@ -1,0 +1,289 @@
+// The endpoint server's contract (platform/device_endpoint.h), written once and run against both
+// servers: the unix-socket server here, the named-pipe server under Wine
+// (endpoint_server_tests.exe, scripts/test-windows). A connection speaks the frames of
+// platform/device_frame.h to a device as its client there does: the platform's CreateFileA and
+// DeviceIoControl, or the kernel driver. At the end, what only the unix-socket server shows.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstddef>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/device_endpoint.h"
+#include "platform/device_frame.h"
+#include "platform/testing/endpoint_connection.h"
+#include "platform/win32.h"
+
+namespace {
+
+using qdev_test::EndpointConnection;
+using qdev_test::FrameBytes;
+using qdev_test::Got;
+using qdev_test::ReceivedFrame;
+
+constexpr uint32_t kAnswered = 1;  // I/O-control codes that tell the handler what to do
+constexpr uint32_t kRefused = 2;
+constexpr uint32_t kUnanswered = 3;
+constexpr uint32_t kHeld = 4;  // answered once the test releases it
+
+template <typename Condition>
+bool WaitUntil(Condition done) {
+  for (DWORD waited = 0; !done() && waited < qdev_test::kConnectionWaitMs; waited += 5) Sleep(5);
+  return done();
+}
+
+// A request with a two-byte input and the output buffer given.
+std::vector<uint8_t> Request(uint32_t id, uint32_t code, const std::vector<uint8_t>& output = {}) {
+  const uint8_t input[2] = {9, 8};
+  const auto outputSize = static_cast<uint32_t>(output.size());
+  std::vector<uint8_t> frame(qdev_frame::RequestFrameSize(2, outputSize));
+  qdev_frame::EncodeRequest(id, code, input, 2, output.data(), outputSize, frame.data());
+  return frame;
+}
+
+// Cancels of requests long gone, as many as `count`, and then the frame `last`.
+std::vector<uint8_t> Cancels(size_t count, const std::vector<uint8_t>& last = {}) {
+  std::vector<uint8_t> bytes(count * qdev_frame::kHeaderSize + last.size());
+  for (size_t i = 0; i < count; ++i) {
+    qdev_frame::EncodeHeader(qdev_frame::CancelHeader(static_cast<uint32_t>(i)),
+                             bytes.data() + i * qdev_frame::kHeaderSize);
+  }
+  std::copy(last.begin(), last.end(), bytes.end() - static_cast<std::ptrdiff_t>(last.size()));
+  return bytes;
+}
+
+// Answers by I/O-control code and records the ids in the order it handled them.
+class Handler : public qdev::DeviceHandler {
+ public:
+  bool Handle(const qdev::DeviceRequest& request, qdev::DeviceReply* reply) override {
+    {
+      std::lock_guard<std::mutex> lock(mu_);
+      ids_.push_back(request.id);
+    }
+    if (request.ioControlCode == kHeld) {
+      holding = true;
+      WaitUntil([this] { return released.load(); });
+    }
+    if (onRequest) onRequest();
+    reply->error = request.ioControlCode == kRefused ? ERROR_GEN_FAILURE : 0;
+    reply->information = request.ioControlCode == kAnswered ? 3 : 0;
+    if (request.ioControlCode == kAnswered) reply->data = {1, 2, 3, 4, 5, 6};
+    return request.ioControlCode != kUnanswered;
+  }
+  std::vector<uint32_t> ids() {
+    std::lock_guard<std::mutex> lock(mu_);
+    return ids_;
+  }
+  std::function<void()> onRequest;
+  std::atomic<bool> holding{false}, released{false};
+
+ private:
+  std::mutex mu_;
+  std::vector<uint32_t> ids_;
+};
+
+class EndpointServerTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string error;
+    for (const char* name : {"QDev5", "QDev6", "QDev7"}) {
+      ASSERT_TRUE(server_.AddDevice(name, &handler_, &error)) << error;
+    }
+    ASSERT_TRUE(server_.Start(&error)) << error;
+  }
+  void TearDown() override { handler_.released = true; }
+
+  std::string Path(const char* device = "QDev5") const { return place_.Path(device); }
+  // One request answered on the connection, or on a fresh one.
+  static void ExpectServedOn(EndpointConnection* c, uint32_t id = 41) {
+    ASSERT_TRUE(c->connected());
+    ASSERT_TRUE(c->Send(Request(id, kRefused)));
+    const ReceivedFrame f = c->Receive();
+    ASSERT_EQ(f.got, Got::kFrame);
+    EXPECT_EQ(f.header.type, qdev_frame::kReply);
+    EXPECT_EQ(f.header.id, id);
+  }
+  void ExpectServed() {
+    EndpointConnection c(Path());
+    ExpectServedOn(&c);
+  }
+
+  qdev_test::EndpointPlace place_;
+  Handler handler_;
+  qdev::EndpointServer server_{place_.dir()};
+};
+
+TEST_F(EndpointServerTest, RepliesWithDataCutToTheOutputSizeAndNothingForTheUnanswered) {
+  EndpointConnection c(Path());
+  ASSERT_TRUE(c.connected());
+  ASSERT_TRUE(c.Send(Request(7, kUnanswered)));
+  ASSERT_TRUE(c.Send(FrameBytes(qdev_frame::CancelHeader(7))));  // ignored: nothing to withdraw
+  ASSERT_TRUE(c.Send(Request(8, kAnswered, {5, 6, 7, 8})));
+  ASSERT_TRUE(c.Send(Request(9, kRefused, {0, 0})));
+
+  ReceivedFrame f = c.Receive();  // nothing for 7: the first reply is 8's
+  ASSERT_EQ(f.got, Got::kFrame);
+  EXPECT_EQ(f.header.magic, qdev_frame::kMagic);
+  EXPECT_EQ(f.header.type, qdev_frame::kReply);
+  EXPECT_EQ(f.header.id, 8u);
+  EXPECT_EQ(f.header.reply.error, 0u);
+  EXPECT_EQ(f.header.reply.information, 3u);  // as the handler said
+  EXPECT_EQ(f.data, (std::vector<uint8_t>{1, 2, 3, 4}));
+  f = c.Receive();
+  ASSERT_EQ(f.got, Got::kFrame);
+  EXPECT_EQ(f.header.id, 9u);
+  EXPECT_EQ(f.header.reply.error, ERROR_GEN_FAILURE);
+  EXPECT_TRUE(f.data.empty());
+}
+
+// Thousands of frames in one write, read in many pieces cut anywhere: the request behind them is
+// answered.
+TEST_F(EndpointServerTest, HandlesABatchOfFramesSentAtOnce) {
+  EndpointConnection c(Path());
+  ASSERT_TRUE(c.Send(Cancels(16000, Request(99, kAnswered, {0, 0, 0, 0}))));
+  EXPECT_EQ(c.Receive().header.id, 99u);
+}
+
+// However a connection ends, its client sees the end, and the device takes the next one.
+TEST_F(EndpointServerTest, AConnectionThatEndsLeavesTheDeviceForTheNext) {
+  qdev_frame::Header badMagic = qdev_frame::RequestHeader(1, kAnswered, 0, 0);
+  badMagic.magic = 0x12345678;
+  const struct {
+    const char* name;
+    std::vector<uint8_t> frame;  // empty: the server drops the connection
+  } rows[] = {
+      {"Dropped", {}},
+      {"OpenOutOfPlace", FrameBytes(qdev_frame::OpenHeader(GENERIC_READ, 0))},
+      {"BadMagic", FrameBytes(badMagic)},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    {
+      EndpointConnection c(Path());
+      ExpectServedOn(&c);
+      if (row.frame.empty()) server_.DropConnections("QDev5");
+      ASSERT_TRUE(row.frame.empty() || c.Send(row.frame));
+      EXPECT_EQ(c.Receive().got, Got::kBroken);
+    }
+    ExpectServed();
+  }
+}
+
+// A client that closed its handle may leave frames behind it that the server has not read yet,
+// here more than one read's worth, while the server is busy with another device: a new open of
+// the device alone is granted all the same.
+TEST_F(EndpointServerTest, AClosedConnectionLeavesTheDeviceHoweverItsLastFramesArrive) {
+  auto closing = std::make_unique<EndpointConnection>(Path());
+  ExpectServedOn(closing.get());
+  EndpointConnection busy(Path("QDev6"));
+  ASSERT_TRUE(busy.Send(Request(1, kHeld)));
+  ASSERT_TRUE(WaitUntil([this] { return handler_.holding.load(); }));
+  ASSERT_TRUE(closing->Send(Cancels(64 * 1024 / qdev_frame::kHeaderSize + 2)));
+  closing.reset();
+  EndpointConnection reopened(Path());
+  handler_.released = true;
+  ExpectServedOn(&reopened, 42);
+  EXPECT_EQ(busy.Receive().header.id, 1u);
+}
+
+// As at a simulated power loss: a handler has the server stopped from another thread, and its
+// reply still arrives before the connection ends and the device goes.
+TEST_F(EndpointServerTest, AReplySentAsTheServerStopsStillArrives) {
+  std::thread stopper;
+  std::atomic<bool> stopping{false};
+  handler_.onRequest = [&] {
+    stopper = std::thread([&] { server_.Stop(); });
+    stopping = true;
+  };
+  EndpointConnection c(Path());
+  ASSERT_TRUE(c.Send(Request(5, kAnswered, {0, 0, 0, 0, 0, 0})));
+  ASSERT_TRUE(WaitUntil([&] { return stopping.load(); }));
+  stopper.join();  // the server has stopped
+
+  const ReceivedFrame f = c.Receive();
+  ASSERT_EQ(f.got, Got::kFrame);
+  EXPECT_EQ(f.header.id, 5u);
+  EXPECT_EQ(f.data, (std::vector<uint8_t>{1, 2, 3, 4, 5, 6}));
+  EXPECT_EQ(c.Receive().got, Got::kBroken);
+  EXPECT_FALSE(EndpointConnection(Path()).connected());
+}
+
+// Names that differ only in case are one device; a name served by this server or another is
+// refused with a one-line reason, and stays served as it was.
+TEST_F(EndpointServerTest, RefusesANameThatIsServedAndKeepsServingIt) {
+  qdev::EndpointServer second(place_.dir());
+  const struct {
+    qdev::EndpointServer* server;
+    const char* name;
+    const char* reason;  // a piece of it
+  } rows[] = {{&server_, "QDev5", "already served"},
+              {&server_, "qdev5", "already served"},
+              {&second, "QDev5", "already served"},
+              {&second, "qDEV5", "already served"},
+              {&second, "a/b", "cannot name a"}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    std::string error;
+    EXPECT_FALSE(row.server->AddDevice(row.name, &handler_, &error));
+    EXPECT_NE(error.find(row.reason), std::string::npos) << error;
+    EXPECT_EQ(error.find('\n'), std::string::npos);
+    ExpectServed();
+  }
+}
+
+#ifndef _WIN32
+// One poll loop serves every connection: while the server is busy, one client queues a long batch
+// before its request and another a lone request; once the server is free, the lone request does
+// not wait for the whole batch.
+TEST_F(EndpointServerTest, ALongBatchDoesNotHoldUpAnotherClient) {
+  EndpointConnection busy(Path("QDev6")), batch(Path("QDev5")), lone(Path("QDev7"));
+  ASSERT_TRUE(busy.Send(Request(1, kHeld)));
+  ASSERT_TRUE(WaitUntil([this] { return handler_.holding.load(); }));
+  ASSERT_TRUE(batch.Send(Cancels(4000, Request(2, kAnswered))));  // 96 kB: more than one read
+  ASSERT_TRUE(lone.Send(Request(3, kAnswered)));
+  handler_.released = true;
+  EXPECT_EQ(busy.Receive().header.id, 1u);
+  EXPECT_EQ(lone.Receive().header.id, 3u);
+  EXPECT_EQ(batch.Receive().header.id, 2u);
+  EXPECT_EQ(handler_.ids(), (std::vector<uint32_t>{1, 3, 2}));
+}
+
+namespace fs = std::filesystem;
+
+// A socket nobody serves, as a crash leaves it, is replaced in any case of its name; a path that
+// is not a socket, or too long for one, is refused and left as it is; Stop removes the sockets.
+TEST(UnixSocketEndpointTest, ReplacesStaleSocketsRefusesOtherPathsAndRemovesItsOwnOnStop) {
+  qdev_test::EndpointPlace place;
+  const std::string stale = place.Path("qDev3"), file = place.Path("QDev4");
+  close(qdev_test::BindUnixSocket(stale));
+  std::ofstream(file) << "x";
+  Handler handler;
+  qdev::EndpointServer server(place.dir()), far(place.dir() + "/" + std::string(100, 'd'));
+  std::string error;
+  EXPECT_FALSE(far.AddDevice("QDev3", &handler, &error));
+  EXPECT_NE(error.find("longer than 107 bytes"), std::string::npos) << error;
+  EXPECT_FALSE(server.AddDevice("QDev4", &handler, &error));
+  EXPECT_NE(error.find("is not a socket"), std::string::npos) << error;
+  EXPECT_TRUE(fs::exists(file));
+  ASSERT_TRUE(server.AddDevice("QDev3", &handler, &error)) << error;
+  ASSERT_TRUE(server.Start(&error)) << error;
+  EXPECT_FALSE(server.Start(&error));
+  EXPECT_FALSE(fs::exists(stale));
+  EndpointConnection c(place.Path("QDev3"));
+  ASSERT_TRUE(c.Send(Request(1, kRefused)));
+  EXPECT_EQ(c.Receive().header.id, 1u);
+
+  server.Stop();
+  EXPECT_FALSE(fs::exists(place.Path("QDev3")));
+}
+#endif
+
+}  // namespace
