@@ -1,12 +1,14 @@
 // Test support for the endpoint server's contract suite: where a test's server publishes its
-// devices, and a connection to one device written by hand, which sends frames as it likes and
-// reads what comes back, every wait limited to 10 s. Without Windows a device is a unix socket in
-// a temporary device folder, and the connection opens it for reading and writing with share mode
-// 0, as the utility does (the open's reply is read with the first frame). On Windows a device is
-// a pipe whose name carries this process's id, and the connection is the kernel driver's; it
-// waits while the pipe still ends its last connection.
+// devices, frames as bytes, and a connection to one device written by hand, which sends frames as
+// it likes and reads what comes back, every wait limited to 10 s. Without Windows a device is a
+// unix socket in a temporary device folder, and the connection opens it for reading and writing
+// with share mode 0, as the utility does (the open's reply is read with the first frame). On
+// Windows a device is a pipe whose name carries this process's id, and the connection is the
+// kernel driver's; it waits while the pipe is busy with its last connection.
 #pragma once
 
+#include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -29,10 +31,47 @@ namespace qdev_test {
 
 constexpr DWORD kConnectionWaitMs = 10000;
 
-// A frame without payload.
+// The server's folder (on Windows its pipe-name prefix) and a device's endpoint in it.
+struct EndpointPlace {
+#ifdef _WIN32
+  std::string dir =
+      "\\\\.\\pipe\\r4690-endpoint-test-" + std::to_string(GetCurrentProcessId()) + "-";
+  std::string Path(const std::string& device) const {
+    return dir + device;
+  }
+#else
+  TempDeviceDir temporary;
+  std::string dir = temporary.path();
+  std::string Path(const std::string& device) const {
+    return dir + "/" + device;
+  }
+#endif
+};
+
 inline std::vector<uint8_t> FrameBytes(const qdev_frame::Header& header) {
   std::vector<uint8_t> bytes(qdev_frame::kHeaderSize);
   qdev_frame::EncodeHeader(header, bytes.data());
+  return bytes;
+}
+
+// A request with a two-byte input and the output buffer given.
+inline std::vector<uint8_t> Request(uint32_t id, uint32_t code,
+                                    const std::vector<uint8_t>& output = {}) {
+  const uint8_t input[2] = {9, 8};
+  const auto outputSize = static_cast<uint32_t>(output.size());
+  std::vector<uint8_t> frame(qdev_frame::RequestFrameSize(2, outputSize));
+  qdev_frame::EncodeRequest(id, code, input, 2, output.data(), outputSize, frame.data());
+  return frame;
+}
+
+// Cancels of requests long gone, as many as `count`, and then the frame `last`.
+inline std::vector<uint8_t> Cancels(size_t count, const std::vector<uint8_t>& last = {}) {
+  std::vector<uint8_t> bytes(count * qdev_frame::kHeaderSize + last.size());
+  for (size_t i = 0; i < count; ++i) {
+    qdev_frame::EncodeHeader(qdev_frame::CancelHeader(static_cast<uint32_t>(i)),
+                             bytes.data() + i * qdev_frame::kHeaderSize);
+  }
+  std::copy(last.begin(), last.end(), bytes.end() - static_cast<std::ptrdiff_t>(last.size()));
   return bytes;
 }
 
@@ -43,27 +82,6 @@ struct ReceivedFrame {
   std::vector<uint8_t> data;
 };
 
-#ifdef _WIN32
-class EndpointPlace {
- public:
-  const std::string& dir() const { return prefix_; }  // the server's pipe-name prefix
-  std::string Path(const std::string& device) const { return prefix_ + device; }
-
- private:
-  std::string prefix_ =
-      "\\\\.\\pipe\\r4690-endpoint-test-" + std::to_string(GetCurrentProcessId()) + "-";
-};
-#else
-class EndpointPlace {
- public:
-  const std::string& dir() const { return dir_.path(); }
-  std::string Path(const std::string& device) const { return dir_.path() + "/" + device; }
-
- private:
-  TempDeviceDir dir_;
-};
-#endif
-
 class EndpointConnection {
  public:
 #ifdef _WIN32
@@ -71,7 +89,7 @@ class EndpointConnection {
     for (DWORD waited = 0; waited < kConnectionWaitMs; waited += 10) {
       pipe_ = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
                           nullptr);
-      if (connected() || GetLastError() == ERROR_FILE_NOT_FOUND) break;
+      if (connected() || GetLastError() != ERROR_PIPE_BUSY) break;
       Sleep(10);
     }
   }
@@ -111,8 +129,6 @@ class EndpointConnection {
     return send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL) == ssize_t(bytes.size());
   }
 #endif
-  EndpointConnection(const EndpointConnection&) = delete;
-  EndpointConnection& operator=(const EndpointConnection&) = delete;
 
   // The next frame from the endpoint; a granted open's reply is passed over, a refused one is
   // the frame.
