@@ -32,8 +32,12 @@ struct Simulator::Impl {
   std::vector<std::unique_ptr<qdev::DeviceHandler>> endpoints;
   RequestObserver observer;     // changed only while stopped
   std::set<uint16_t> restored;  // slots whose memories came from the state folder at Start
-  // The state folder's, while running with one: no other simulator serves from it meanwhile.
+  // The state folder's, from the start that first used it until this object ends or starts with
+  // another folder: no other simulator serves from it meanwhile. A power cycle (Stop, Start)
+  // keeps it, so that no other holder can come between, not even a child process of this one
+  // that holds a copy of the lock's descriptor until it runs its program.
   std::unique_ptr<qdev::FolderLock> stateLock;
+  std::string lockedDir;
 
   // Set while the devices go away, so that an answer held back waits no longer. Held-back answers
   // wait on it with the platform's timed wait, which the wait scale shortens as it shortens the
@@ -128,7 +132,8 @@ struct Simulator::Impl {
 };
 
 // Every check comes before anything is written: the state folder is locked (a live simulator's
-// folder refuses it) and its saved memories are read, then the endpoints are claimed (a live
+// folder refuses it; this object may hold it from an earlier start) and its saved memories are
+// read, then the endpoints are claimed (a live
 // simulator's devices refuse them) and the traffic file is opened, and only then are state files
 // written. A failure releases the lock and the endpoints and leaves the modules as they were.
 bool Simulator::Impl::StartLocked(const SimulatorOptions& o, std::string* error) {
@@ -144,11 +149,12 @@ bool Simulator::Impl::StartLocked(const SimulatorOptions& o, std::string* error)
 
   StateStore store;
   std::vector<SavedMemories> saved;
-  auto lock = std::make_unique<qdev::FolderLock>();
   const bool keepState = !o.stateDir.empty();
-  if (keepState &&
-      (!store.Open(o.stateDir, error) || !LockStateFolder(o.stateDir, lock.get(), error) ||
-       !rack.ReadStore(store, o.fresh, &saved, error))) {
+  std::unique_ptr<qdev::FolderLock> newLock;  // of a folder that this object does not hold yet
+  if (keepState && lockedDir != o.stateDir) newLock = std::make_unique<qdev::FolderLock>();
+  if (keepState && (!store.Open(o.stateDir, error) ||
+                    (newLock != nullptr && !LockStateFolder(o.stateDir, newLock.get(), error)) ||
+                    !rack.ReadStore(store, o.fresh, &saved, error))) {
     return false;
   }
   auto s = std::make_unique<qdev::EndpointServer>(o.deviceDir);
@@ -188,7 +194,10 @@ bool Simulator::Impl::StartLocked(const SimulatorOptions& o, std::string* error)
     return false;
   }
   deviceDir = server->DeviceDir();
-  stateLock = std::move(lock);
+  if (newLock != nullptr || !keepState) {
+    stateLock = std::move(newLock);
+    lockedDir = keepState ? o.stateDir : std::string();
+  }
   running = true;
   return true;
 }
@@ -204,7 +213,6 @@ void Simulator::Impl::StopLocked() {
   server->Stop();
   server.reset();
   endpoints.clear();
-  stateLock.reset();
   running = false;
 }
 

@@ -56,8 +56,8 @@ class Simulator {
 
   // Powers the modules up and publishes their devices. Memories come from, in this order:
   // stateDir (unless fresh), what this object held at its last Stop, the scenario. The state
-  // folder is locked while running: no other simulator serves from it. A start that a check
-  // refuses (a state folder or a device that a live simulator serves, a damaged state file, a
+  // folder stays locked from this start until the object ends or starts with another folder (a
+  // power cycle keeps it): no other simulator serves from it. A start that a check refuses (a state folder or a device that a live simulator serves, a damaged state file, a
   // traffic file that cannot be written) writes nothing.
   bool Start(const SimulatorOptions& options, std::string* error);
   bool Start(const std::string& deviceDir, std::string* error);
