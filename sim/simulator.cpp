@@ -133,9 +133,9 @@ struct Simulator::Impl {
 
 // Every check comes before anything is written: the state folder is locked (a live simulator's
 // folder refuses it; this object may hold it from an earlier start) and its saved memories are
-// read, then the endpoints are claimed (a live
-// simulator's devices refuse them) and the traffic file is opened, and only then are state files
-// written. A failure releases the lock and the endpoints and leaves the modules as they were.
+// read, then the endpoints are claimed (a live simulator's devices refuse them) and the traffic
+// file is opened, and only then are state files written. A failure releases what this start
+// claimed and leaves the modules as they were.
 bool Simulator::Impl::StartLocked(const SimulatorOptions& o, std::string* error) {
   if (running) {
     *error = "the simulator is already running";
