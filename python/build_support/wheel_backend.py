@@ -55,7 +55,8 @@ def _dist_info():
 
 
 def _wheel_text():
-    return "Wheel-Version: 1.0\nGenerator: wheel_backend\nRoot-Is-Purelib: true\nTag: py3-none-any\n"
+    return ("Wheel-Version: 1.0\nGenerator: wheel_backend\nRoot-Is-Purelib: true\n"
+            "Tag: py3-none-any\n")
 
 
 def _epoch():

@@ -26,10 +26,11 @@ class Simulator:
             [simulator, "--scenario", str(scenario), "--device-dir", str(self.devices),
              "--state-dir", str(folder / "state"), "--traffic", str(self.traffic_file), "--fresh"],
             stdout=self.output, stderr=subprocess.STDOUT)
+        said = pathlib.Path(self.output.name)
         deadline = time.monotonic() + 10
-        while "r4690-sim: ready" not in pathlib.Path(self.output.name).read_text():
+        while "r4690-sim: ready" not in said.read_text():
             if self.process.poll() is not None or time.monotonic() > deadline:
-                pytest.fail("r4690-sim did not start: " + pathlib.Path(self.output.name).read_text())
+                pytest.fail("r4690-sim did not start: " + said.read_text())
             time.sleep(0.02)
 
     def requests(self, device):
@@ -42,7 +43,8 @@ class Simulator:
             fields, outcome = body.split(" -> ", 1)
             words = fields.split()
             kind = next(word for word in words[1:] if "=" not in word)
-            address = next((int(word[7:], 16) for word in words if word.startswith("addr=0x")), None)
+            addresses = [int(word[7:], 16) for word in words if word.startswith("addr=0x")]
+            address = addresses[0] if addresses else None
             requests.append((kind, address, outcome))
         return requests
 
