@@ -22,7 +22,7 @@ namespace updater {
 
 namespace {
 
-constexpr uint16_t kSlotCount = 127;  // virtual slots 0 to 126 are searched
+constexpr uint16_t kSlotCount = R4690_SLOT_COUNT;  // virtual slots 0 to 126 are searched
 constexpr char kModelName[] = "R46-90";
 // GetModuleName fills 7 bytes; the rest stays zero so that the name is always terminated.
 constexpr size_t kModuleNameBufferSize = 16;
@@ -295,7 +295,8 @@ class UpdateRun {
 };
 
 IR4690_BOOT_LOADER* CreateBootLoader() {
-  return static_cast<IR4690_BOOT_LOADER*>(CreateInstance(kR4690BootLoaderInterfaceName, 1, 0));
+  return static_cast<IR4690_BOOT_LOADER*>(
+      CreateInstance(kR4690BootLoaderInterfaceName, R4690_DRIVER_QDEV, 0));
 }
 
 }  // namespace
