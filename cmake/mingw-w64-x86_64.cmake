@@ -12,6 +12,7 @@ set(CMAKE_FIND_ROOT_PATH /usr/${toolchain_prefix})
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+# Packages are found in the sysroot and where the caller installed them (CMAKE_PREFIX_PATH).
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE BOTH)
 
 # Link flags (the C++ runtime linked statically, no time stamp) are in the top CMakeLists.txt.

@@ -8,7 +8,8 @@
 #pragma once
 
 // X(code, name, text), in the order of the layer that stores the code: the base interface and
-// its driver transport, then the boot-loader interface.
+// its driver transport, then the boot-loader interface, then the C interface (r4690module.h, which
+// names its codes R4690_ERROR_...).
 // clang-format off
 #define R4690_MODULE_ERROR_CODES(X)                                                              \
   X(100, kNone, "No operation of this interface object has failed yet.")                         \
@@ -37,7 +38,12 @@
   X(503, kNoUserFlashBuffer, "No buffer was given for the user flash.")                          \
   X(516, kUserFlashUnreadable, "The user flash cannot be read.")                                 \
   X(501, kNoBootLoader, "The module could not be returned to its boot loader for the user-flash " \
-    "write.")
+    "write.")                                                                                    \
+  X(2001, kNullHandle, "No module handle was given.")                                            \
+  X(2002, kNullArgument, "A pointer that the operation needs is null, or a size is 0.")          \
+  X(2003, kNoMemory, "The library ran out of memory.")                                           \
+  X(2004, kSerialNotFound, "No module with this serial number answers in virtual slots 0 to "    \
+    "126.")
 // clang-format on
 
 #ifndef RC_INVOKED

@@ -7,28 +7,17 @@
 // of modlib/error_codes.h in the object's last-error code; a successful one leaves that code
 // alone. No operation throws and the library prints nothing.
 //
-// This header, records.h, error_codes.h and platform/win32_types.h (the Win32 types; on Windows
-// simply <windows.h>) are the library's public headers: programs that use the shared library see
-// nothing else.
+// This header, records.h, error_codes.h, r4690module.h (the records, the constants, the export
+// macro and the C interface) and platform/win32_types.h (the Win32 types; on Windows simply
+// <windows.h>) are the library's public headers: programs that use the shared library see nothing
+// else. docs/library.md is the reference of every operation.
 #pragma once
 
 #include <cstdint>
 
+#include "modlib/r4690module.h"
 #include "modlib/records.h"
 #include "platform/win32_types.h"
-
-// CreateInstance is the one name that the shared library exports (R4690_MODULE_EXPORT while it is
-// built); everything else in it is hidden. Its users import it (R4690_MODULE_IMPORT, which the
-// installed CMake package sets). The static library exports nothing.
-#if defined(R4690_MODULE_EXPORT) && defined(_WIN32)
-#define R4690_MODULE_API __attribute__((dllexport))
-#elif defined(R4690_MODULE_EXPORT)
-#define R4690_MODULE_API __attribute__((visibility("default")))
-#elif defined(R4690_MODULE_IMPORT) && defined(_WIN32)
-#define R4690_MODULE_API __attribute__((dllimport))
-#else
-#define R4690_MODULE_API
-#endif
 
 struct LastErrorInfo {
   char ErrorString[256];  // zero-terminated text for the code
@@ -70,9 +59,10 @@ constexpr char kQusbBaseInterfaceName[] = "QUSBBASE";                  // gives 
 constexpr char kR4690BootLoaderInterfaceName[] = "R4690_BOOT_LOADER";  // gives IR4690_BOOT_LOADER*
 
 // Makes an interface object by name, or gives null for a null or unknown name or when memory
-// runs out. DriverKind 0 selects the "QDevUsb" device naming, any other value "QDev"; exactly 1
-// also checks the module type at open. A non-zero SkipNameCheck makes the boot-loader
-// interface's OpenQDevice accept any model name. C linkage: the name is found as it is written,
-// whatever compiled the caller.
+// runs out. DriverKind is one of the driver kinds of r4690module.h: R4690_DRIVER_QDEVUSB (0)
+// selects the "QDevUsb" device naming, any other value "QDev"; exactly R4690_DRIVER_QDEV (1) also
+// checks the module type at open. A non-zero SkipNameCheck makes the boot-loader interface's
+// OpenQDevice accept any model name. C linkage: the name is found as it is written, whatever
+// compiled the caller. The shared library exports it beside the C interface of r4690module.h.
 extern "C" R4690_MODULE_API void* CreateInstance(const char* InterfaceName, uint8_t DriverKind,
                                                  int32_t SkipNameCheck);

@@ -32,7 +32,7 @@ constexpr uint8_t kSpeedNotKnown = 2;
 // family publish, and the module-type check at open, which is what the base OpenQDevice's list
 // of accepted type codes exists for; a base object should identify any of the maker's modules
 // and refuse a foreign device.
-constexpr uint8_t kPlainDriverKind = 1;
+constexpr uint8_t kPlainDriverKind = R4690_DRIVER_QDEV;
 
 }  // namespace
 
@@ -60,7 +60,7 @@ TQUSBBASE::~TQUSBBASE() = default;
 bool TQUSBBASE::OpenDeviceInSlot(uint16_t slot, uint32_t moduleType) {
   if (!OpenDriverDevice(slot)) return false;
 
-  if (DriverKind == 1) {
+  if (DriverKind == R4690_DRIVER_QDEV) {
     if (!GetDeviceInfo()) {
       LastErrorCode = module_error::kDeviceInfo;
       CloseDevice();

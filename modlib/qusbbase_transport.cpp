@@ -19,11 +19,12 @@ bool TQUSBBASE::OpenDriverDevice(uint16_t slot) {
   static_assert(sizeof driver_contract::kDeviceNamespacePrefix - 1 +
                     driver_contract::kLongestDeviceName <
                 sizeof path);
-  const driver_contract::DeviceNaming naming = DriverKind == 0
+  const driver_contract::DeviceNaming naming = DriverKind == R4690_DRIVER_QDEVUSB
                                                    ? driver_contract::DeviceNaming::kQDevUsb
                                                    : driver_contract::DeviceNaming::kQDev;
   wsprintfA(path, driver_contract::DevicePathFormat(naming), static_cast<int>(slot));
-  VendorRequestCode = DriverKind == 0 ? IOCTL_USB_VENDOR_REQUEST : IOCTL_VENDOR_REQUEST;
+  VendorRequestCode =
+      DriverKind == R4690_DRIVER_QDEVUSB ? IOCTL_USB_VENDOR_REQUEST : IOCTL_VENDOR_REQUEST;
 
   DeviceHandle = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                              FILE_FLAG_OVERLAPPED, nullptr);

@@ -1,43 +1,15 @@
-// The module's description records: fixed byte layouts that the module keeps in its memory
-// (module, MCU application firmware, MCU boot loader) and the PLD information record built from
-// the module's PLD text. Text fields are 8-bit, zero-padded, and have no terminating zero when
-// the text fills the field, so they are read only through FieldText.
+// The module's description records for C++: fixed byte layouts that the module keeps in its
+// memory (module, MCU application firmware, MCU boot loader) and the PLD information record built
+// from the module's PLD text. The records themselves are declared once, for C and C++ alike, in
+// r4690module.h; their layout is pinned here. Text fields are 8-bit, zero-padded, and have no
+// terminating zero when the text fills the field, so they are read only through FieldText.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
 
-struct ModuleDescription {
-  char Name[16];          // model name
-  char SerialNumber[36];  // serial number
-  char Revision;          // hardware revision letter ('A', 'B', 'C', ...); 0 when none
-  uint8_t Reserved[203];  // further module data, copied unchanged
-};
-
-struct FirmwareDescription {
-  char McuName[25];       // MCU type name
-  char Version[10];       // "major.minor"
-  char Created[14];       // build date
-  char Manufacturer[25];  // maker's company name
-  char Author[25];        // author's name
-  char Comments[128];     // free text, code page 1251 in the images of this release
-};
-
-struct BootLoaderDescription {
-  char McuName[20];  // MCU type name
-  char Version[10];  // "major.minor"
-  char Created[49];  // build date, zero-terminated within the field; later bytes kept as read
-};
-
-struct PldInfo {
-  char PldName[45];       // PLD device name, chosen by the module's revision letter
-  char Version[10];       // PLD version text, for example "3.0.7c"
-  char Created[14];       // PLD build date
-  char Manufacturer[25];  // always "Tevron Ltd."
-  char Author[25];        // always "Dorvanov K.E."
-  char Comments[128];     // text between the braces after "<Comments>"
-};
+#include "modlib/r4690module.h"
 
 static_assert(sizeof(ModuleDescription) == 256);
 static_assert(offsetof(ModuleDescription, Name) == 0);

@@ -1,17 +1,14 @@
 // The Win32 types of the module interface contract: HANDLE, BOOL and their kin, the only part of
 // the platform layer that a program using the module interface library sees. On Windows they come
 // from <windows.h>; elsewhere they are declared here with Windows' names, sizes and values.
-// platform/win32.h adds the functions of the subset that the system calls.
+// platform/win32.h adds the functions of the subset that the system calls. A program that uses
+// the library includes this header too, so it defines no macro of its own that would change what
+// <windows.h> gives that program; the system's own build sets WIN32_LEAN_AND_MEAN and NOMINMAX
+// for itself (platform/CMakeLists.txt).
 #pragma once
 
 #ifdef _WIN32
 
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
 #include <windows.h>
 
 #else  // !_WIN32

@@ -1,4 +1,5 @@
-// The r4690-sim command: options, scenario, endpoints, ready line, and a clean stop.
+// The r4690-sim command, in its steps: the options, the scenario, the stop signals and the
+// serving, with the ready line and a clean stop.
 #include "sim/command.h"
 
 #include <CLI/CLI.hpp>
@@ -7,15 +8,20 @@
 #include <atomic>
 #include <csignal>
 #include <exception>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "contract/driver_contract.h"
+#include "contract/module_addresses.h"
 #include "platform/stop_signals.h"
 #include "r4690_version.h"
+#include "sim/memory_map.h"
+#include "sim/module_content.h"
 #include "sim/scenario_json.h"
 #include "sim/simulator.h"
 #include "sim/user_text.h"
@@ -104,10 +110,16 @@ bool ToSetting(const ModuleOption& o, const std::string& value, ModuleSetting* s
 // Scenario files are a few kilobytes; anything this large is not one (or never ends).
 constexpr size_t kMaxScenarioBytes = 4 << 20;
 
-enum class ReadResult { kRead, kUnreadable, kTooLarge };
+enum class ReadResult { kRead, kUnreadable, kNotAFile, kTooLarge };
 
-// Reads at most one byte more than a scenario may hold.
+// Reads at most one byte more than a scenario may hold. Anything but a regular file is refused
+// before it is opened: a FIFO would block the open for ever, and a device never ends.
 ReadResult ReadScenarioFile(const std::string& path, std::string* text) {
+  std::error_code ec;
+  const std::filesystem::file_status status = std::filesystem::status(path, ec);
+  if (std::filesystem::exists(status) && !std::filesystem::is_regular_file(status)) {
+    return ReadResult::kNotAFile;
+  }
   std::ifstream in(path, std::ios::binary);
   if (!in) return ReadResult::kUnreadable;
   std::string buffer(kMaxScenarioBytes + 1, '\0');
@@ -129,12 +141,24 @@ std::string HelpFooter() {
          "SIGINT, SIGTERM, SIGHUP and SIGQUIT stop it: it removes its endpoints, prints\n"
          "\"r4690-sim: stopped\" and exits.\n"
          "Exit status:\n" +
-         status(kExitStopped, "stopped by a signal") +
+         status(kExitStopped, "stopped by a signal, or --check, --help or --version answered") +
          status(kExitBadInput,
                 "bad input (options, scenario, state or device folder); nothing served") +
          status(kExitPowerLost, "a power-loss fault fired") +
          status(kExitStateLost,
                 "a change could not be saved in the state folder (wins over 0 and 3)");
+}
+
+// The revision a module reports: the byte of its module description, which saved memories may
+// have brought, or before a start the scenario's.
+char Revision(const ModuleConfig& m, const Simulator* simulator) {
+  std::vector<uint8_t> byte;
+  if (simulator != nullptr &&
+      simulator->ReadMemory(m.slot, SEL_MCU_FLASH + kModuleDescriptionOffset + layout::kRevision, 1,
+                            &byte)) {
+    return static_cast<char>(byte.at(0));
+  }
+  return m.revision;
 }
 
 // The lines that say what each module is: its device names, model and revision, where its
@@ -151,9 +175,9 @@ void DescribeModules(const Scenario& scenario, const Simulator* simulator, bool 
       out << " " << dc::kDeviceNamespacePrefix
           << dc::DeviceName(dc::DeviceNaming::kQDevUsb, m.slot).text;
     }
+    const char revision = Revision(m, simulator);
     out << " (" << Printable(m.modelName) << ", revision "
-        << (m.revision != '\0' ? Printable(std::string(1, m.revision)) : std::string("none"))
-        << ")";
+        << (revision != '\0' ? Printable(std::string(1, revision)) : std::string("none")) << ")";
     if (simulator != nullptr && simulator->MemoriesFromStateFolder(m.slot)) {
       out << ", memories from the state folder";
     }
@@ -167,21 +191,43 @@ void DescribeModules(const Scenario& scenario, const Simulator* simulator, bool 
   }
 }
 
-// Where the modules are, for people and for scripts.
-void Announce(const Simulator& simulator, const Scenario& scenario, bool noFaults,
-              std::ostream& out) {
-  out << "r4690-sim: device folder " << Printable(simulator.DeviceDir()) << "\n";
-  DescribeModules(scenario, &simulator, noFaults, out);
-  out << "r4690-sim: ready" << std::endl;
-}
-
-int Run(int argc, char** argv, std::ostream& out, std::ostream& err) {
-  CLI::App app{"r4690-sim: simulated R46-90 modules behind device endpoints"};
+// What the command line asks for.
+struct Invocation {
   std::string scenarioFile;
   SimulatorOptions options;
-  bool check = false, version = false;
+  bool check = false;
+  bool slotGiven = false;
+  std::vector<ModuleSetting> settings;  // of the module options given
+};
+
+// The refusal of a command line that is not the command's, in one line that points to the help.
+// An unknown option gets the nearest known one, as an unknown scenario key does.
+std::string CommandLineRefusal(const CLI::App& app, const std::string& problem,
+                               const std::vector<std::string>& extras) {
+  std::string what = problem;
+  if (!extras.empty() && extras[0].rfind('-', 0) == 0) {
+    std::vector<std::string> known;
+    for (const CLI::Option* o : app.get_options()) known.push_back(o->get_name());
+    const std::string word = extras[0].substr(0, extras[0].find('='));
+    const std::string nearest = NearestName(word, known);
+    what = "unknown option " + word + (nearest.empty() ? "" : " (did you mean " + nearest + "?)");
+  } else if (!extras.empty()) {
+    what = "unexpected argument " + extras[0];
+  }
+  // The words may hold an argument's bytes.
+  return Printable(what) + "; see r4690-sim --help";
+}
+
+// The options. Empty when the run goes on; otherwise the status it ends with, --help and
+// --version answered or the command line refused.
+std::optional<int> ReadOptions(int argc, char** argv, Invocation* run, std::ostream& out,
+                               std::ostream& err) {
+  CLI::App app{"r4690-sim: simulated R46-90 modules behind device endpoints"};
+  SimulatorOptions& options = run->options;
+  bool version = false;
   std::string moduleValues[std::size(kModuleOptions)];
-  app.add_option("--scenario", scenarioFile, "scenario file (JSON); default: one healthy module")
+  app.add_option("--scenario", run->scenarioFile,
+                 "scenario file (JSON); default: one healthy module")
       ->type_name("FILE");
   app.add_option("--state-dir", options.stateDir, "folder that keeps the modules' memories")
       ->type_name("DIR");
@@ -193,7 +239,7 @@ int Run(int argc, char** argv, std::ostream& out, std::ostream& err) {
       ->type_name("FILE");
   app.add_flag("--fresh", options.fresh, "ignore memories saved in the state folder");
   app.add_flag("--no-faults", options.noFaults, "drop the scenario's faults");
-  app.add_flag("--check", check,
+  app.add_flag("--check", run->check,
                "check the scenario and the module options, print the modules, exit");
   app.add_flag("--version", version, "print the version and exit");
   std::vector<CLI::Option*> moduleOptions;
@@ -205,6 +251,7 @@ int Run(int argc, char** argv, std::ostream& out, std::ostream& err) {
             ->type_name(known && form.number ? "N" : "TEXT"));
   }
   app.footer(HelpFooter());
+  app.allow_extras();
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
@@ -212,11 +259,13 @@ int Run(int argc, char** argv, std::ostream& out, std::ostream& err) {
       out << app.help();
       return kExitStopped;
     }
-    // The message may hold an argument's bytes.
-    err << "r4690-sim: " << Printable(e.what()) << "\n";
+    err << "r4690-sim: " << CommandLineRefusal(app, e.what(), {}) << "\n";
     return kExitBadInput;
   }
-
+  if (!app.remaining().empty()) {
+    err << "r4690-sim: " << CommandLineRefusal(app, "", app.remaining()) << "\n";
+    return kExitBadInput;
+  }
   if (version) {
     out << "r4690-sim " << R4690_VERSION_TEXT << "\n";
     return kExitStopped;
@@ -228,8 +277,7 @@ int Run(int argc, char** argv, std::ostream& out, std::ostream& err) {
     options.trafficFile.clear();
     options.trafficStream = &out;
   }
-
-  std::vector<ModuleSetting> settings;
+  run->slotGiven = app.count("--slot") != 0;
   for (size_t i = 0; i < std::size(kModuleOptions); ++i) {
     if (moduleOptions[i]->count() == 0) continue;
     ModuleSetting setting;
@@ -238,46 +286,50 @@ int Run(int argc, char** argv, std::ostream& out, std::ostream& err) {
       err << "r4690-sim: " << error << "\n";
       return kExitBadInput;
     }
-    settings.push_back(setting);
+    run->settings.push_back(setting);
   }
+  return std::nullopt;
+}
 
-  const std::string fileName = Printable(scenarioFile);
+// The scenario: its file (or the default) with the module options put into every module.
+bool ReadScenario(const Invocation& run, Scenario* scenario, std::ostream& err) {
+  const std::string fileName = Printable(run.scenarioFile);
   std::string text = "{}";
-  if (!scenarioFile.empty()) {
-    switch (ReadScenarioFile(scenarioFile, &text)) {
+  if (!run.scenarioFile.empty()) {
+    switch (ReadScenarioFile(run.scenarioFile, &text)) {
       case ReadResult::kRead:
         break;
       case ReadResult::kUnreadable:
         err << "r4690-sim: cannot read the scenario file " << fileName << "\n";
-        return kExitBadInput;
+        return false;
+      case ReadResult::kNotAFile:
+        err << "r4690-sim: the scenario file " << fileName << " is not a regular file\n";
+        return false;
       case ReadResult::kTooLarge:
         err << "r4690-sim: the scenario file " << fileName << " is larger than "
             << (kMaxScenarioBytes >> 20) << " MiB\n";
-        return kExitBadInput;
+        return false;
     }
   }
-  Scenario scenario;
   std::string error;
-  if (!ParseScenario(text, &scenario, &error)) {
+  if (!ParseScenario(text, scenario, &error)) {
     err << "r4690-sim: " << fileName << ": " << error << "\n";
-    return kExitBadInput;
+    return false;
   }
-  if (app.count("--slot") != 0 && scenario.modules.size() > 1) {
+  if (run.slotGiven && scenario->modules.size() > 1) {
     err << "r4690-sim: --slot needs a scenario with one module\n";
-    return kExitBadInput;
+    return false;
   }
-  if (!ParseScenario(text, settings, &scenario, &error)) {
+  if (!ParseScenario(text, run.settings, scenario, &error)) {
     err << "r4690-sim: " << error << "\n";
-    return kExitBadInput;
+    return false;
   }
-  if (check) {
-    DescribeModules(scenario, nullptr, options.noFaults, out);
-    out << "r4690-sim: " << (scenarioFile.empty() ? "the default scenario" : fileName)
-        << " is a valid scenario of " << scenario.modules.size()
-        << (scenario.modules.size() == 1 ? " module" : " modules") << "\n";
-    return kExitStopped;
-  }
+  return true;
+}
 
+// Starts the modules, announces them and serves until a stop signal or a power loss.
+int Serve(const Scenario& scenario, const SimulatorOptions& options, std::ostream& out,
+          std::ostream& err) {
   Simulator simulator(scenario);
   // SIGINT, SIGTERM, SIGHUP and SIGQUIT stop the run; they wake it at once. Made before the
   // simulator starts its threads, which inherit the signal mask.
@@ -289,11 +341,14 @@ int Run(int argc, char** argv, std::ostream& out, std::ostream& err) {
   if (!stopSignals.ok()) {
     for (int s : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) std::signal(s, OnStopSignal);
   }
+  std::string error;
   if (!simulator.Start(options, &error)) {
     err << "r4690-sim: " << Printable(error) << "\n";
     return kExitBadInput;
   }
-  Announce(simulator, scenario, options.noFaults, out);
+  out << "r4690-sim: device folder " << Printable(simulator.DeviceDir()) << "\n";
+  DescribeModules(scenario, &simulator, options.noFaults, out);
+  out << "r4690-sim: ready" << std::endl;
 
   // The first change that cannot be saved is told at once, in one line; the run goes on (its
   // request was refused, and the memories still equal what is saved) but ends with its own status.
@@ -319,6 +374,22 @@ int Run(int argc, char** argv, std::ostream& out, std::ostream& err) {
   checkState();
   if (status == kExitStopped) out << "r4690-sim: stopped" << std::endl;
   return stateLost ? kExitStateLost : status;
+}
+
+int Run(int argc, char** argv, std::ostream& out, std::ostream& err) {
+  Invocation run;
+  if (const std::optional<int> status = ReadOptions(argc, argv, &run, out, err)) return *status;
+  Scenario scenario;
+  if (!ReadScenario(run, &scenario, err)) return kExitBadInput;
+  if (run.check) {
+    DescribeModules(scenario, nullptr, run.options.noFaults, out);
+    out << "r4690-sim: "
+        << (run.scenarioFile.empty() ? "the default scenario" : Printable(run.scenarioFile))
+        << " is a valid scenario of " << scenario.modules.size()
+        << (scenario.modules.size() == 1 ? " module" : " modules") << "\n";
+    return kExitStopped;
+  }
+  return Serve(scenario, run.options, out, err);
 }
 
 }  // namespace

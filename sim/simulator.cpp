@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "platform/device_endpoint.h"
+#include "platform/folder_lock.h"
 #include "platform/win32.h"
 #include "sim/embedded_images.h"
 #include "sim/rack.h"
@@ -31,6 +32,12 @@ struct Simulator::Impl {
   std::vector<std::unique_ptr<qdev::DeviceHandler>> endpoints;
   RequestObserver observer;     // changed only while stopped
   std::set<uint16_t> restored;  // slots whose memories came from the state folder at Start
+  // The state folder's, from the start that first used it until this object ends or starts with
+  // another folder: no other simulator serves from it meanwhile. A power cycle (Stop, Start)
+  // keeps it, so that no other holder can come between, not even a child process of this one
+  // that holds a copy of the lock's descriptor until it runs its program.
+  std::unique_ptr<qdev::FolderLock> stateLock;
+  std::string lockedDir;
 
   // Set while the devices go away, so that an answer held back waits no longer. Held-back answers
   // wait on it with the platform's timed wait, which the wait scale shortens as it shortens the
@@ -88,6 +95,21 @@ struct Simulator::Impl {
     return false;
   }
 
+  // One simulator at a time serves from a state folder: two would each write what they alone
+  // know, and the last writer's memories would win.
+  static bool LockStateFolder(const std::string& dir, qdev::FolderLock* lock, std::string* error) {
+    switch (lock->Lock(dir, error)) {
+      case qdev::FolderLock::Result::kLocked:
+        return true;
+      case qdev::FolderLock::Result::kInUse:
+        *error = "the state folder " + dir + " is in use by another simulator";
+        return false;
+      case qdev::FolderLock::Result::kFailed:
+        break;
+    }
+    return false;
+  }
+
   bool StartLocked(const SimulatorOptions& o, std::string* error);
   void StopLocked();
 
@@ -116,10 +138,11 @@ struct Simulator::Impl {
   };
 };
 
-// Every check comes before anything is written: the endpoints are claimed first (a live
-// simulator's devices refuse them), then the state folder and the saved memories are read and the
-// traffic file is opened, and only then are state files written. A failure releases the endpoints
-// and leaves the modules as they were.
+// Every check comes before anything is written: the state folder is locked (a live simulator's
+// folder refuses it; this object may hold it from an earlier start) and its saved memories are
+// read, then the endpoints are claimed (a live simulator's devices refuse them) and the traffic
+// file is opened, and only then are state files written. A failure releases what this start
+// claimed and leaves the modules as they were.
 bool Simulator::Impl::StartLocked(const SimulatorOptions& o, std::string* error) {
   if (running) {
     *error = "the simulator is already running";
@@ -131,6 +154,16 @@ bool Simulator::Impl::StartLocked(const SimulatorOptions& o, std::string* error)
     return false;
   }
 
+  StateStore store;
+  std::vector<SavedMemories> saved;
+  const bool keepState = !o.stateDir.empty();
+  std::unique_ptr<qdev::FolderLock> newLock;  // of a folder that this object does not hold yet
+  if (keepState && lockedDir != o.stateDir) newLock = std::make_unique<qdev::FolderLock>();
+  if (keepState && (!store.Open(o.stateDir, error) ||
+                    (newLock != nullptr && !LockStateFolder(o.stateDir, newLock.get(), error)) ||
+                    !rack.ReadStore(store, o.fresh, &saved, error))) {
+    return false;
+  }
   auto s = std::make_unique<qdev::EndpointServer>(o.deviceDir);
   std::vector<std::unique_ptr<qdev::DeviceHandler>> handlers;
   for (const auto& device : rack.Devices()) {
@@ -139,13 +172,6 @@ bool Simulator::Impl::StartLocked(const SimulatorOptions& o, std::string* error)
 #ifndef _WIN32
     if (HeldOpen(device.second)) s->HoldOpen(device.first);
 #endif
-  }
-  StateStore store;
-  std::vector<SavedMemories> saved;
-  const bool keepState = !o.stateDir.empty();
-  if (keepState &&
-      (!store.Open(o.stateDir, error) || !rack.ReadStore(store, o.fresh, &saved, error))) {
-    return false;
   }
   if (!o.trafficFile.empty()) {
     if (!rack.traffic().OpenFile(o.trafficFile, error)) return false;
@@ -178,6 +204,10 @@ bool Simulator::Impl::StartLocked(const SimulatorOptions& o, std::string* error)
     return false;
   }
   deviceDir = server->DeviceDir();
+  if (newLock != nullptr || !keepState) {
+    stateLock = std::move(newLock);
+    lockedDir = keepState ? o.stateDir : std::string();
+  }
   running = true;
   return true;
 }

@@ -55,9 +55,10 @@ class Simulator {
   bool SetScenario(const Scenario& scenario, std::string* error);
 
   // Powers the modules up and publishes their devices. Memories come from, in this order:
-  // stateDir (unless fresh), what this object held at its last Stop, the scenario. A start that
-  // a check refuses (a device that a live simulator serves, a damaged state file, a traffic file
-  // that cannot be written) writes nothing.
+  // stateDir (unless fresh), what this object held at its last Stop, the scenario. The state
+  // folder stays locked from this start until the object ends or starts with another folder (a
+  // power cycle keeps it): no other simulator serves from it. A start that a check refuses (a state folder or a device that a live simulator serves, a damaged state file, a
+  // traffic file that cannot be written) writes nothing.
   bool Start(const SimulatorOptions& options, std::string* error);
   bool Start(const std::string& deviceDir, std::string* error);
   // Removes the devices; pending requests are never answered. The memories are kept, so the next

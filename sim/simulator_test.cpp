@@ -75,7 +75,7 @@ TEST(SimulatorStart, RefusedStartWritesNothingAndReleasesItsEndpoints) {
     bool fresh;
     const char* reason;  // part of the error
   } rows[] = {
-      {"DevicesOfALiveSimulator", dir.path(), live.stateDir, live.trafficFile, true,
+      {"DevicesOfALiveSimulator", dir.path(), other + "/state", live.trafficFile, true,
        "already served"},
       {"DamagedStateFile", other, dir.path() + "/damaged", other + "/traffic", false,
        "has 5 bytes"},

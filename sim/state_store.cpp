@@ -20,8 +20,29 @@ std::string Reason() {
   return errno != 0 ? std::string(": ") + std::strerror(errno) : std::string();
 }
 
+// Whether a path names something other than a regular file, which a state file must be: a FIFO
+// would block its reader and writer for ever, and a device or a folder holds no memory.
+bool OtherThanAFile(const std::string& path) {
+  std::error_code ec;
+  const fs::file_status status = fs::status(path, ec);
+  return fs::exists(status) && !fs::is_regular_file(status);
+}
+
+std::string NotAFile(const std::string& path) {
+  return "state file " + path + " is not a regular file";
+}
+
+// Why a state file of `actual` bytes cannot be a memory of `size` bytes.
+std::string WrongSize(const std::string& path, uint64_t actual, size_t size) {
+  return "state file " + path + " has " +
+         (actual > size ? "more than " + std::to_string(size) + " bytes"
+                        : std::to_string(actual) + " bytes, not " + std::to_string(size));
+}
+
 bool WriteWhole(const std::string& path, const std::vector<uint8_t>& data, std::string* error) {
   const std::string temporary = path + ".tmp";
+  std::error_code ignored;
+  fs::remove(temporary, ignored);  // whatever a crash left there, a FIFO even
   {
     errno = 0;
     std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
@@ -54,6 +75,10 @@ bool ReadSavedFile(const std::string& path, size_t limit,
     *error = "cannot read " + path + ": " + ec.message();
     return false;
   }
+  if (OtherThanAFile(path)) {
+    *error = NotAFile(path);
+    return false;
+  }
   errno = 0;
   std::ifstream in(path, std::ios::binary);
   std::vector<uint8_t> data(limit);
@@ -75,10 +100,7 @@ bool TakeMemory(const StateStore::SavedFile& file, size_t size, std::vector<uint
     return false;
   }
   if (file.bytes->size() != size) {
-    *error = "state file " + file.path + " has " +
-             (file.bytes->size() > size
-                  ? "more than " + std::to_string(size) + " bytes"
-                  : std::to_string(file.bytes->size()) + " bytes, not " + std::to_string(size));
+    *error = WrongSize(file.path, file.bytes->size(), size);
     return false;
   }
   *memory = *file.bytes;
@@ -96,6 +118,7 @@ bool StateStore::Open(const std::string& dir, std::string* error) {
     return false;
   }
   const std::string probe = (fs::path(dir) / ".write-probe").string();
+  fs::remove(probe, ec);
   {
     std::ofstream out(probe, std::ios::trunc);
     out << "probe\n";
@@ -151,17 +174,28 @@ bool StateStore::Create(uint16_t slot, const std::vector<uint8_t>& mcuFlash,
 bool StateStore::WriteRange(uint16_t slot, Memory memory, uint32_t offset, const uint8_t* data,
                             size_t size, std::string* error) const {
   const bool mcu = memory == Memory::kMcuFlash;
-  if ((!mcu && memory != Memory::kBootFlash) ||
-      offset + uint64_t{size} > (mcu ? kMcuFlashSize : kBootFlashSize)) {
+  const size_t memorySize = mcu ? kMcuFlashSize : kBootFlashSize;
+  if ((!mcu && memory != Memory::kBootFlash) || offset + uint64_t{size} > memorySize) {
     *error = "no state file holds that memory range";
     return false;
   }
   const std::string path = mcu ? McuFlashPath(slot) : BootFlashPath(slot);
+  if (OtherThanAFile(path)) {
+    *error = NotAFile(path);
+    return false;
+  }
   // Opened for reading too, so that a missing file is an error and not created empty.
   errno = 0;
   std::fstream file(path, std::ios::in | std::ios::out | std::ios::binary);
   if (!file) {
     *error = "cannot open " + path + Reason();
+    return false;
+  }
+  // A file cut short (or grown) since the start is not the memory any more: the next start would
+  // refuse it, so the change is not kept in it either.
+  const std::streamoff actual = file.seekg(0, std::ios::end).tellg();
+  if (actual != static_cast<std::streamoff>(memorySize)) {
+    *error = WrongSize(path, actual < 0 ? 0 : static_cast<uint64_t>(actual), memorySize);
     return false;
   }
   file.seekp(offset);

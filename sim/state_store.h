@@ -50,7 +50,8 @@ class StateStore {
   bool Create(uint16_t slot, const std::vector<uint8_t>& mcuFlash,
               const std::vector<uint8_t>& bootFlash, std::string* error) const;
 
-  // Writes `size` bytes at `offset` of a flash memory into its existing file, in place.
+  // Writes `size` bytes at `offset` of a flash memory into its existing file, in place; refused
+  // when the file is no longer a regular file of the memory's size.
   bool WriteRange(uint16_t slot, Memory memory, uint32_t offset, const uint8_t* data, size_t size,
                   std::string* error) const;
 

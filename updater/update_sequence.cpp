@@ -378,7 +378,8 @@ class UpdateRun {
 };
 
 IR4690_BOOT_LOADER* CreateBootLoader() {
-  return static_cast<IR4690_BOOT_LOADER*>(CreateInstance(kR4690BootLoaderInterfaceName, 1, 0));
+  return static_cast<IR4690_BOOT_LOADER*>(
+      CreateInstance(kR4690BootLoaderInterfaceName, R4690_DRIVER_QDEV, 0));
 }
 
 }  // namespace

@@ -24,7 +24,7 @@
 
 namespace updater {
 
-constexpr uint16_t kSlotCount = 127;  // virtual slots 0 to 126 are searched
+constexpr uint16_t kSlotCount = R4690_SLOT_COUNT;  // virtual slots 0 to 126 are searched
 
 struct UpdateDependencies {
   // Makes the run's interface object, or gives null. Production: CreateInstance of the

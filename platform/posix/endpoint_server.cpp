@@ -204,7 +204,8 @@ struct EndpointServer::Impl {
 
   // Reads what the socket holds now, up to kReadChunk bytes: a connection that sends more waits
   // for the next wake-up, after every other connection has had its turn. With `all`, reads on
-  // until the socket is empty or ends. Marks the connection dead at its end.
+  // until the socket is empty or ends, whatever each read brings: the end of a stream may sit
+  // behind a short read. Marks the connection dead at its end.
   void ReadLocked(Connection* c, bool all = false) {
     constexpr size_t kReadChunk = 64 * 1024;
     ssize_t n;
@@ -217,7 +218,7 @@ struct EndpointServer::Impl {
           received.push_back(c->id);
         }
       }
-    } while ((n < 0 && errno == EINTR) || (all && n == static_cast<ssize_t>(kReadChunk)));
+    } while ((n < 0 && errno == EINTR) || (all && n > 0));
     if (n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK)) MarkDeadLocked(c);
   }
 

@@ -51,10 +51,12 @@ int WINAPI LoadStringA(HINSTANCE hInstance, UINT uID, LPSTR lpBuffer, int cchBuf
     SetLastError(ERROR_RESOURCE_TYPE_NOT_FOUND);
     return 0;
   }
+  // A string table is keyed by 16-bit ids: Windows looks at the id's low word only.
+  const UINT id = uID & 0xFFFF;
   for (size_t i = 0; i < table->count; ++i) {
     const qdev_posix::EmbeddedString& entry = table->entries[i];
     // An empty string is no string, as in a STRINGTABLE.
-    if (entry.id != uID || entry.text[0] == '\0') continue;
+    if (entry.id != id || entry.text[0] == '\0') continue;
     // Cut to the buffer, always terminated; the result counts the characters copied.
     const size_t length = std::min(std::strlen(entry.text), static_cast<size_t>(cchBufferMax - 1));
     std::memcpy(lpBuffer, entry.text, length);

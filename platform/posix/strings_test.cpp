@@ -72,6 +72,7 @@ TEST(LoadStringTest, FindsThisModulesStringsOnly) {
   } cases[] = {
       {"by handle", executable, 7, 64, 5, "seven", 0},
       {"null is the executable", nullptr, 1001, 64, 20, "one thousand and one", 0},
+      {"the id's low word only", executable, 0x30007, 64, 5, "seven", 0},
       {"cut to the buffer", executable, 1001, 4, 3, "one", 0},
       {"room for the zero only", executable, 7, 1, 0, "", 0},
       {"empty is no string", executable, 8, 64, 0, "", ERROR_RESOURCE_NAME_NOT_FOUND},

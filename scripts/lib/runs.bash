@@ -1,7 +1,7 @@
 # Shell functions shared by the scripts that run the utility against the simulator: waiting for
 # r4690-sim's ready line, finding and checking an end-to-end case, and comparing a run of the
-# utility with the case's expectations. Sourced by tests/e2e/run-case, scripts/test-windows and
-# scripts/demo; bash only.
+# utility with the case's expectations, running both runs of a case. Sourced by
+# tests/e2e/run-case, scripts/test-windows and scripts/demo; bash only.
 
 # The folder of the end-to-end cases.
 r4690_cases_dir="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)/tests/e2e/cases"
@@ -112,6 +112,27 @@ r4690_group_modules() {
 # logs compare exactly, whatever order modules ended in.
 r4690_log_lines() {
   sed -E 's/"time":"[^"]*"/"time":"<time>"/' "$1" | sort
+}
+
+# r4690_case_runs DIR RUN_ONCE: the runs of the case in DIR, each by the command RUN_ONCE RUN:
+# "expected", then "second" when the case has one, also after a first run that failed, so that one
+# look at a failing case tells about both runs and one edit fixes both. When a case with two runs
+# fails, says on standard error which of them passed. Returns 0 when every run passed.
+r4690_case_runs() {
+  local dir=$1 run_once=$2 run runs=(expected) verdicts=() failed=0
+  [[ -f "${dir}/second.stdout" ]] && runs+=(second)
+  for run in "${runs[@]}"; do
+    if "${run_once}" "${run}"; then
+      verdicts+=("the ${run} run passes")
+    else
+      verdicts+=("the ${run} run fails")
+      failed=1
+    fi
+  done
+  if ((failed && ${#runs[@]} > 1)); then
+    echo "$(basename "${dir}"): ${verdicts[0]}, ${verdicts[1]}" >&2
+  fi
+  return "${failed}"
 }
 
 # r4690_wait_scale DIR: the wait scale (QDEV_WAIT_SCALE) that a case's runs take: 10 for a case
