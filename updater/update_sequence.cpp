@@ -301,10 +301,7 @@ class UpdateRun {
   }
 
   // A stop kept back ends this module's run only; its caller ends the process.
-  bool Interrupted() {
-    result_.interrupted = true;
-    return Fail(message::kInterrupted);
-  }
+  bool Interrupted() { return Fail(message::kInterrupted); }
 
   // One image into the module, then its OK line. Ctrl-C and the closing of the console wait until
   // the write has ended: a write cut part-way leaves half an image in the module. A request to

@@ -85,7 +85,6 @@ struct ModuleRun {
   ModuleState before;                // valid when read
   std::vector<const char*> written;  // the images written, in order
   std::optional<ModuleState> after;  // read back after the writes (RunSettings::readBack)
-  bool interrupted = false;          // ended by a stop kept back during a write
 };
 
 // One module's run with these settings; it never ends the process, but a stop kept back during a
