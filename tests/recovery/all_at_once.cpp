@@ -111,7 +111,7 @@ std::string RunPoint(const SuiteSettings& settings, const std::vector<RecoveryMo
 std::vector<std::string> RunAllAtOncePoints(const SuiteSettings& settings,
                                             const std::vector<RecoveryModule>& modules,
                                             const std::vector<const CleanUpdate*>& clean,
-                                            unsigned workers, size_t* points) {
+                                            unsigned workers, size_t every, size_t* points) {
   *points = 0;
   // The clean --all: how many requests the first module gets in it.
   size_t requests = 0;
@@ -128,12 +128,12 @@ std::vector<std::string> RunAllAtOncePoints(const SuiteSettings& settings,
     }
     requests = bench.Requests(0);
   }
-  std::vector<std::string> wrong(requests);
-  RunInParallel(requests, workers, [&](size_t p) {
-    wrong[p] =
-        RunPoint(settings, modules, clean, p + 1, settings.root + "/all-" + std::to_string(p + 1));
+  *points = (requests + every - 1) / every;
+  std::vector<std::string> wrong(*points);
+  RunInParallel(*points, workers, [&](size_t p) {
+    const size_t k = p * every + 1;
+    wrong[p] = RunPoint(settings, modules, clean, k, settings.root + "/all-" + std::to_string(k));
   });
-  *points = requests;
   std::vector<std::string> failures;
   for (std::string& w : wrong) {
     if (!w.empty()) failures.push_back(std::move(w));

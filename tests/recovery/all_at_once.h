@@ -12,11 +12,12 @@
 
 namespace recovery {
 
-// The modules and their clean updates, three of each. Returns a line for each point that went
-// wrong (or why the points could not be run); `points` is how many were run.
+// The modules and their clean updates, three of each; every `every`-th point only (1: all).
+// Returns a line for each point that went wrong (or why the points could not be run); `points`
+// is how many were run.
 std::vector<std::string> RunAllAtOncePoints(const SuiteSettings& settings,
                                             const std::vector<RecoveryModule>& modules,
                                             const std::vector<const CleanUpdate*>& clean,
-                                            unsigned workers, size_t* points);
+                                            unsigned workers, size_t every, size_t* points);
 
 }  // namespace recovery

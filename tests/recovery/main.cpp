@@ -1,12 +1,14 @@
 // r4690-recovery: interrupts the update of each of the suite's modules at every request and proves
 // that the utility repairs what it left (README.md).
 //
-//   r4690-recovery UTILITY [--jobs N] [--module TEXT | --all-at-once] [--keep]
+//   r4690-recovery UTILITY [--jobs N] [--module TEXT | --all-at-once [--every N]] [--keep]
 //
 // UTILITY is the r4690-update to run; --jobs sets the number of workers (default: the cores),
 // --module runs only the modules whose name contains TEXT, --all-at-once only the points of a
-// bench of three modules updated at once, --keep leaves the folders of failed points in the
-// temporary folder. Exit status 0 when every point passed, 1 otherwise.
+// bench of three modules updated at once (with --every N, every N-th of them), --keep leaves the
+// folders of failed points in the temporary folder. Exit status 0 when every point passed, 1
+// otherwise.
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -26,8 +28,8 @@ int main(int argc, char** argv) {
   using namespace recovery;
   if (argc < 2) {
     std::fprintf(stderr,
-                 "usage: r4690-recovery UTILITY [--jobs N] [--module TEXT | --all-at-once] "
-                 "[--keep]\n");
+                 "usage: r4690-recovery UTILITY [--jobs N] [--module TEXT | --all-at-once "
+                 "[--every N]] [--keep]\n");
     return 2;
   }
   SuiteSettings settings;
@@ -35,11 +37,14 @@ int main(int argc, char** argv) {
   unsigned workers = std::thread::hardware_concurrency();
   std::string only;
   bool allAtOnceOnly = false;
+  size_t every = 1;
   for (int i = 2; i < argc; ++i) {
     if (std::strcmp(argv[i], "--jobs") == 0 && i + 1 < argc) {
       workers = static_cast<unsigned>(std::atoi(argv[++i]));
     } else if (std::strcmp(argv[i], "--module") == 0 && i + 1 < argc) {
       only = argv[++i];
+    } else if (std::strcmp(argv[i], "--every") == 0 && i + 1 < argc) {
+      every = static_cast<size_t>(std::max(1, std::atoi(argv[++i])));
     } else if (std::strcmp(argv[i], "--all-at-once") == 0) {
       allAtOnceOnly = true;
     } else if (std::strcmp(argv[i], "--keep") == 0) {
@@ -93,7 +98,7 @@ int main(int argc, char** argv) {
     std::vector<const CleanUpdate*> clean;
     for (size_t m = 0; m < 3; ++m) clean.push_back(&results[m].clean);
     const std::vector<RecoveryModule> three(modules.begin(), modules.begin() + 3);
-    allAtOnce = RunAllAtOncePoints(settings, three, clean, workers, &allAtOncePoints);
+    allAtOnce = RunAllAtOncePoints(settings, three, clean, workers, every, &allAtOncePoints);
   }
 
   const double seconds =
