@@ -134,12 +134,11 @@
   X(kNoApplication, "none")                                                                       \
   X(kPldNotKnown, "not known")                                                                    \
   X(kListHeading,                                                                                 \
-    " Slot  Serial number    Rev  Application  Boot loader  PLD        Grade       An update writes\n") \
+    " Slot  Serial number    Rev  Application  Boot loader  PLD        Grade       Update\n")         \
   X(kListRow, " %4u  %-15s  %c    %-11s  %-11s  %-9s  %-10s  %s\n")                                 \
   X(kListOther, " %4u  %s\n")                                                                      \
   X(kListOtherModel, "another model: %s")                                                         \
   X(kListUnknownDevice, "a device that does not tell which module it is (error %u)")             \
-  X(kWritesNothing, "nothing")                                                                    \
   X(kWritesMcu, "MCU %s -> %s")                                                                   \
   X(kWritesPld, "PLD %s -> %s")                                                                   \
   X(kWritesPldAfterRestart, "PLD restarted first, then as its version says")                      \

@@ -50,7 +50,7 @@ std::string WritesText(const ModuleState& state) {
          message::FillIn(message::kWritesPld, {PldText(state), CarriedVersion(state.pldImage)}));
   }
   if (state.pldRestartWanted) Join(&text, message::kWritesPldAfterRestart);
-  return text.empty() ? message::kWritesNothing : text;
+  return text.empty() ? message::kResultUpToDate : text;
 }
 
 std::string GradeText(const ModuleState& state) {
