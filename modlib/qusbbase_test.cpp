@@ -95,8 +95,6 @@ TEST_P(BaseFault, StoresItsCode) {
 
 // clang-format off
 INSTANTIATE_TEST_SUITE_P(Faults, BaseFault, testing::Values(
-  FaultCase{"NoModuleInSlot", R"({"slot":3})", Open, 102, 0, false},
-  FaultCase{"HeldByAnotherProgram", R"({"heldOpen":true})", Open, 111, 0, false},
   FaultCase{"DeviceInfoRefused", R"({"faults":[{"action":"fail","request":"deviceInfo"}]})",
             Open, 877, 1, false},
   // a refused type alone leaves the device open
