@@ -15,6 +15,7 @@
 
 #include "contract/driver_contract.h"
 #include "sim/testing/test_images.h"
+#include "sim/testing/traffic_parse.h"
 
 namespace {
 
