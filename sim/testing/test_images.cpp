@@ -72,10 +72,4 @@ std::string ReadFile(const std::string& path) {
   return s.str();
 }
 
-std::string FieldText(const std::vector<uint8_t>& bytes, size_t at, size_t width) {
-  std::string s;
-  for (size_t i = at; i < at + width && i < bytes.size() && bytes[i] != 0; ++i) s += char(bytes[i]);
-  return s;
-}
-
 }  // namespace sim_test
