@@ -278,8 +278,10 @@ TEST(ModuleFaults, SelectedRequestsMisbehave) {
   const Step name{kIn, 0x0B, 0, 0, 7, ok, 7}, nameShort{kIn, 0x0B, 0, 0, 7, shorter, 6};
   const Row rows[] = {
       {"a request and an address filter select together",
-       {MakeFault(A::kFail, 0x0E, 0x91003000)},
-       {{kIn, 0x0E, 0x3000, 0x9100, 256, no, 0}, {kIn, 0x0E, 0x3000, 0x8300, 256, ok, 256}}},
+       {MakeFault(A::kFail, 0x0E, 0x90000000)},
+       {{kIn, 0x0E, 0, 0x9000, 4, no, 0},
+        {kOut, 0x0D, 0, 0x9000, 4, ok, 4},
+        {kIn, 0x0E, 4, 0x9000, 4, ok, 4}}},
       {"an address filter looks at the whole range",
        {MakeFault(A::kFail, {}, 0x90001000)},
        {{kIn, 0x0E, 0x0000, 0x9000, 4096, ok, 4096},
