@@ -21,12 +21,12 @@ std::vector<uint8_t> MakePld(uint8_t step) {
   return image;
 }
 
-}  // namespace
-
 const std::vector<uint8_t>& TestPldImage(bool industrial) {
   static const std::vector<uint8_t> images[2] = {MakePld(3), MakePld(5)};
   return images[industrial ? 1 : 0];
 }
+
+}  // namespace
 
 const sim::EmbeddedImages& TestImages() {
   // Stand-in applications with the versions of the embedded ones, kept for the process's life.

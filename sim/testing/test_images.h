@@ -15,7 +15,6 @@
 namespace sim_test {
 
 const sim::EmbeddedImages& TestImages();
-const std::vector<uint8_t>& TestPldImage(bool industrial);
 
 // A vendor-request input buffer.
 std::vector<uint8_t> Header(uint16_t direction, uint16_t code, uint16_t value, uint16_t index);
