@@ -25,7 +25,7 @@
 #include "sim/rack.h"
 #include "sim/scenario.h"
 #include "sim/state_store.h"
-#include "sim/traffic.h"
+#include "sim/testing/traffic_parse.h"
 #include "tests/fuzz/fuzz_check.h"
 
 namespace {

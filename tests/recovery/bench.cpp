@@ -6,7 +6,7 @@
 #include <iterator>
 
 #include "contract/driver_contract.h"
-#include "sim/traffic.h"
+#include "sim/testing/traffic_parse.h"
 
 namespace recovery {
 

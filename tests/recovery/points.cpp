@@ -9,7 +9,7 @@
 #include "contract/driver_contract.h"
 #include "contract/module_addresses.h"
 #include "modlib/records.h"
-#include "sim/traffic.h"
+#include "sim/testing/traffic_parse.h"
 
 namespace recovery {
 
