@@ -1,15 +1,10 @@
 // The device calls of the platform layer, answered by an installed driver in-process
-// (scripted_device.h).
+// (scripted_device.h). The library opens its devices for overlapped I/O and waits on each
+// request's event; a request made otherwise is a finding.
 #include "tests/fuzz/scripted_device.h"
 
-#include <algorithm>
 #include <atomic>
-#include <cstring>
-#include <memory>
 #include <mutex>
-#include <string>
-#include <utility>
-#include <vector>
 
 #include "platform/posix/event.h"
 #include "platform/posix/handles.h"
@@ -21,31 +16,19 @@ namespace scripted_device {
 namespace {
 
 using qdev_posix::Event;
-using qdev_posix::NtStatus;
 
 std::atomic<Driver*> gDriver{nullptr};
 std::atomic<int> gOpenDevices{0};
 
-void Complete(OVERLAPPED* record, const std::shared_ptr<Event>& event, NtStatus status,
-              DWORD information) {
+void Complete(OVERLAPPED* record, Event& event, qdev_posix::NtStatus status, DWORD information) {
   record->InternalHigh = information;
   record->Internal = status;
-  if (event) event->Set();
-}
-
-BOOL Report(const OVERLAPPED* record, LPDWORD bytes) {
-  if (bytes != nullptr) *bytes = static_cast<DWORD>(record->InternalHigh);
-  const auto status = static_cast<NtStatus>(record->Internal);
-  if (qdev_posix::StatusSucceeded(status)) return TRUE;
-  SetLastError(qdev_posix::ErrorFromStatus(status));
-  return FALSE;
+  event.Set();
 }
 
 class Device : public qdev_posix::Object {
  public:
-  Device(std::string name, bool overlapped) : name_(std::move(name)), overlapped_(overlapped) {
-    ++gOpenDevices;
-  }
+  explicit Device(std::string name) : name_(std::move(name)) { ++gOpenDevices; }
 
   void Close() override {
     CancelAll();
@@ -53,73 +36,49 @@ class Device : public qdev_posix::Object {
   }
 
   BOOL Control(DWORD code, const void* in, DWORD inSize, void* out, DWORD outSize,
-               LPDWORD bytesReturned, LPOVERLAPPED overlapped) {
-    if ((in == nullptr && inSize != 0) || (out == nullptr && outSize != 0)) {
-      SetLastError(ERROR_INVALID_PARAMETER);
+               OVERLAPPED* overlapped) {
+    FUZZ_CHECK(overlapped != nullptr && overlapped->hEvent != nullptr);
+    const std::shared_ptr<Event> event = qdev_posix::LookupHandleAs<Event>(overlapped->hEvent);
+    if ((in == nullptr && inSize != 0) || (out == nullptr && outSize != 0) || !event) {
+      SetLastError(event ? ERROR_INVALID_PARAMETER : ERROR_INVALID_HANDLE);
       return FALSE;
     }
-    std::shared_ptr<Event> event;
-    if (overlapped != nullptr && overlapped->hEvent != nullptr) {
-      event = qdev_posix::LookupHandleAs<Event>(overlapped->hEvent);
-      if (!event) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
-      }
-    }
-    OVERLAPPED local{};
-    OVERLAPPED* record = overlapped != nullptr ? overlapped : &local;
-    record->Internal = qdev_posix::kStatusPending;
-    record->InternalHigh = 0;
-    if (event) event->Reset();
-
+    overlapped->Internal = qdev_posix::kStatusPending;
+    overlapped->InternalHigh = 0;
+    event->Reset();
     Request request;
     request.device = name_;
     request.ioControlCode = code;
-    const auto* inBytes = static_cast<const uint8_t*>(in);
-    auto* outBytes = static_cast<uint8_t*>(out);
-    request.input.assign(inBytes, inBytes + inSize);
-    request.output.assign(outBytes, outBytes + outSize);
+    request.input.assign(static_cast<const uint8_t*>(in), static_cast<const uint8_t*>(in) + inSize);
+    request.output.assign(static_cast<uint8_t*>(out), static_cast<uint8_t*>(out) + outSize);
     Driver* driver = gDriver.load();
     const Answer answer = driver != nullptr ? driver->Handle(request) : Answer{};
-
     if (answer.answered) {
       const size_t n = std::min<size_t>(answer.data.size(), outSize);
       if (n != 0) std::memcpy(out, answer.data.data(), n);
-      Complete(record, event, qdev_posix::StatusFromError(answer.error), answer.information);
+      Complete(overlapped, *event, qdev_posix::StatusFromError(answer.error), answer.information);
     } else {
       std::lock_guard<std::mutex> lock(mu_);
-      pending_.push_back({record, event});
+      pending_.push_back({overlapped, event});
     }
-
-    if (overlapped_ && overlapped != nullptr) {
-      if (bytesReturned != nullptr) *bytesReturned = 0;
-      SetLastError(ERROR_IO_PENDING);
-      return FALSE;
-    }
-    // Without overlapped I/O the call waits for its answer, which would never come.
-    FUZZ_CHECK(answer.answered);
-    return Report(record, bytesReturned);
+    SetLastError(ERROR_IO_PENDING);
+    return FALSE;
   }
 
   void CancelAll() {
-    std::vector<Pending> cancelled;
+    std::vector<std::pair<OVERLAPPED*, std::shared_ptr<Event>>> cancelled;
     {
       std::lock_guard<std::mutex> lock(mu_);
       cancelled.swap(pending_);
     }
-    for (const Pending& p : cancelled) Complete(p.record, p.event, qdev_posix::kStatusCancelled, 0);
+    for (auto& [record, event] : cancelled)
+      Complete(record, *event, qdev_posix::kStatusCancelled, 0);
   }
 
  private:
-  struct Pending {
-    OVERLAPPED* record;
-    std::shared_ptr<Event> event;
-  };
-
   const std::string name_;
-  const bool overlapped_;
   std::mutex mu_;
-  std::vector<Pending> pending_;
+  std::vector<std::pair<OVERLAPPED*, std::shared_ptr<Event>>> pending_;
 };
 
 }  // namespace
@@ -134,64 +93,57 @@ int OpenDevices() {
 
 }  // namespace scripted_device
 
-HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD /*dwDesiredAccess*/, DWORD /*dwShareMode*/,
-                          LPSECURITY_ATTRIBUTES /*lpSecurityAttributes*/,
-                          DWORD /*dwCreationDisposition*/, DWORD dwFlagsAndAttributes,
-                          HANDLE /*hTemplateFile*/) {
-  static const char kDevicePrefix[] = "\\\\.\\";
+HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD,
+                          DWORD dwFlagsAndAttributes, HANDLE) {
+  static const char kPrefix[] = "\\\\.\\";
   scripted_device::Driver* driver = scripted_device::gDriver.load();
-  if (lpFileName == nullptr ||
-      std::strncmp(lpFileName, kDevicePrefix, sizeof kDevicePrefix - 1) != 0 || driver == nullptr ||
-      !driver->Open(lpFileName + sizeof kDevicePrefix - 1)) {
+  if (lpFileName == nullptr || std::strncmp(lpFileName, kPrefix, sizeof kPrefix - 1) != 0 ||
+      driver == nullptr || !driver->Open(lpFileName + sizeof kPrefix - 1)) {
     SetLastError(ERROR_FILE_NOT_FOUND);
     return INVALID_HANDLE_VALUE;
   }
-  HANDLE handle = qdev_posix::RegisterHandle(std::make_shared<scripted_device::Device>(
-      lpFileName + sizeof kDevicePrefix - 1, (dwFlagsAndAttributes & FILE_FLAG_OVERLAPPED) != 0));
-  if (handle == nullptr) {
-    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-    return INVALID_HANDLE_VALUE;
-  }
-  return handle;
+  FUZZ_CHECK((dwFlagsAndAttributes & FILE_FLAG_OVERLAPPED) != 0);
+  HANDLE handle = qdev_posix::RegisterHandle(
+      std::make_shared<scripted_device::Device>(lpFileName + sizeof kPrefix - 1));
+  if (handle == nullptr) SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+  return handle != nullptr ? handle : INVALID_HANDLE_VALUE;
 }
 
 BOOL WINAPI DeviceIoControl(HANDLE hDevice, DWORD dwIoControlCode, LPVOID lpInBuffer,
-                            DWORD nInBufferSize, LPVOID lpOutBuffer, DWORD nOutBufferSize,
-                            LPDWORD lpBytesReturned, LPOVERLAPPED lpOverlapped) {
+                            DWORD nInBufferSize, LPVOID lpOutBuffer, DWORD nOutBufferSize, LPDWORD,
+                            LPOVERLAPPED lpOverlapped) {
   auto device = qdev_posix::LookupHandleAs<scripted_device::Device>(hDevice);
   if (!device) {
     SetLastError(ERROR_INVALID_HANDLE);
     return FALSE;
   }
   return device->Control(dwIoControlCode, lpInBuffer, nInBufferSize, lpOutBuffer, nOutBufferSize,
-                         lpBytesReturned, lpOverlapped);
+                         lpOverlapped);
 }
 
-BOOL WINAPI GetOverlappedResult(HANDLE /*hFile*/, LPOVERLAPPED lpOverlapped,
+BOOL WINAPI GetOverlappedResult(HANDLE, LPOVERLAPPED lpOverlapped,
                                 LPDWORD lpNumberOfBytesTransferred, BOOL bWait) {
-  if (lpOverlapped == nullptr) {
-    SetLastError(ERROR_INVALID_PARAMETER);
+  FUZZ_CHECK(lpOverlapped != nullptr);
+  if (lpOverlapped->Internal == qdev_posix::kStatusPending) {
+    // Nothing completes a scripted request but CancelIo or closing its handle: a wait on a
+    // request still pending would never end.
+    FUZZ_CHECK(!bWait);
+    SetLastError(ERROR_IO_INCOMPLETE);
     return FALSE;
   }
-  if (lpOverlapped->Internal == qdev_posix::kStatusPending) {
-    if (!bWait) {
-      SetLastError(ERROR_IO_INCOMPLETE);
-      return FALSE;
-    }
-    // Nothing completes a scripted request but CancelIo or closing its handle: this wait on a
-    // request still pending would never end.
-    FUZZ_CHECK(!"GetOverlappedResult waits for a request that nobody completes");
+  if (lpNumberOfBytesTransferred != nullptr) {
+    *lpNumberOfBytesTransferred = static_cast<DWORD>(lpOverlapped->InternalHigh);
   }
-  return scripted_device::Report(lpOverlapped, lpNumberOfBytesTransferred);
+  const auto status = static_cast<qdev_posix::NtStatus>(lpOverlapped->Internal);
+  if (qdev_posix::StatusSucceeded(status)) return TRUE;
+  SetLastError(qdev_posix::ErrorFromStatus(status));
+  return FALSE;
 }
 
 BOOL WINAPI CancelIo(HANDLE hFile) {
   if (qdev_posix::IsCurrentProcess(hFile)) return TRUE;
   auto device = qdev_posix::LookupHandleAs<scripted_device::Device>(hFile);
-  if (!device) {
-    SetLastError(ERROR_INVALID_HANDLE);
-    return FALSE;
-  }
-  device->CancelAll();
-  return TRUE;
+  if (device) device->CancelAll();
+  if (!device) SetLastError(ERROR_INVALID_HANDLE);
+  return device ? TRUE : FALSE;
 }
