@@ -18,20 +18,29 @@
 #include "contract/module_addresses.h"
 #include "modlib/error_codes.h"
 #include "modlib/interfaces.h"
+#include "platform/posix/event.h"
+#include "platform/posix/handles.h"
+#include "platform/posix/ntstatus.h"
 #include "platform/testing/test_facilities.h"
+#include "platform/win32.h"
 #include "tests/fuzz/fuzz_check.h"
-#include "tests/fuzz/scripted_device.h"
 
 namespace {
 
 namespace dc = driver_contract;
+using qdev_posix::Event;
 
+// One DeviceIoControl call as the library made it, and the driver's answer.
 struct Sent {
-  scripted_device::Request request;
+  uint32_t ioControlCode = 0;
+  std::vector<uint8_t> input, output;  // the output buffer as it was; its size is the output size
   dc::VendorRequest header{};
-  scripted_device::Answer answer;
-  bool done() const {  // carried out whole, as the library counts it
-    return answer.answered && answer.error == 0 && answer.information == request.output.size();
+  bool answered = true;       // false: the request stays pending until cancelled or closed
+  uint32_t error = 0;         // Windows error value; 0 completes the request successfully
+  uint32_t information = 0;   // byte count reported as transferred
+  std::vector<uint8_t> data;  // copied to the start of the output buffer, at most its size
+  bool done() const {         // carried out whole, as the library counts it
+    return answered && error == 0 && information == output.size();
   }
 };
 
@@ -48,74 +57,116 @@ constexpr Form kForms[] = {{dc::kRequestModuleName, dc::kDirectionToHost, 7, 7},
                            {dc::kRequestReloadPld, dc::kDirectionToModule, 0, 0},
                            {dc::kRequestVerifyPld, dc::kDirectionToModule, 0, 0}};
 
-class InputDriver final : public scripted_device::Driver {
+// The driver: the input of the run, the naming of the devices that the object opens, the requests
+// sent, and the devices open.
+FuzzedDataProvider* gIn = nullptr;
+std::string gNaming;
+std::vector<Sent> gSent;
+int gOpenDevices = 0;
+
+// A request must have the form of its kind; the input answers it.
+void Answer(Sent& s) {
+  FuzzedDataProvider& in = *gIn;
+  const size_t length = s.output.size();
+  const bool info = s.ioControlCode == IOCTL_GET_DEVICE_INFO;
+  FUZZ_CHECK(!info || (s.input.empty() && length == dc::kDeviceInfoSize));
+  if (!info) {
+    FUZZ_CHECK(s.ioControlCode == IOCTL_VENDOR_REQUEST ||
+               s.ioControlCode == IOCTL_USB_VENDOR_REQUEST);
+    FUZZ_CHECK(s.input.size() == dc::kVendorRequestSize);
+    s.header = dc::DecodeVendorRequest(s.input.data());
+    const dc::VendorRequest& h = s.header;
+    const Form* form = std::find_if(std::begin(kForms), std::end(kForms),
+                                    [&](const Form& f) { return f.code == h.RequestCode; });
+    FUZZ_CHECK(form != std::end(kForms) && h.Direction == form->direction);
+    FUZZ_CHECK(length >= form->shortest && length <= form->longest);
+    if (h.RequestCode == dc::kRequestRun) FUZZ_CHECK(h.Value == 0x0000 || h.Value == 0x3C00);
+    if (h.RequestCode == dc::kRequestReloadPld || h.RequestCode == dc::kRequestVerifyPld) {
+      FUZZ_CHECK(s.ioControlCode == IOCTL_VENDOR_REQUEST && h.Value == 0 && h.Index == 0);
+    }
+  }
+  switch (in.ConsumeIntegralInRange<uint8_t>(0, 7)) {
+    case 1:  // the input's data, and a count of its choice
+      s.data = in.ConsumeBytes<uint8_t>(in.ConsumeIntegralInRange<size_t>(0, length + 16));
+      s.information = in.ConsumeIntegralInRange<uint32_t>(0, length + 1);
+      break;
+    case 2:  // the input's data, all of it reported
+      s.data = in.ConsumeBytes<uint8_t>(length);
+      s.data.resize(length);
+      s.information = static_cast<uint32_t>(length);
+      break;
+    case 3:
+      s.error = in.ConsumeIntegral<uint32_t>() | 1;
+      break;
+    case 4:
+      s.answered = false;
+      break;
+    default:  // what a healthy module answers
+      s.data.assign(length, 0);
+      if (info) dc::SetModuleTypeCode(s.data.data(), 32);
+      if (!info && s.header.RequestCode == dc::kRequestModuleName) {
+        std::memcpy(s.data.data(), "R46-90", 7);
+      }
+      if (!info && s.header.RequestCode == dc::kRequestUsbSpeed) s.data[0] = 1;
+      s.information = static_cast<uint32_t>(length);
+  }
+}
+
+void Complete(OVERLAPPED* record, Event& event, qdev_posix::NtStatus status, DWORD information) {
+  record->InternalHigh = information;
+  record->Internal = status;
+  event.Set();
+}
+
+// A device the object opened: DeviceIoControl's Windows meaning (overlapped completion through
+// the request's event, NTSTATUS in the completion record, cancellation by CancelIo and by closing
+// the handle), answered in-process. The library opens its devices for overlapped I/O and waits
+// on each request's event; a request made otherwise is a finding.
+class Device : public qdev_posix::Object {
  public:
-  InputDriver(FuzzedDataProvider& in, dc::DeviceNaming naming)
-      : in_(in), naming_(dc::NamingPrefix(naming)) {}
+  Device() { ++gOpenDevices; }
 
-  std::vector<Sent> sent;
-
-  // Devices are opened by the object's naming and a slot number.
-  bool Open(const std::string& device) override {
-    FUZZ_CHECK(device.size() > naming_.size() && device.compare(0, naming_.size(), naming_) == 0);
-    FUZZ_CHECK(device.find_first_not_of("0123456789", naming_.size()) == std::string::npos);
-    return !fuzz::OneIn8(in_);
+  void Close() override {
+    CancelAll();
+    --gOpenDevices;
   }
 
-  scripted_device::Answer Handle(const scripted_device::Request& r) override {
+  BOOL Control(DWORD code, const void* in, DWORD inSize, void* out, DWORD outSize,
+               OVERLAPPED* overlapped) {
+    FUZZ_CHECK(overlapped != nullptr && overlapped->hEvent != nullptr);
+    const std::shared_ptr<Event> event = qdev_posix::LookupHandleAs<Event>(overlapped->hEvent);
+    if ((in == nullptr && inSize != 0) || (out == nullptr && outSize != 0) || !event) {
+      SetLastError(event ? ERROR_INVALID_PARAMETER : ERROR_INVALID_HANDLE);
+      return FALSE;
+    }
+    overlapped->Internal = qdev_posix::kStatusPending;
+    overlapped->InternalHigh = 0;
+    event->Reset();
     Sent s;
-    s.request = r;
-    const size_t length = r.output.size();
-    const bool info = r.ioControlCode == IOCTL_GET_DEVICE_INFO;
-    FUZZ_CHECK(!info || (r.input.empty() && length == dc::kDeviceInfoSize));
-    if (!info) {
-      FUZZ_CHECK(r.ioControlCode == IOCTL_VENDOR_REQUEST ||
-                 r.ioControlCode == IOCTL_USB_VENDOR_REQUEST);
-      FUZZ_CHECK(r.input.size() == dc::kVendorRequestSize);
-      s.header = dc::DecodeVendorRequest(r.input.data());
-      const dc::VendorRequest& h = s.header;
-      const Form* form = std::find_if(std::begin(kForms), std::end(kForms),
-                                      [&](const Form& f) { return f.code == h.RequestCode; });
-      FUZZ_CHECK(form != std::end(kForms) && h.Direction == form->direction);
-      FUZZ_CHECK(length >= form->shortest && length <= form->longest);
-      if (h.RequestCode == dc::kRequestRun) FUZZ_CHECK(h.Value == 0x0000 || h.Value == 0x3C00);
-      if (h.RequestCode == dc::kRequestReloadPld || h.RequestCode == dc::kRequestVerifyPld) {
-        FUZZ_CHECK(r.ioControlCode == IOCTL_VENDOR_REQUEST && h.Value == 0 && h.Index == 0);
-      }
+    s.ioControlCode = code;
+    s.input.assign(static_cast<const uint8_t*>(in), static_cast<const uint8_t*>(in) + inSize);
+    s.output.assign(static_cast<uint8_t*>(out), static_cast<uint8_t*>(out) + outSize);
+    Answer(s);
+    gSent.push_back(s);
+    if (s.answered) {
+      const size_t n = std::min<size_t>(s.data.size(), outSize);
+      if (n != 0) std::memcpy(out, s.data.data(), n);
+      Complete(overlapped, *event, qdev_posix::StatusFromError(s.error), s.information);
+    } else {
+      pending_.push_back({overlapped, event});
     }
-    switch (in_.ConsumeIntegralInRange<uint8_t>(0, 7)) {
-      case 1:  // the input's data, and a count of its choice
-        s.answer.data =
-            in_.ConsumeBytes<uint8_t>(in_.ConsumeIntegralInRange<size_t>(0, length + 16));
-        s.answer.information = in_.ConsumeIntegralInRange<uint32_t>(0, length + 1);
-        break;
-      case 2:  // the input's data, all of it reported
-        s.answer.data = in_.ConsumeBytes<uint8_t>(length);
-        s.answer.data.resize(length);
-        s.answer.information = static_cast<uint32_t>(length);
-        break;
-      case 3:
-        s.answer.error = in_.ConsumeIntegral<uint32_t>() | 1;
-        break;
-      case 4:
-        s.answer.answered = false;
-        break;
-      default:  // what a healthy module answers
-        s.answer.data.assign(length, 0);
-        if (info) dc::SetModuleTypeCode(s.answer.data.data(), 32);
-        if (!info && s.header.RequestCode == dc::kRequestModuleName) {
-          std::memcpy(s.answer.data.data(), "R46-90", 7);
-        }
-        if (!info && s.header.RequestCode == dc::kRequestUsbSpeed) s.answer.data[0] = 1;
-        s.answer.information = static_cast<uint32_t>(length);
-    }
-    sent.push_back(s);
-    return s.answer;
+    SetLastError(ERROR_IO_PENDING);
+    return FALSE;
+  }
+
+  void CancelAll() {
+    for (auto& [record, event] : pending_)
+      Complete(record, *event, qdev_posix::kStatusCancelled, 0);
+    pending_.clear();
   }
 
  private:
-  FuzzedDataProvider& in_;
-  const std::string naming_;
+  std::vector<std::pair<OVERLAPPED*, std::shared_ptr<Event>>> pending_;
 };
 
 // The code of the last failure is one the library knows, and has a text.
@@ -134,7 +185,6 @@ struct Context {
   FuzzedDataProvider& in;
   IQUSBBASE* base;
   IR4690_BOOT_LOADER* loader;
-  InputDriver& driver;
   uint32_t vendorCode;
 };
 
@@ -156,36 +206,35 @@ bool Transfer(Context& c) {
   before.resize(size, 0x5A);
   std::unique_ptr<uint8_t[]> after(new uint8_t[size]);
   if (size != 0) std::memcpy(after.get(), before.data(), size);
-  c.driver.sent.clear();
+  gSent.clear();
   const bool ok = write ? c.loader->PutArray(address, after.get(), size)
                         : c.loader->GetArray(address, after.get(), size);
   uint32_t offset = 0;
-  for (size_t i = 0; i < c.driver.sent.size(); ++i) {
-    const Sent& s = c.driver.sent[i];
+  for (size_t i = 0; i < gSent.size(); ++i) {
+    const Sent& s = gSent[i];
     FUZZ_CHECK(offset < size);
     const uint32_t chunk = std::min(size - offset, dc::kMaxTransferSize);
     const uint32_t at = address + offset;
-    FUZZ_CHECK(s.request.ioControlCode == c.vendorCode);
+    FUZZ_CHECK(s.ioControlCode == c.vendorCode);
     FUZZ_CHECK(s.header.RequestCode == (write ? dc::kRequestWrite : dc::kRequestRead));
     FUZZ_CHECK(s.header.Value == (at & 0xFFFF) && s.header.Index == at >> 16);
-    FUZZ_CHECK(s.request.output.size() == chunk);
+    FUZZ_CHECK(s.output.size() == chunk);
     if (write) {
-      FUZZ_CHECK(std::memcmp(s.request.output.data(), before.data() + offset, chunk) == 0);
+      FUZZ_CHECK(std::memcmp(s.output.data(), before.data() + offset, chunk) == 0);
     } else {  // what the driver copied into the chunk, and the rest of it as it was
-      const size_t copied = s.answer.answered ? std::min<size_t>(s.answer.data.size(), chunk) : 0;
-      FUZZ_CHECK(copied == 0 ||
-                 std::memcmp(after.get() + offset, s.answer.data.data(), copied) == 0);
+      const size_t copied = s.answered ? std::min<size_t>(s.data.size(), chunk) : 0;
+      FUZZ_CHECK(copied == 0 || std::memcmp(after.get() + offset, s.data.data(), copied) == 0);
       FUZZ_CHECK(std::memcmp(after.get() + offset + copied, before.data() + offset + copied,
                              chunk - copied) == 0);
     }
-    FUZZ_CHECK(s.done() || i + 1 == c.driver.sent.size());
+    FUZZ_CHECK(s.done() || i + 1 == gSent.size());
     offset += chunk;
   }
   // Nothing beyond the chunks sent is touched, and success means that all of them were done.
   FUZZ_CHECK(size == offset ||
              std::memcmp(after.get() + offset, before.data() + offset, size - offset) == 0);
-  FUZZ_CHECK(!ok || (offset == size && !c.driver.sent.empty() && c.driver.sent.back().done()));
-  FUZZ_CHECK(size != 0 || (!ok && c.driver.sent.empty()));
+  FUZZ_CHECK(!ok || (offset == size && !gSent.empty() && gSent.back().done()));
+  FUZZ_CHECK(size != 0 || (!ok && gSent.empty()));
   return ok;
 }
 
@@ -257,6 +306,52 @@ bool (*const kOperations[])(Context&) = {
 
 }  // namespace
 
+// The platform's device calls, in place of its own (posix/device_io.cpp): a device opens when its
+// name has the object's naming and a slot number, and the input lets it.
+HANDLE WINAPI CreateFileA(LPCSTR name, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD flags,
+                          HANDLE) {
+  FUZZ_CHECK(std::strncmp(name, dc::kDeviceNamespacePrefix, 4) == 0);
+  const std::string device = name + 4;
+  FUZZ_CHECK(device.size() > gNaming.size() && device.compare(0, gNaming.size(), gNaming) == 0);
+  FUZZ_CHECK(device.find_first_not_of("0123456789", gNaming.size()) == std::string::npos);
+  FUZZ_CHECK((flags & FILE_FLAG_OVERLAPPED) != 0);
+  if (fuzz::OneIn8(*gIn)) {
+    SetLastError(ERROR_FILE_NOT_FOUND);
+    return INVALID_HANDLE_VALUE;
+  }
+  HANDLE handle = qdev_posix::RegisterHandle(std::make_shared<Device>());
+  if (handle == nullptr) SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+  return handle != nullptr ? handle : INVALID_HANDLE_VALUE;
+}
+
+BOOL WINAPI DeviceIoControl(HANDLE device, DWORD code, LPVOID in, DWORD inSize, LPVOID out,
+                            DWORD outSize, LPDWORD, LPOVERLAPPED overlapped) {
+  const auto d = qdev_posix::LookupHandleAs<Device>(device);
+  if (!d) SetLastError(ERROR_INVALID_HANDLE);
+  return d ? d->Control(code, in, inSize, out, outSize, overlapped) : FALSE;
+}
+
+BOOL WINAPI GetOverlappedResult(HANDLE, LPOVERLAPPED overlapped, LPDWORD transferred, BOOL wait) {
+  if (overlapped->Internal == qdev_posix::kStatusPending) {
+    // Nothing completes a request but CancelIo or closing its handle: a wait would never end.
+    FUZZ_CHECK(!wait);
+    SetLastError(ERROR_IO_INCOMPLETE);
+    return FALSE;
+  }
+  if (transferred != nullptr) *transferred = static_cast<DWORD>(overlapped->InternalHigh);
+  const auto status = static_cast<qdev_posix::NtStatus>(overlapped->Internal);
+  if (!qdev_posix::StatusSucceeded(status)) SetLastError(qdev_posix::ErrorFromStatus(status));
+  return qdev_posix::StatusSucceeded(status) ? TRUE : FALSE;
+}
+
+BOOL WINAPI CancelIo(HANDLE file) {
+  if (qdev_posix::IsCurrentProcess(file)) return TRUE;
+  const auto d = qdev_posix::LookupHandleAs<Device>(file);
+  if (d) d->CancelAll();
+  if (!d) SetLastError(ERROR_INVALID_HANDLE);
+  return d ? TRUE : FALSE;
+}
+
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   // A request that is never answered times out at once.
   qdev_test::SetWaitScale(0xFFFFFFFF);
@@ -271,15 +366,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const int32_t skipNameCheck = fuzz::OneIn8(in) ? 1 : 0;
   // The plain interface always names its devices "QDev"; the boot loader by its DriverKind.
   const bool usbNaming = !plainBase && driverKind == 0;
-  InputDriver driver(in, usbNaming ? dc::DeviceNaming::kQDevUsb : dc::DeviceNaming::kQDev);
-  scripted_device::Install(&driver);
+  gIn = &in;
+  gNaming = dc::NamingPrefix(usbNaming ? dc::DeviceNaming::kQDevUsb : dc::DeviceNaming::kQDev);
 
   void* made = CreateInstance(plainBase ? kQusbBaseInterfaceName : kR4690BootLoaderInterfaceName,
                               driverKind, skipNameCheck);
   FUZZ_CHECK(made != nullptr);
   auto* loader = plainBase ? nullptr : static_cast<IR4690_BOOT_LOADER*>(made);
   IQUSBBASE* base = plainBase ? static_cast<IQUSBBASE*>(made) : loader;
-  Context c{in, base, loader, driver, usbNaming ? IOCTL_USB_VENDOR_REQUEST : IOCTL_VENDOR_REQUEST};
+  Context c{in, base, loader, usbNaming ? IOCTL_USB_VENDOR_REQUEST : IOCTL_VENDOR_REQUEST};
   // Up to 64 operations, as many as the input holds; each failure leaves a code with a text.
   constexpr size_t kLast = sizeof kOperations / sizeof *kOperations - 1;
   for (int n = 0; n < 64 && in.remaining_bytes() != 0; ++n) {
@@ -289,7 +384,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   base->ReleaseInstance();
   qdev_test::ClearFaults();
-  FUZZ_CHECK(scripted_device::OpenDevices() == 0);
-  scripted_device::Install(nullptr);
+  FUZZ_CHECK(gOpenDevices == 0);
   return 0;
 }

@@ -176,37 +176,32 @@ uint64_t NumberOf(const std::string& text) {
   return std::stoull(hex ? text.substr(2) : text, nullptr, hex ? 16 : 10);
 }
 
-// Each numeric option, its largest value, and the byte or code the module then reports (the
-// slot is seen in the announcement instead); -1 for an answer of another length.
-struct NumericOption {
-  const char* name;
-  uint64_t max;
-  int64_t (*reported)();
-};
-constexpr NumericOption kNumericOptions[] = {
-    {"--slot", 0xFFFF, nullptr},
-    {"--temperature-grade", 0xFF,
-     [] {
-       Ask(IOCTL_VENDOR_REQUEST,
-           fuzz::VendorHeader(dc::kDirectionToModule, dc::kRequestRun,
-                              module_addresses::kBootLoaderEntry),
-           0);
-       const std::vector<uint8_t> grade =
-           Ask(IOCTL_VENDOR_REQUEST,
-               fuzz::VendorHeader(dc::kDirectionToHost, dc::kRequestRead, SEL_MODULE_TG_DATA), 1);
-       return grade.size() == 1 ? int64_t{grade[0]} : -1;
-     }},
-    {"--usb-speed", 0xFF,
-     [] {
-       const std::vector<uint8_t> speed = Ask(
-           IOCTL_VENDOR_REQUEST, fuzz::VendorHeader(dc::kDirectionToHost, dc::kRequestUsbSpeed, 0),
-           dc::kUsbSpeedLength);
-       return speed.size() == 1 ? int64_t{speed[0]} : -1;
-     }},
-    {"--type-code", 0xFFFFFFFF, [] {
-       const std::vector<uint8_t> info = Ask(IOCTL_GET_DEVICE_INFO, {}, dc::kDeviceInfoSize);
-       return info.size() == dc::kDeviceInfoSize ? int64_t{dc::ModuleTypeCodeOf(info.data())} : -1;
-     }}};
+std::vector<uint8_t> Vendor(uint16_t direction, uint16_t request, uint32_t address, size_t length) {
+  return Ask(IOCTL_VENDOR_REQUEST, fuzz::VendorHeader(direction, request, address), length);
+}
+
+// What the module reports of the value that an option gives it (the slot is seen in the
+// announcement instead); -1 for an answer of another length.
+int64_t Reported(const std::string& option) {
+  if (option == "--type-code") {
+    const std::vector<uint8_t> info = Ask(IOCTL_GET_DEVICE_INFO, {}, dc::kDeviceInfoSize);
+    return info.size() == dc::kDeviceInfoSize ? int64_t{dc::ModuleTypeCodeOf(info.data())} : -1;
+  }
+  if (option == "--temperature-grade") {
+    Vendor(dc::kDirectionToModule, dc::kRequestRun, module_addresses::kBootLoaderEntry, 0);
+  }
+  const std::vector<uint8_t> byte =
+      option == "--usb-speed"
+          ? Vendor(dc::kDirectionToHost, dc::kRequestUsbSpeed, 0, 1)
+          : Vendor(dc::kDirectionToHost, dc::kRequestRead, SEL_MODULE_TG_DATA, 1);
+  return byte.size() == 1 ? byte[0] : -1;
+}
+
+// Each numeric option and its largest value.
+const std::pair<std::string, uint64_t> kNumericOptions[] = {{"--slot", 0xFFFF},
+                                                            {"--temperature-grade", 0xFF},
+                                                            {"--usb-speed", 0xFF},
+                                                            {"--type-code", 0xFFFFFFFF}};
 
 // The slot that a served run announces is the one that --slot names.
 void CheckAnnouncedSlot(const std::vector<std::string>& args, const Run& run) {
@@ -258,29 +253,28 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   if (run.out.find("r4690-sim: ready\n") != std::string::npos) {
     // Every number it took is written in the one syntax, and the slot is the one it names.
-    for (const NumericOption& option : kNumericOptions) {
-      const std::optional<std::string> text = OptionValue(args, option.name);
+    for (const auto& [name, max] : kNumericOptions) {
+      const std::optional<std::string> text = OptionValue(args, name);
       FUZZ_CHECK(!text || IsOptionNumber(*text));
     }
     CheckAnnouncedSlot(args, run);
   }
 
   // A decimal value in range, alone, is accepted, and the module has that value.
-  for (const NumericOption& option : kNumericOptions) {
-    const std::optional<std::string> text = OptionValue(args, option.name);
+  for (const auto& [name, max] : kNumericOptions) {
+    const std::optional<std::string> text = OptionValue(args, name);
     if (!text || text->empty() || text->size() > 10 ||
-        text->find_first_not_of("0123456789") != std::string::npos ||
-        NumberOf(*text) > option.max) {
+        text->find_first_not_of("0123456789") != std::string::npos || NumberOf(*text) > max) {
       continue;
     }
-    const std::vector<std::string> alone = {option.name, *text};
+    const std::vector<std::string> alone = {name, *text};
     int64_t reported = 0;
-    const Run aloneRun = RunCommand(alone, [&] {
-      if (option.reported != nullptr) reported = option.reported();
+    const Run aloneRun = RunCommand(alone, [&, n = name] {
+      if (n != "--slot") reported = Reported(n);
     });
     FUZZ_CHECK(aloneRun.status == sim::kExitStopped);
     CheckAnnouncedSlot(alone, aloneRun);
-    FUZZ_CHECK(option.reported == nullptr || reported == static_cast<int64_t>(NumberOf(*text)));
+    FUZZ_CHECK(name == "--slot" || reported == static_cast<int64_t>(NumberOf(*text)));
   }
   return 0;
 }

@@ -29,23 +29,20 @@ namespace {
 FuzzedDataProvider* gInput = nullptr;
 
 // The images the run finds: small, each of its own bytes, so that a write shows which was taken.
-const std::map<std::string, std::vector<uint8_t>>& Images() {
-  static const auto* images = [] {
-    auto* m = new std::map<std::string, std::vector<uint8_t>>;
-    uint8_t fill = 0x10;
-    for (const images::ImageInfo& info : images::kImageList) {
-      (*m)[info.name] = std::vector<uint8_t>(97 + fill, fill);
-      fill = static_cast<uint8_t>(fill + 0x10);
-    }
-    return m;
-  }();
-  return *images;
+const std::vector<uint8_t>& Image(const std::string& name) {
+  static std::map<std::string, std::vector<uint8_t>> images;
+  uint8_t fill = 0x10;
+  for (const images::ImageInfo& info : images::kImageList) {
+    if (images.size() < std::size(images::kImageList)) images[info.name].assign(97 + fill, fill);
+    fill += 0x10;
+  }
+  return images.at(name);
 }
 
 images::ImageRange Lookup(const char* name) {
   const uint8_t failure = gInput->ConsumeIntegralInRange<uint8_t>(0, 15);
   if (failure >= 1 && failure <= 3) return {nullptr, 0, static_cast<images::LookupStep>(failure)};
-  const std::vector<uint8_t>& image = Images().at(name);
+  const std::vector<uint8_t>& image = Image(name);
   return {image.data(), static_cast<uint32_t>(image.size()), images::LookupStep::kNone};
 }
 
@@ -206,13 +203,13 @@ std::vector<Write> ExpectedWrites(const ScriptedModule& m) {
   const double bl = updater::VersionNumber(m.bootLoader.Version, sizeof m.bootLoader.Version);
   std::vector<Write> writes;
   if (const char* mcu = updater::ChooseMcuImage(m.applicationStarted, fw, bl))
-    writes.push_back({SEL_MCU_FLASH, Images().at(mcu)});
+    writes.push_back({SEL_MCU_FLASH, Image(mcu)});
   if (!updater::InPldBand(bl)) return writes;
   uint32_t version = 0;
   uint8_t pldGrade = 0;
   if (m.pldInfo) FUZZ_CHECK(updater::GetPldVersionNumber(m.pldInfo->Version, &version, &pldGrade));
   if (const char* pld = updater::ChoosePldImage(version, m.grade, pldGrade)) {
-    const std::vector<uint8_t>& image = Images().at(pld);
+    const std::vector<uint8_t>& image = Image(pld);
     const updater::Buffer container = updater::BuildPldFlashImage(
         image.data(), static_cast<uint32_t>(image.size()), updater::HeapAllocator());
     writes.push_back({SEL_BOOT_FLASH,
