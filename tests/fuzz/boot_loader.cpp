@@ -1,13 +1,13 @@
 // Fuzz target: the module interface library's operations against a driver whose every answer
-// comes from the input (scripted_device.h): which devices open, and for each request a complete
-// answer, an error, no answer at all (the time-out path, with waits made instant), or a byte
-// count that is not the one asked for, with data shorter or longer than the buffer. The input
-// also picks the operations, their addresses (up to and past 0xFFFFFFFF), their sizes (odd ones,
-// and past one request's 4096 bytes) and platform faults. Every buffer is a block of its exact
-// size. Each request must have the form of its kind; a block transfer must go out as the chunks
-// of its range in order, succeed only when every chunk was carried out whole and stop at the
-// first that was not; a failure must leave a code that has a text; and releasing the object must
-// close every device it opened.
+// comes from the input, through the platform's device calls defined here: which devices open, and
+// for each request a complete answer, an error, no answer at all (the time-out path, with waits
+// made instant), or a byte count that is not the one asked for, with data shorter or longer than
+// the buffer. The input also picks the operations, their addresses (up to and past 0xFFFFFFFF),
+// their sizes (odd ones, and past one request's 4096 bytes) and platform faults. Every buffer is a
+// block of its exact size. Each request must have the form of its kind; a block transfer must go
+// out as the chunks of its range in order, succeed only when every chunk was carried out whole and
+// stop at the first that was not; a failure must leave a code that has a text; and releasing the
+// object must close every device it opened.
 //
 // Input (FuzzedDataProvider): the interface, then operations with their arguments, interleaved
 // with the driver's answers as the requests come.
@@ -367,6 +367,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // The plain interface always names its devices "QDev"; the boot loader by its DriverKind.
   const bool usbNaming = !plainBase && driverKind == 0;
   gIn = &in;
+  gSent.clear();
   gNaming = dc::NamingPrefix(usbNaming ? dc::DeviceNaming::kQDevUsb : dc::DeviceNaming::kQDev);
 
   void* made = CreateInstance(plainBase ? kQusbBaseInterfaceName : kR4690BootLoaderInterfaceName,
