@@ -56,11 +56,7 @@ class InputHeap final : public updater::Allocator {
 
 std::vector<int> gExits;
 
-struct Write {
-  uint32_t address;
-  std::vector<uint8_t> bytes;
-  bool operator==(const Write& o) const { return address == o.address && bytes == o.bytes; }
-};
+using Write = std::pair<uint32_t, std::vector<uint8_t>>;  // an address and the bytes written there
 
 // The module, scripted by the input. It remembers what it reported and what was written.
 class ScriptedModule final : public IR4690_BOOT_LOADER {
