@@ -118,55 +118,18 @@ void Complete(OVERLAPPED* record, Event& event, qdev_posix::NtStatus status, DWO
   event.Set();
 }
 
-// A device the object opened: DeviceIoControl's Windows meaning (overlapped completion through
-// the request's event, NTSTATUS in the completion record, cancellation by CancelIo and by closing
-// the handle), answered in-process. The library opens its devices for overlapped I/O and waits
-// on each request's event; a request made otherwise is a finding.
-class Device : public qdev_posix::Object {
- public:
+// A device the object opened, and its requests that wait for an answer.
+struct Device : qdev_posix::Object {
   Device() { ++gOpenDevices; }
-
   void Close() override {
     CancelAll();
     --gOpenDevices;
   }
-
-  BOOL Control(DWORD code, const void* in, DWORD inSize, void* out, DWORD outSize,
-               OVERLAPPED* overlapped) {
-    FUZZ_CHECK(overlapped != nullptr && overlapped->hEvent != nullptr);
-    const std::shared_ptr<Event> event = qdev_posix::LookupHandleAs<Event>(overlapped->hEvent);
-    if ((in == nullptr && inSize != 0) || (out == nullptr && outSize != 0) || !event) {
-      SetLastError(event ? ERROR_INVALID_PARAMETER : ERROR_INVALID_HANDLE);
-      return FALSE;
-    }
-    overlapped->Internal = qdev_posix::kStatusPending;
-    overlapped->InternalHigh = 0;
-    event->Reset();
-    Sent s;
-    s.ioControlCode = code;
-    s.input.assign(static_cast<const uint8_t*>(in), static_cast<const uint8_t*>(in) + inSize);
-    s.output.assign(static_cast<uint8_t*>(out), static_cast<uint8_t*>(out) + outSize);
-    Answer(s);
-    gSent.push_back(s);
-    if (s.answered) {
-      const size_t n = std::min<size_t>(s.data.size(), outSize);
-      if (n != 0) std::memcpy(out, s.data.data(), n);
-      Complete(overlapped, *event, qdev_posix::StatusFromError(s.error), s.information);
-    } else {
-      pending_.push_back({overlapped, event});
-    }
-    SetLastError(ERROR_IO_PENDING);
-    return FALSE;
-  }
-
   void CancelAll() {
-    for (auto& [record, event] : pending_)
-      Complete(record, *event, qdev_posix::kStatusCancelled, 0);
-    pending_.clear();
+    for (auto& [record, event] : pending) Complete(record, *event, qdev_posix::kStatusCancelled, 0);
+    pending.clear();
   }
-
- private:
-  std::vector<std::pair<OVERLAPPED*, std::shared_ptr<Event>>> pending_;
+  std::vector<std::pair<OVERLAPPED*, std::shared_ptr<Event>>> pending;
 };
 
 // The code of the last failure is one the library knows, and has a text.
@@ -324,11 +287,39 @@ HANDLE WINAPI CreateFileA(LPCSTR name, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWOR
   return handle != nullptr ? handle : INVALID_HANDLE_VALUE;
 }
 
+// DeviceIoControl's Windows meaning (overlapped completion through the request's event, NTSTATUS
+// in the completion record, cancellation by CancelIo and by closing the handle), answered
+// in-process. The library opens its devices for overlapped I/O and waits on each request's event,
+// with buffers of the sizes it gives; a request made otherwise is a finding.
 BOOL WINAPI DeviceIoControl(HANDLE device, DWORD code, LPVOID in, DWORD inSize, LPVOID out,
                             DWORD outSize, LPDWORD, LPOVERLAPPED overlapped) {
   const auto d = qdev_posix::LookupHandleAs<Device>(device);
-  if (!d) SetLastError(ERROR_INVALID_HANDLE);
-  return d ? d->Control(code, in, inSize, out, outSize, overlapped) : FALSE;
+  if (!d) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  FUZZ_CHECK(overlapped != nullptr && (in != nullptr || inSize == 0) &&
+             (out != nullptr || outSize == 0));
+  const std::shared_ptr<Event> event = qdev_posix::LookupHandleAs<Event>(overlapped->hEvent);
+  FUZZ_CHECK(event != nullptr);
+  overlapped->Internal = qdev_posix::kStatusPending;
+  overlapped->InternalHigh = 0;
+  event->Reset();
+  Sent s;
+  s.ioControlCode = code;
+  s.input.assign(static_cast<const uint8_t*>(in), static_cast<const uint8_t*>(in) + inSize);
+  s.output.assign(static_cast<uint8_t*>(out), static_cast<uint8_t*>(out) + outSize);
+  Answer(s);
+  gSent.push_back(s);
+  if (s.answered) {
+    const size_t n = std::min<size_t>(s.data.size(), outSize);
+    if (n != 0) std::memcpy(out, s.data.data(), n);
+    Complete(overlapped, *event, qdev_posix::StatusFromError(s.error), s.information);
+  } else {
+    d->pending.push_back({overlapped, event});
+  }
+  SetLastError(ERROR_IO_PENDING);
+  return FALSE;
 }
 
 BOOL WINAPI GetOverlappedResult(HANDLE, LPOVERLAPPED overlapped, LPDWORD transferred, BOOL wait) {
