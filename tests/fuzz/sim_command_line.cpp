@@ -39,11 +39,6 @@ namespace fs = std::filesystem;
 
 std::string gSandbox;  // the target's own folder
 
-void RemoveSandbox() {
-  std::error_code ec;
-  fs::remove_all(gSandbox, ec);
-}
-
 // Sends SIGINT to the thread that reads the running command's stop signals, as Ctrl-C would reach
 // it in the program.
 void StopLikeCtrlC() {
@@ -217,7 +212,10 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   char folder[] = "/tmp/r4690-fuzz-sim-XXXXXX";
   FUZZ_CHECK(mkdtemp(folder) != nullptr);
   gSandbox = folder;
-  std::atexit(RemoveSandbox);
+  std::atexit([] {
+    std::error_code ec;
+    fs::remove_all(gSandbox, ec);
+  });
   setenv("QDEV_DEVICE_DIR", (gSandbox + "/device-dir").c_str(), 1);
   return 0;
 }

@@ -38,32 +38,26 @@ sim::Rack& TheRack() {
   return *rack;
 }
 
-// Where in a memory the input's patches land: the places that the module reads, or anywhere.
-uint32_t PatchOffset(FuzzedDataProvider& in, uint32_t size) {
-  static const uint32_t kMcuPlaces[] = {0, 0x1D00, 0x2F00, sim::kModuleDescriptionOffset,
-                                        sim::kBootLoaderDescriptionOffset};
-  static const uint32_t kBootPlaces[] = {0, 4, 8, sim::kContainerHeaderSize,
-                                         sim::kContainerHeaderSize + sim::kPldSyncOnes};
-  const bool mcu = size == sim::kMcuFlashSize;
-  const uint8_t choice = in.ConsumeIntegralInRange<uint8_t>(0, 5);
-  if (choice == 5) return in.ConsumeIntegralInRange<uint32_t>(0, size - 1);
-  const uint32_t place = mcu ? kMcuPlaces[choice] : kBootPlaces[choice];
-  return std::min(size - 1, place + in.ConsumeIntegral<uint8_t>());
-}
-
 // A file's bytes: the input's own, cut or filled to a length of its choice, or its patches laid
-// on `base`.
+// on `base`, at the places that the module reads or anywhere.
 std::vector<uint8_t> FileBytes(FuzzedDataProvider& in, bool patched,
                                const std::vector<uint8_t>& base) {
+  static const uint32_t kPlaces[2][5] = {
+      {0, 0x1D00, 0x2F00, sim::kModuleDescriptionOffset, sim::kBootLoaderDescriptionOffset},
+      {0, 4, 8, sim::kContainerHeaderSize, sim::kContainerHeaderSize + sim::kPldSyncOnes}};
   const auto size = static_cast<uint32_t>(base.size());
+  std::vector<uint8_t> bytes = base;
   if (!patched) {
-    std::vector<uint8_t> bytes = in.ConsumeBytes<uint8_t>(in.ConsumeIntegralInRange<size_t>(0, 64));
+    bytes = in.ConsumeBytes<uint8_t>(in.ConsumeIntegralInRange<size_t>(0, 64));
     bytes.resize(in.ConsumeBool() ? size : in.ConsumeIntegralInRange<size_t>(0, size + 1), 0xFF);
     return bytes;
   }
-  std::vector<uint8_t> bytes = base;
   for (int n = in.ConsumeIntegralInRange<int>(0, 6); n > 0; --n) {
-    const uint32_t at = PatchOffset(in, size);
+    const uint8_t choice = in.ConsumeIntegralInRange<uint8_t>(0, 5);
+    const uint32_t at = choice == 5
+                            ? in.ConsumeIntegralInRange<uint32_t>(0, size - 1)
+                            : std::min(size - 1, kPlaces[size != sim::kMcuFlashSize][choice] +
+                                                     in.ConsumeIntegral<uint8_t>());
     const std::vector<uint8_t> patch =
         in.ConsumeBytes<uint8_t>(in.ConsumeIntegralInRange<size_t>(0, 96));
     for (size_t i = 0; i < patch.size() && at + i < size; ++i) bytes[at + i] = patch[i];
