@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/posix/resource_table.h"
+#include "platform/resource_table.h"
 #include "platform/win32.h"
 
 namespace {
