@@ -114,4 +114,15 @@ TEST(ReceiveBuffer, GivesTheFramesOfAStreamHoweverItArrives) {
   }
 }
 
+// A malformed frame ends the stream: nothing after it is read, however often Next is asked.
+TEST(ReceiveBuffer, StopsAtAMalformedFrameForGood) {
+  std::vector<uint8_t> stream(2 * kHeaderSize);
+  EncodeHeader(CancelHeader(1), stream.data() + kHeaderSize);
+  ReceiveBuffer buffer;
+  buffer.Append(stream.data(), stream.size());
+  Frame f;
+  EXPECT_EQ(buffer.Next(&f), Decoded::kMalformed);
+  EXPECT_EQ(buffer.Next(&f), Decoded::kMalformed);
+}
+
 }  // namespace
