@@ -133,4 +133,24 @@ TEST_F(WaitTest, ResultAskedForWithoutWaitingSeesAReplyThatHasArrived) {
   EXPECT_TRUE(CloseHandle(device));
 }
 
+// One event for requests on two devices, the later of them never answered: the wait reads both
+// devices and ends with the answer of the first.
+TEST_F(WaitTest, OneEventSharedByTwoDevices) {
+  HANDLE first = Open("\\\\.\\QDev5"), second = Open("\\\\.\\QDev6");
+  ASSERT_NE(first, INVALID_HANDLE_VALUE);
+  ASSERT_NE(second, INVALID_HANDLE_VALUE);
+  HANDLE event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  Request answered(first, 3, true, event);
+  Request silent(second, 4, false, event);
+  EXPECT_EQ(WaitForSingleObject(event, 5000), WAIT_OBJECT_0);
+  DWORD count = 0;
+  EXPECT_TRUE(GetOverlappedResult(first, &answered.ov, &count, FALSE));
+  EXPECT_EQ(answered.out, answered.in);
+  EXPECT_EQ(silent.ov.Internal, STATUS_PENDING);
+  EXPECT_TRUE(CancelIo(second));
+  EXPECT_TRUE(CloseHandle(event));
+  EXPECT_TRUE(CloseHandle(first));
+  EXPECT_TRUE(CloseHandle(second));
+}
+
 }  // namespace
