@@ -4,7 +4,7 @@
 #include <cstdint>
 
 #include "images/image_list.h"
-#include "platform/posix/resource_table.h"
+#include "platform/resource_table.h"
 
 #ifndef R4690_IMAGE_DATA_DIR
 #error "R4690_IMAGE_DATA_DIR must name the folder of the image files"

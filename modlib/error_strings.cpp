@@ -2,7 +2,7 @@
 // linked into, on systems without Windows resources; LoadStringA finds them there.
 // error_strings.rc is the same table for Windows.
 #include "modlib/error_codes.h"
-#include "platform/posix/resource_table.h"
+#include "platform/resource_table.h"
 
 namespace {
 

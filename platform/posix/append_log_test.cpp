@@ -8,6 +8,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "platform/testing/posix/test_endpoint.h"
+
 namespace {
 
 std::string Read(const std::string& path) {
@@ -19,16 +21,8 @@ std::string Read(const std::string& path) {
 
 class AppendLogTest : public testing::Test {
  protected:
-  void SetUp() override {
-    folder_ = std::filesystem::temp_directory_path() /
-              ("append-log-" + std::to_string(::getpid()) + "-" +
-               testing::UnitTest::GetInstance()->current_test_info()->name());
-    std::filesystem::create_directories(folder_);
-  }
-  void TearDown() override { std::filesystem::remove_all(folder_); }
-  std::string Path() const { return (folder_ / "record.jsonl").string(); }
-
-  std::filesystem::path folder_;
+  std::string Path() const { return folder_.path() + "/record.jsonl"; }
+  qdev_test::TempDeviceDir folder_;
 };
 
 TEST_F(AppendLogTest, OneLineGoesAfterTheWholeLinesAlone) {
@@ -56,7 +50,7 @@ TEST_F(AppendLogTest, OneLineGoesAfterTheWholeLinesAlone) {
 
 TEST_F(AppendLogTest, AFolderIsRefused) {
   std::string error;
-  EXPECT_EQ(append_log::AppendLog::Open(folder_.string(), &error), nullptr);
+  EXPECT_EQ(append_log::AppendLog::Open(folder_.path(), &error), nullptr);
   EXPECT_EQ(error, append_log::kNotAFile);
 }
 

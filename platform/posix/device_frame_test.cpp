@@ -1,7 +1,7 @@
 // The device frames on the wire: each type's header fields in their words, little-endian, and
 // back again, with the payload length that each type announces; a receive buffer that consumes a
-// batch of frames in one pass and keeps an unfinished frame across its compaction. Frames found in
-// a stream however it is cut, malformed ones among them, are the device_frames fuzz target's
+// batch of frames in one pass. Frames found in a stream however it is cut, malformed ones and
+// unfinished ones kept across compaction among them, are the device_frames fuzz target's
 // (tests/fuzz/device_frames.cpp), against a second reading of the format on every input.
 #include "platform/device_frame.h"
 
@@ -44,17 +44,10 @@ TEST(DeviceFrame, EachTypeKeepsItsFieldsInItsWords) {
       const uint8_t* at = bytes + 4 * w;
       EXPECT_EQ(at[0] | at[1] << 8 | at[2] << 16 | uint32_t{at[3]} << 24, c.words[w]) << w;
     }
-    const Header back = DecodeHeader(bytes);
-    EXPECT_EQ(back.type, c.header.type);
-    EXPECT_EQ(back.id, c.header.id);
-    EXPECT_EQ(back.open.desiredAccess, c.header.open.desiredAccess);
-    EXPECT_EQ(back.open.shareMode, c.header.open.shareMode);
-    EXPECT_EQ(back.request.ioControlCode, c.header.request.ioControlCode);
-    EXPECT_EQ(back.request.inputSize, c.header.request.inputSize);
-    EXPECT_EQ(back.request.outputSize, c.header.request.outputSize);
-    EXPECT_EQ(back.reply.error, c.header.reply.error);
-    EXPECT_EQ(back.reply.information, c.header.reply.information);
-    EXPECT_EQ(back.reply.dataSize, c.header.reply.dataSize);
+    const Header back = DecodeHeader(bytes);  // and read back, it writes the same words
+    uint8_t again[kHeaderSize];
+    EncodeHeader(back, again);
+    EXPECT_TRUE(std::equal(bytes, bytes + kHeaderSize, again));
     uint32_t payload = 0;
     ASSERT_TRUE(PayloadSize(back, &payload));
     EXPECT_EQ(payload, c.payload);
@@ -121,29 +114,15 @@ TEST(ReceiveBuffer, GivesTheFramesOfAStreamHoweverItArrives) {
   }
 }
 
-TEST(ReceiveBuffer, StopsAtAMalformedFrameAndKeepsTheUnfinishedOneAcrossCompaction) {
+// A malformed frame ends the stream: nothing after it is read, however often Next is asked.
+TEST(ReceiveBuffer, StopsAtAMalformedFrameForGood) {
+  std::vector<uint8_t> stream(2 * kHeaderSize);
+  EncodeHeader(CancelHeader(1), stream.data() + kHeaderSize);
   ReceiveBuffer buffer;
-  std::vector<uint8_t> cancel(kHeaderSize);
-  EncodeHeader(CancelHeader(1), cancel.data());
-  const std::vector<uint8_t> request = RequestFrame(2, Bytes(8, 1), Bytes(64, 2));
-  buffer.Append(cancel.data(), cancel.size());
-  buffer.Append(request.data(), 30);  // a request cut after its header
+  buffer.Append(stream.data(), stream.size());
   Frame f;
-  ASSERT_EQ(buffer.Next(&f), Decoded::kFrame);
-  EXPECT_EQ(buffer.Next(&f), Decoded::kNeedMore);
-  buffer.Compact();
-  EXPECT_EQ(buffer.Unconsumed(), 30u);
-  buffer.Append(request.data() + 30, request.size() - 30);
-  ASSERT_EQ(buffer.Next(&f), Decoded::kFrame);
-  EXPECT_EQ(f.header.id, 2u);
-  EXPECT_TRUE(std::equal(request.begin() + kHeaderSize, request.end(), f.payload));
-
-  std::vector<uint8_t> garbage = cancel;
-  garbage[0] = 0;
-  buffer.Append(garbage.data(), garbage.size());
-  buffer.Append(cancel.data(), cancel.size());
   EXPECT_EQ(buffer.Next(&f), Decoded::kMalformed);
-  EXPECT_EQ(buffer.Next(&f), Decoded::kMalformed);  // and stays so: nothing is skipped
+  EXPECT_EQ(buffer.Next(&f), Decoded::kMalformed);
 }
 
 }  // namespace

@@ -6,7 +6,7 @@
 #include <cstdint>
 
 #include "platform/ascii_case.h"
-#include "platform/posix/resource_table.h"
+#include "platform/resource_table.h"
 #include "platform/win32.h"
 
 // Weak, so that an executable without embedded resources still links; the table's address is

@@ -46,20 +46,6 @@ bool SendAll(int fd, const uint8_t* p, size_t n) {
   return true;
 }
 
-bool RecvExactly(int fd, uint8_t* p, size_t n) {
-  while (n > 0) {
-    ssize_t got = recv(fd, p, n, 0);
-    if (got < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    if (got == 0) return false;
-    p += got;
-    n -= static_cast<size_t>(got);
-  }
-  return true;
-}
-
 bool RecvExactlyBefore(int fd, uint8_t* p, size_t n, std::chrono::steady_clock::time_point deadline,
                        bool* timedOut) {
   *timedOut = false;

@@ -22,9 +22,6 @@ size_t MaxSocketPath();
 // Writes all n bytes, blocking as needed; false when the connection fails.
 bool SendAll(int fd, const uint8_t* p, size_t n);
 
-// Reads exactly n bytes; false at end of stream or on an error.
-bool RecvExactly(int fd, uint8_t* p, size_t n);
-
 // Reads exactly n bytes, all of them before `deadline`: however the peer spreads them out, the
 // wait ends then. False at end of stream, on an error, or (with *timedOut set) at the deadline.
 bool RecvExactlyBefore(int fd, uint8_t* p, size_t n, std::chrono::steady_clock::time_point deadline,

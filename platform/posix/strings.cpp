@@ -1,12 +1,12 @@
 // String functions: wsprintfA, bounded as on Windows, and LoadStringA over the string table of
-// the module that this copy of the platform layer is linked into (platform/posix/resource_table.h).
+// the module that this copy of the platform layer is linked into (platform/resource_table.h).
 #include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
 
 #include "platform/posix/modules.h"
-#include "platform/posix/resource_table.h"
+#include "platform/resource_table.h"
 #include "platform/win32.h"
 
 // Weak, so that a module without strings still links; the table's address is then null.

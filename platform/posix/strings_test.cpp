@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/posix/resource_table.h"
+#include "platform/resource_table.h"
 #include "platform/win32.h"
 
 namespace {
@@ -38,29 +38,14 @@ HMODULE ModuleOf(const void* address) {
   return module;
 }
 
-TEST(ModuleHandleTest, AnAddressGivesItsModuleAndNoNameTheExecutable) {
-  HMODULE executable = nullptr;
-  ASSERT_TRUE(GetModuleHandleExA(0, nullptr, &executable));
-  EXPECT_NE(executable, nullptr);
-  EXPECT_EQ(ModuleOf(&kStrings), executable);
-  EXPECT_EQ(ModuleOf(reinterpret_cast<const void*>(&ModuleOf)), executable);
-  const HMODULE library = ModuleOf(reinterpret_cast<const void*>(&std::strlen));
-  EXPECT_NE(library, nullptr);
-  EXPECT_NE(library, executable);
-
-  HMODULE module = executable;
-  SetLastError(ERROR_SUCCESS);
-  EXPECT_FALSE(GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, nullptr, &module));
-  EXPECT_EQ(module, nullptr);
-  EXPECT_EQ(GetLastError(), ERROR_MOD_NOT_FOUND);
-  EXPECT_FALSE(GetModuleHandleExA(0, nullptr, nullptr));
-  EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
-}
-
+// The module handles that LoadStringA is asked with: no name gives the executable, an address
+// the module that holds it.
 TEST(LoadStringTest, FindsThisModulesStringsOnly) {
   HMODULE executable = nullptr;
   ASSERT_TRUE(GetModuleHandleExA(0, nullptr, &executable));
+  EXPECT_EQ(ModuleOf(&kStrings), executable);
   const HMODULE library = ModuleOf(reinterpret_cast<const void*>(&std::strlen));
+  EXPECT_NE(library, nullptr);
   const struct {
     const char* label;
     HINSTANCE module;
@@ -91,6 +76,12 @@ TEST(LoadStringTest, FindsThisModulesStringsOnly) {
   }
   SetLastError(ERROR_SUCCESS);
   EXPECT_EQ(LoadStringA(executable, 7, nullptr, 64), 0);
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+  HMODULE module = executable;
+  EXPECT_FALSE(GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, nullptr, &module));
+  EXPECT_EQ(module, nullptr);
+  EXPECT_EQ(GetLastError(), ERROR_MOD_NOT_FOUND);
+  EXPECT_FALSE(GetModuleHandleExA(0, nullptr, nullptr));
   EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
 }
 
