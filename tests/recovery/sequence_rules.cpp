@@ -1,8 +1,7 @@
 // The failure table of the update sequence, one row per step that sends a request.
-#include "tests/recovery/sequence_rules.h"
-
 #include "contract/driver_contract.h"
 #include "contract/module_addresses.h"
+#include "tests/recovery/recovery.h"
 #include "updater/messages.h"
 
 namespace recovery {
