@@ -18,14 +18,6 @@ std::string ReadFile(const std::string& path) {
 
 }  // namespace
 
-bool UtilityRun::Exited() const {
-  return child.end == qdev_test::ChildResult::End::kExited && errors.empty();
-}
-
-bool UtilityRun::EndedWith(int status) const {
-  return Exited() && child.status == status;
-}
-
 std::string UtilityRun::LastLine() const {
   std::string text = console;
   if (!text.empty() && text.back() == '\n') text.pop_back();

@@ -68,11 +68,14 @@ struct UtilityRun {
   std::string console, errors;       // standard output and standard error
   std::vector<std::string> traffic;  // this run's traffic record
 
-  bool Exited() const;               // on its own, with nothing on standard error
-  bool EndedWith(int status) const;  // Exited() with this status
-  std::string LastLine() const;      // of the console, without its line feed
-  size_t Writes() const;             // write requests in the traffic
-  std::string Describe() const;      // "exit 255, ' PutArray() --> Bad'", "hang (...)", ...
+  // On its own, with nothing on standard error (and with this status).
+  bool Exited() const {
+    return child.end == qdev_test::ChildResult::End::kExited && errors.empty();
+  }
+  bool EndedWith(int status) const { return Exited() && child.status == status; }
+  std::string LastLine() const;  // of the console, without its line feed
+  size_t Writes() const;         // write requests in the traffic
+  std::string Describe() const;  // "exit 255, ' PutArray() --> Bad'", "hang (...)", ...
 };
 
 // Modules each served by a simulator of its own in one device folder, so that a power loss takes
