@@ -362,43 +362,28 @@ void DriverUnload(PDRIVER_OBJECT driver) {
   }
 }
 
-// Reads Parameters\Devices (REG_MULTI_SZ) of the service key into a pool buffer.
+// Parameters\Devices (REG_MULTI_SZ) of the service key, read once by DriverEntry.
+alignas(8) UCHAR deviceList[sizeof(KEY_VALUE_PARTIAL_INFORMATION) + 4096];
+
 NTSTATUS ReadDeviceList(PUNICODE_STRING registryPath, KEY_VALUE_PARTIAL_INFORMATION** list) {
   WCHAR buffer[256];
-  UNICODE_STRING keyPath;
-  keyPath.Buffer = buffer;
-  keyPath.Length = 0;
-  keyPath.MaximumLength = sizeof buffer;
+  UNICODE_STRING keyPath = {0, sizeof buffer, buffer};
   NTSTATUS status = RtlAppendUnicodeStringToString(&keyPath, registryPath);
   if (NT_SUCCESS(status)) status = RtlAppendUnicodeToString(&keyPath, stand_in::kParametersKeyW);
-  if (!NT_SUCCESS(status)) return status;
-
   OBJECT_ATTRIBUTES attributes;
   InitializeObjectAttributes(&attributes, &keyPath, OBJ_CASE_INSENSITIVE | OBJ_KERNEL_HANDLE,
                              nullptr, nullptr);
-  HANDLE key;
-  status = ZwOpenKey(&key, KEY_READ, &attributes);
+  HANDLE key = nullptr;
+  if (NT_SUCCESS(status)) status = ZwOpenKey(&key, KEY_READ, &attributes);
   if (!NT_SUCCESS(status)) return status;
-
   UNICODE_STRING valueName;
   RtlInitUnicodeString(&valueName, stand_in::kDevicesValueW);
-  const ULONG size = sizeof(KEY_VALUE_PARTIAL_INFORMATION) + 4096;
-  auto* info =
-      static_cast<KEY_VALUE_PARTIAL_INFORMATION*>(ExAllocatePoolWithTag(PagedPool, size, kPoolTag));
-  if (info == nullptr) {
-    ZwClose(key);
-    return STATUS_INSUFFICIENT_RESOURCES;
-  }
+  *list = reinterpret_cast<KEY_VALUE_PARTIAL_INFORMATION*>(deviceList);
   ULONG returned = 0;
-  status = ZwQueryValueKey(key, &valueName, KeyValuePartialInformation, info, size, &returned);
+  status = ZwQueryValueKey(key, &valueName, KeyValuePartialInformation, *list, sizeof deviceList,
+                           &returned);
   ZwClose(key);
-  if (NT_SUCCESS(status) && info->Type != REG_MULTI_SZ) status = STATUS_OBJECT_TYPE_MISMATCH;
-  if (!NT_SUCCESS(status)) {
-    ExFreePoolWithTag(info, kPoolTag);
-    return status;
-  }
-  *list = info;
-  return STATUS_SUCCESS;
+  return NT_SUCCESS(status) && (*list)->Type != REG_MULTI_SZ ? STATUS_OBJECT_TYPE_MISMATCH : status;
 }
 
 }  // namespace
@@ -431,7 +416,6 @@ extern "C" NTSTATUS DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING registryP
     }
     i = end + 1;
   }
-  ExFreePoolWithTag(list, kPoolTag);
   if (!NT_SUCCESS(status)) DriverUnload(driver);
   return status;
 }
