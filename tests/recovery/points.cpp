@@ -216,6 +216,7 @@ Verdict RunPoint(const SuiteSettings& settings, const RecoveryModule& module,
   if (!bench.PowerCycleWithoutFaults(&error)) return wrong(expected, "; power cycle: " + error);
   const UtilityRun after = bench.Run(1);
   seen += "; after a power cycle: " + Seen(after);
+  const std::string changed = Changed(bench, {&clean});
   if (gap) {
     // The memories are the clean update's but for the gap, and stay so.
     std::vector<uint8_t> mcu = bench.McuFlash();
@@ -225,9 +226,9 @@ Verdict RunPoint(const SuiteSettings& settings, const RecoveryModule& module,
     }
     if (!asExpected || !Completed(after) || after.Writes() != 0 || mcu != clean.mcuFlash ||
         bench.BootFlash() != clean.bootFlash) {
-      return wrong(expected + "a run that writes nothing", Changed(bench, {&clean}));
+      return wrong(expected + "a run that writes nothing", changed);
     }
-    if (Changed(bench, {&clean}).empty()) return v;
+    if (changed.empty()) return v;
     char text[160];
     std::snprintf(text, sizeof text,
                   "MCU flash 0x%04X-0x%04X stays unwritten: the firmware description came "
@@ -236,10 +237,8 @@ Verdict RunPoint(const SuiteSettings& settings, const RecoveryModule& module,
     v.deadEnd = text;
     return v;
   }
-  if (!asExpected || !Completed(after) || !Changed(bench, {&clean}).empty()) {
-    return wrong(expected + "recovery", Changed(bench, {&clean}));
-  }
-  return v;
+  return asExpected && Completed(after) && changed.empty() ? v
+                                                           : wrong(expected + "recovery", changed);
 }
 
 std::vector<std::string> RunAllAtOncePoints(const SuiteSettings& settings,
@@ -296,11 +295,8 @@ std::vector<std::string> RunAllAtOncePoints(const SuiteSettings& settings,
       wrong[p] = "power of the first lost after its request " + std::to_string(k) + ": " + wrong[p];
     }
   });
-  std::vector<std::string> failures;
-  for (std::string& w : wrong) {
-    if (!w.empty()) failures.push_back(std::move(w));
-  }
-  return failures;
+  wrong.erase(std::remove(wrong.begin(), wrong.end(), ""), wrong.end());
+  return wrong;
 }
 
 }  // namespace recovery
