@@ -9,13 +9,15 @@
 #   contract/                      contract/
 #   platform/                      platform/, contract/
 #   modlib/                        modlib/, platform/, contract/
-#   images/                        images/, platform/, contract/, modlib's public headers
+#   images/                        images/, platform/, contract/
 #   updater/                       updater/, images/, platform/, contract/, modlib's public headers,
 #                                  the generated version header
 #   sim/ (the module model)        sim/, contract/
 #   sim/ (endpoint and command:    as the model, and platform/ and images/ (the embedded images,
 #     simulator.*, embedded_images.*, command.*, main.cpp)    looked up by name), and the
 #                                  generated version header
+#   tools/ (the image generator)   tools/, images/, contract/, modlib's public headers (the
+#                                  firmware description record)
 #   test code: tests/, bench/,     anything
 #     examples/, */testing/, *_test.cpp
 #
@@ -26,10 +28,11 @@
 set(r4690_allowed_contract contract)
 set(r4690_allowed_platform platform contract)
 set(r4690_allowed_modlib modlib platform contract)
-set(r4690_allowed_images images platform contract modlib-public)
+set(r4690_allowed_images images platform contract)
 set(r4690_allowed_updater updater images platform contract modlib-public version)
 set(r4690_allowed_sim sim contract)
 set(r4690_allowed_sim-endpoint sim contract platform images version)
+set(r4690_allowed_tools tools images contract modlib-public)
 
 set(r4690_test_code "^(tests/|bench/|examples/)|/testing/|_test\\.cpp$")
 set(r4690_sim_endpoint "^sim/(simulator|embedded_images|command)\\.|^sim/main\\.cpp$")
@@ -44,7 +47,7 @@ function(r4690_include_kind included out)
     set(kind version)
   elseif(included MATCHES "${r4690_modlib_public}")
     set(kind modlib-public)
-  elseif(included MATCHES "^(contract|platform|modlib|images|updater|sim|tests|bench)/")
+  elseif(included MATCHES "^(contract|platform|modlib|images|updater|sim|tools|tests|bench)/")
     set(kind ${CMAKE_MATCH_1})
   else()
     set(kind "")
@@ -109,6 +112,7 @@ function(r4690_check_include_directions)
        ${PROJECT_SOURCE_DIR}/images/*
        ${PROJECT_SOURCE_DIR}/updater/*
        ${PROJECT_SOURCE_DIR}/sim/*
+       ${PROJECT_SOURCE_DIR}/tools/*
        ${PROJECT_SOURCE_DIR}/tests/*
        ${PROJECT_SOURCE_DIR}/bench/*
        ${PROJECT_SOURCE_DIR}/examples/*)

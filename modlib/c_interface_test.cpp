@@ -1,17 +1,15 @@
-// The C interface (r4690module.h): every function refuses a null handle, and a module found by its
-// serial number is written, read and closed through it with the revision that the open read.
-// What each function sends is its C++ operation's (r4690_boot_loader_test.cpp); the Python
-// package's tests (python/tests) check the search's care for the modules it passes over.
+// The C interface (r4690module.h): every function refuses a null handle and a null argument. What
+// each function sends is its C++ operation's (r4690_boot_loader_test.cpp); a module opened by slot
+// or by serial number, used and closed through it, is the Python package's tests' (python/tests,
+// run by scripts/check-install).
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <functional>
 #include <string>
 #include <vector>
 
 #include "modlib/r4690module.h"
 #include "modlib/testing/error_texts.h"
-#include "modlib/testing/simulated_module_fixture.h"
 
 namespace modlib_test {
 namespace {
@@ -53,30 +51,6 @@ TEST(CInterfaceArguments, NullHandlesAndPointersAreRefused) {
   EXPECT_EQ(std::string(text), ErrorText(R4690_ERROR_NOT_FOUND).substr(0, sizeof text - 1));
   EXPECT_EQ(r4690_error_text(12345, text, sizeof text), R4690_ERROR_NO_TEXT);
   EXPECT_EQ(text[0], '\0');
-}
-
-using CInterface = ModuleTest;
-
-// Revision B without the 0x91 addresses: the user flash is written at 0x83002D00 only because the
-// open has read the revision.
-TEST_F(CInterface, AModuleFoundBySerialNumberIsWrittenReadAndClosed) {
-  Start(R"({"slot":0},{"slot":1,"serialNumber":"second","revision":"B","aliases":false})");
-  R4690Module* module = nullptr;
-  uint16_t slot = 0;
-  ASSERT_EQ(r4690_open_serial("second", R4690_DRIVER_QDEV, &module, &slot), R4690_OK);
-  EXPECT_EQ(slot, 1);
-  uint8_t written[R4690_USER_FLASH_SIZE], read[R4690_USER_FLASH_SIZE];
-  for (size_t i = 0; i < sizeof written; ++i) written[i] = static_cast<uint8_t>(i * 7);
-  EXPECT_EQ(r4690_write_user_flash(module, written), R4690_OK);
-  EXPECT_EQ(r4690_read_user_flash(module, read), R4690_OK);
-  EXPECT_EQ(std::memcmp(written, read, sizeof read), 0);
-  EXPECT_EQ(r4690_last_error(module), R4690_ERROR_NONE);
-  EXPECT_EQ(r4690_read_memory(module, 0, read, 4), module_error::kOperationFailed);
-  EXPECT_EQ(r4690_last_error(module), module_error::kOperationFailed);
-  EXPECT_EQ(r4690_close(module), R4690_OK);
-
-  EXPECT_EQ(r4690_open_serial("third", R4690_DRIVER_QDEV, &module, nullptr), R4690_ERROR_NOT_FOUND);
-  EXPECT_EQ(module, nullptr);
 }
 
 }  // namespace

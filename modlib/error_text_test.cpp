@@ -42,33 +42,5 @@ TEST(ErrorTexts, EveryStoredCodeHasItsTextAndTheFallbackCodeNone) {
   EXPECT_EQ(LoadStringA(module, module_error::kNoErrorText, text, sizeof text), 0);
 }
 
-// On a fresh object the report gives 100 with its text; after a failure, the failure's code with
-// its text. Neither object has a device, so nothing reaches a driver.
-TEST(ErrorTexts, LastErrorInfoReportsTheCodeWithItsText) {
-  const struct {
-    const char* interfaceName;
-    uint16_t codeWithoutDevice;  // GetModuleName without an open device
-  } cases[] = {{"QUSBBASE", module_error::kNoDevice},
-               {"R4690_BOOT_LOADER", module_error::kOperationFailed}};
-  for (const auto& c : cases) {
-    IQUSBBASE* object =
-        c.interfaceName[0] == 'Q'
-            ? static_cast<IQUSBBASE*>(CreateInstance(c.interfaceName, 1, 0))
-            : static_cast<IR4690_BOOT_LOADER*>(CreateInstance(c.interfaceName, 1, 0));
-    ASSERT_NE(object, nullptr);
-    LastErrorInfo info;
-    EXPECT_TRUE(object->GetLastErrorInfo(&info)) << c.interfaceName;
-    EXPECT_EQ(info.ErrorNumber, module_error::kNone);
-    EXPECT_EQ(std::string(info.ErrorString), ErrorText(module_error::kNone));
-
-    char name[7];
-    EXPECT_FALSE(object->GetModuleName(name));
-    EXPECT_TRUE(object->GetLastErrorInfo(&info)) << c.interfaceName;
-    EXPECT_EQ(info.ErrorNumber, c.codeWithoutDevice) << c.interfaceName;
-    EXPECT_EQ(std::string(info.ErrorString), ErrorText(c.codeWithoutDevice)) << c.interfaceName;
-    object->ReleaseInstance();
-  }
-}
-
 }  // namespace
 }  // namespace modlib_test

@@ -1,5 +1,7 @@
 // The simulated module answering requests: every request in both MCU modes, refused addresses and
-// lengths, protected regions, the application switch, PLD reloads and faults.
+// lengths, protected regions, the application switch, PLD reloads and faults. Which containers
+// configure the PLD, beyond those that a scenario can put in boot flash, is the container fuzz
+// target's to check.
 #include "sim/module.h"
 
 #include <gtest/gtest.h>
@@ -64,23 +66,17 @@ TEST(ModuleRequests, EachRequestInBootLoaderAndApplicationMode) {
       {"model name, 8 bytes", kIn, 0x0B, 0, 0, 8, no, no},
       {"model name, wrong direction", kOut, 0x0B, 0, 0, 7, no, no},
       {"usb speed", kIn, 0x06, 0, 0, 1, ok, ok},
-      {"usb speed, 2 bytes", kIn, 0x06, 0, 0, 2, no, no},
-      {"read", kIn, 0x0E, 0x3000, 0x8300, 256, ok, no},
       {"read, 4096 bytes", kIn, 0x0E, 0x0000, 0x9000, 4096, ok, no},
       {"read, 4097 bytes", kIn, 0x0E, 0x0000, 0x9000, 4097, no, no},
-      {"read, wrong direction", kOut, 0x0E, 0x3000, 0x8300, 256, no, no},
       {"read, direction 2", 2, 0x0E, 0x3000, 0x8300, 256, no, no},
       {"write", kOut, 0x0D, 0x0000, 0x9000, 4096, ok, no},
-      {"write, 4097 bytes", kOut, 0x0D, 0x0000, 0x9000, 4097, no, no},
       {"write, wrong direction", kIn, 0x0D, 0x0000, 0x9000, 16, no, no},
       {"run boot loader", kOut, 0x0F, 0x3C00, 0, 0, ok, ok},
       {"run application", kOut, 0x0F, 0x0000, 1, 0, ok, ok},
       {"run elsewhere", kOut, 0x0F, 0x0004, 0, 0, no, no},
       {"run with data", kOut, 0x0F, 0x3C00, 0, 1, no, no},
       {"reload PLD", kOut, 0x0C, 0, 0, 0, ok, no},
-      {"reload PLD with data", kOut, 0x0C, 0, 0, 1, no, no},
       {"verify PLD", kOut, 0x07, 0, 0, 0, ok, no},
-      {"verify PLD with data", kOut, 0x07, 0, 0, 2, no, no},
       {"unknown request", kIn, 0x10, 0, 0, 1, no, no},
       {"unknown I/O-control code", kIn, 0x0B, 0, 0, 7, no, no, 0x220000},
       {"device information", kIn, 0, 0, 0, 80, ok, ok, IOCTL_GET_DEVICE_INFO},
@@ -117,8 +113,6 @@ TEST(ModuleRequests, ApplicationRunsOnlyWhenWordZeroIsProgrammed) {
   EXPECT_EQ(Plain(m, 0x0F, 0x0000), no);
   ASSERT_EQ(OutcomeOf(Write(m, 0x83000000, {0x0C, 0x94})), ok);
   EXPECT_EQ(Plain(m, 0x0F, 0x0000), ok);
-  m.PowerUp();
-  EXPECT_TRUE(m.applicationRunning());  // and runs after a power cycle
 }
 
 TEST(ModuleMemory, AddressesLengthsProtectionAndAliases) {
@@ -170,7 +164,8 @@ TEST(ModuleMemory, AddressesLengthsProtectionAndAliases) {
   }
 }
 
-// Power-up and the reload request configure the PLD from boot flash alike.
+// Power-up and the reload request configure the PLD from boot flash alike. (The images and
+// containers that the end-to-end cases start from are theirs.)
 TEST(ModulePld, ConfiguresFromBootFlashAtPowerUpAndOnReload) {
   using K = sim::BootFlashKind;
   struct Row {
@@ -180,17 +175,11 @@ TEST(ModulePld, ConfiguresFromBootFlashAtPowerUpAndOnReload) {
     std::string text;  // empty: unconfigured
   };
   const Row rows[] = {
-      {K::kGradeImage, 0, "", sim::kCommercialPldText},
       {K::kGradeImage, 1, "", sim::kIndustrialPldText},
       {K::kCommercialImage, 1, "", sim::kCommercialPldText},
       {K::kIndustrialImage, 0, "", sim::kIndustrialPldText},
-      {K::kOtherImage, 0, "",
-       "<Version>{3.0.6c (build Mar 14 2019)} <Comments>{R46-90 PLD configuration, commercial "
-       "grade}"},
       {K::kOtherImage, 0, "<Version>{9.9.9x}", "<Version>{9.9.9x}"},
-      {K::kErased, 0, "", ""},
       {K::kBadHeader, 0, "", ""},
-      {K::kBadImageChecksum, 0, "", ""},
       {K::kBadSync, 0, "", ""},
   };
   for (const Row& row : rows) {
@@ -242,12 +231,11 @@ TEST(ModuleFaults, SelectedRequestsMisbehave) {
   const Outcome shorter = Outcome::kShort;
   const Step name{kIn, 0x0B, 0, 0, 7, ok, 7}, nameShort{kIn, 0x0B, 0, 0, 7, shorter, 6};
   const Row rows[] = {
-      {"fail the 2nd request",
-       {MakeFault(A::kFail, {}, {}, 2)},
-       {name, {kIn, 0x0B, 0, 0, 7, no, 0}, name}},
-      {"fail every read of 0x91003000",
-       {MakeFault(A::kFail, 0x0E, 0x91003000)},
-       {{kIn, 0x0E, 0x3000, 0x9100, 256, no, 0}, {kIn, 0x0E, 0x3000, 0x8300, 256, ok, 256}}},
+      {"a request and an address filter select together",
+       {MakeFault(A::kFail, 0x0E, 0x90000000)},
+       {{kIn, 0x0E, 0, 0x9000, 4, no, 0},
+        {kOut, 0x0D, 0, 0x9000, 4, ok, 4},
+        {kIn, 0x0E, 4, 0x9000, 4, ok, 4}}},
       {"an address filter looks at the whole range",
        {MakeFault(A::kFail, {}, 0x90001000)},
        {{kIn, 0x0E, 0x0000, 0x9000, 4096, ok, 4096},
@@ -262,9 +250,6 @@ TEST(ModuleFaults, SelectedRequestsMisbehave) {
       {"a request code that no module knows is still selected by its number",
        {MakeFault(A::kNoAnswer, 0x10)},
        {{kIn, 0x10, 0, 0, 1, Outcome::kNoAnswer, 0}, name}},
-      {"never answer a reload",
-       {MakeFault(A::kNoAnswer, 0x0C)},
-       {{kOut, 0x0C, 0, 0, 0, Outcome::kNoAnswer, 0}, {kOut, 0x07, 0, 0, 0, ok, 0}}},
       {"short model name",
        {MakeFault(A::kShort, 0x0B, {}, 0, 3)},
        {{kIn, 0x0B, 0, 0, 7, shorter, 3}}},
@@ -277,9 +262,6 @@ TEST(ModuleFaults, SelectedRequestsMisbehave) {
        {MakeFault(A::kFail, 0x0E, {}, 2), MakeFault(A::kNoAnswer, {}, {}, 3),
         MakeFault(A::kShort, 0x0B)},
        {nameShort, {kIn, 0x0E, 0, 0x9000, 4, ok, 4}, {kIn, 0x0E, 0, 0x9000, 4, no, 0}, nameShort}},
-      {"a delay answers as without it, only late",
-       {delay(3000, 0x0B, 2)},
-       {name, {kIn, 0x0B, 0, 0, 7, ok, 7, false, 3000}, name}},
       {"a delay holds back a refusal too",
        {delay(4999, 0x0E, 0)},
        {{kIn, 0x0E, 0, 0x8400, 8, no, 0, false, 4999}}},

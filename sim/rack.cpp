@@ -120,8 +120,8 @@ Reply Rack::Serve(const std::string& device, uint32_t ioControlCode,
     reply = Reply::Refused();
     reply.powerLost = powerLost;
   }
-  traffic_.Add(FormatTrafficLine({request, OutcomeOf(reply), reply.information,
-                                  reply.answered ? reply.delayMs : 0}));
+  traffic_.Add(FormatTrafficLine(
+      {request, OutcomeOf(reply), reply.information, reply.answered ? reply.delayMs : 0}));
   if (reply.powerLost) {
     traffic_.Add(FormatPowerLossLine(device));
     powerLost_ = true;
@@ -151,11 +151,6 @@ Module* Rack::Find(uint16_t slot) const {
     if (m->config().slot == slot) return m.get();
   }
   return nullptr;
-}
-
-bool Rack::HasModule(uint16_t slot) const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return Find(slot) != nullptr;
 }
 
 bool Rack::Peek(uint16_t slot, uint32_t address, uint32_t size, std::vector<uint8_t>* data) const {

@@ -63,7 +63,6 @@ class Rack {
   bool HasStoreError() const;  // whether TakeStoreError has one to give
 
   // Per-slot access for tests and tools; false or empty for a slot without a module.
-  bool HasModule(uint16_t slot) const;
   bool Peek(uint16_t slot, uint32_t address, uint32_t size, std::vector<uint8_t>* data) const;
   bool Poke(uint16_t slot, uint32_t address, const std::vector<uint8_t>& data);  // false: unsaved
   std::vector<uint8_t> McuFlash(uint16_t slot) const;

@@ -79,8 +79,8 @@ struct ModuleConfig {
   std::string otherPldVersion = "3.0.6c";  // version reported for a stand-in PLD image
   std::string otherPldText;                // whole text for a stand-in PLD image; empty: built
   bool configurePldAtPowerUp = true;       // false: the PLD stays unconfigured until reloaded
-  uint32_t latencyMs =
-      0;  // each answer comes this long after its request (a delay fault's: its own)
+  // Each answer comes this long after its request; a delay fault's answer, after its own delay.
+  uint32_t latencyMs = 0;
   bool heldOpen = false;  // another program has the device open without sharing it
   std::vector<Fault> faults;
 };

@@ -1,8 +1,8 @@
 // The module simulator in-process: serves the modules of a scenario as device endpoints
 // (platform/device_endpoint.h), so that the platform's CreateFileA/DeviceIoControl reach them
 // exactly as they reach the r4690-sim command; on Windows the endpoints are named pipes that a
-// kernel driver opens. Tests start one in a device folder of their own,
-// drive it through the library, then look at the traffic record and the modules' memories.
+// kernel driver opens. Tests start one in a device folder of their own, drive it through the
+// library, then look at the traffic record and the modules' memories.
 //
 //   sim::Simulator simulator;                    // one healthy module in slot 0
 //   std::string error;
@@ -34,8 +34,8 @@ struct SimulatorOptions {
   std::string deviceDir;  // where the endpoints live (EndpointServer); empty: the default
   std::string stateDir;   // empty: memories live in this object only
   bool fresh = false;     // start from the scenario even when stateDir holds saved memories
-  std::string
-      trafficFile;  // empty: the traffic record stays in memory only (or goes to the stream)
+  // Empty: the traffic record stays in memory only (or goes to trafficStream).
+  std::string trafficFile;
   std::ostream* trafficStream = nullptr;  // without trafficFile: receives the record (stdout, say)
   size_t trafficLinesKept = TrafficRecord::kDefaultLinesKept;  // the newest lines Traffic() keeps
   bool noFaults = false;  // every module starts without faults, and stays so after this start
@@ -57,8 +57,10 @@ class Simulator {
   // Powers the modules up and publishes their devices. Memories come from, in this order:
   // stateDir (unless fresh), what this object held at its last Stop, the scenario. The state
   // folder stays locked from this start until the object ends or starts with another folder (a
-  // power cycle keeps it): no other simulator serves from it. A start that a check refuses (a state folder or a device that a live simulator serves, a damaged state file, a
-  // traffic file that cannot be written) writes nothing.
+  // power cycle keeps it): no other simulator serves from it.
+  //
+  // A start that a check refuses (a state folder or a device that a live simulator serves, a
+  // damaged state file, a traffic file that cannot be written) writes nothing.
   bool Start(const SimulatorOptions& options, std::string* error);
   bool Start(const std::string& deviceDir, std::string* error);
   // Removes the devices; pending requests are never answered. The memories are kept, so the next

@@ -1,10 +1,11 @@
 // The traffic record: one line per request that a simulated module served, in a fixed format
 // that tests compare exactly:
 //
-//   QDev0 ioctl=0x22003E dir=1 req=0x0E read value=0x3000 index=0x9100 addr=0x91003000 len=256 ->
-//   ok QDev0 ioctl=0x22003E dir=0 req=0x0F run value=0x3C00 index=0x0000 addr=0x83003C00 len=0 ->
-//   ok QDev0 ioctl=0x22005E deviceInfo len=80 -> ok after 40 ms QDevUsb2 ioctl=0x220012 in=5 len=0
-//   -> refused QDev0 power lost
+//   QDev0 ioctl=0x22003E dir=1 req=0x0E read value=0x3000 index=0x9100 addr=0x91003000 len=16 -> ok
+//   QDev0 ioctl=0x22003E dir=0 req=0x0F run value=0x3C00 index=0x0000 addr=0x83003C00 len=0 -> ok
+//   QDev0 ioctl=0x22005E deviceInfo len=80 -> ok after 40 ms
+//   QDevUsb2 ioctl=0x220012 in=5 len=0 -> refused
+//   QDev0 power lost
 //
 // A vendor request shows its header fields, the name of its kind after its code and, when its
 // kind carries one, the module address; any other code, or a vendor request whose input is not
@@ -41,10 +42,6 @@ struct TrafficEntry {
 
 std::string FormatTrafficLine(const TrafficEntry& entry);
 std::string FormatPowerLossLine(const std::string& device);
-// Reads back a line that FormatTrafficLine wrote, with or without its time stamp, into the
-// request decoded as the simulator decodes it; false for any other line, a power-loss line among
-// them.
-bool ParseTrafficLine(const std::string& line, TrafficEntry* entry);
 
 // The time-stamp column of a line of the record's file: "[   1234 ms] ".
 std::string TimeStamp(uint64_t milliseconds);

@@ -1,15 +1,13 @@
 // Image selection: the MCU rule and PLD band driven from version texts, the PLD rule, and the
-// PLD version parser, including fields that fill their whole width. That each embedded image is
-// chosen for its module and then kept is the end-to-end cases mcu_only_revision_a, _b, _c and
-// pld_only_commercial, pld_only_industrial, whose second runs write nothing.
+// PLD version parser. Fields that fill their whole width are the version_texts fuzz target's. That
+// each embedded image is chosen for its module and then kept is the end-to-end cases
+// mcu_only_revision_a, _b, _c and pld_only_commercial, pld_only_industrial, whose second runs write
+// nothing.
 #include "updater/selection.h"
 
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <string>
-
-#include "modlib/records.h"
 
 namespace updater {
 namespace {
@@ -116,23 +114,6 @@ TEST(PldVersion, Parses) {
   uint8_t grade = kUntouched;
   EXPECT_FALSE(GetPldVersionNumber("3.0.7c", nullptr, &grade));
   EXPECT_EQ(grade, kUntouched);
-}
-
-// Full version fields have no terminator; the digits of the next field must not join them.
-TEST(VersionFields, FullFieldIsReadNoFurther) {
-  FirmwareDescription firmware = {};
-  std::memcpy(firmware.Version, "3.19000000", 10);
-  std::memcpy(firmware.Created, "12345", 5);
-  EXPECT_DOUBLE_EQ(VersionNumber(firmware.Version, sizeof firmware.Version), 3.19);
-
-  PldInfo info = {};
-  std::memcpy(info.Version, "1.2.345678", 10);
-  std::memcpy(info.Created, "9i", 2);
-  uint32_t number = 0;
-  uint8_t grade = kUntouched;
-  ASSERT_TRUE(GetPldVersionNumber(info.Version, &number, &grade));
-  EXPECT_EQ(number, 0x01024Eu);
-  EXPECT_EQ(grade, 2);
 }
 
 }  // namespace

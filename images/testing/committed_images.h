@@ -1,4 +1,5 @@
-// Tests only: reads a committed image file, images/data/<NAME>.bin, from the source tree.
+// Tests only: reads a committed image file, images/data/<NAME>.bin, from the source tree
+// (R4690_IMAGE_DATA_DIR, defined by images_testing).
 #pragma once
 
 #include <cstdint>
@@ -6,10 +7,6 @@
 #include <iterator>
 #include <string>
 #include <vector>
-
-#ifndef R4690_IMAGE_DATA_DIR
-#error "R4690_IMAGE_DATA_DIR must name the folder of the committed image files"
-#endif
 
 namespace images_test {
 

@@ -32,8 +32,4 @@ ClientResult Vendor(const std::string& device, uint16_t direction, uint16_t requ
                  std::move(data));
 }
 
-ClientResult Read(const std::string& device, uint32_t address, uint32_t size) {
-  return Vendor(device, 1, 0x0E, address & 0xFFFF, address >> 16, std::vector<uint8_t>(size));
-}
-
 }  // namespace sim_test

@@ -23,6 +23,5 @@ ClientResult Request(const std::string& device, DWORD code, std::vector<uint8_t>
 // A vendor request on IOCTL_VENDOR_REQUEST; `data` is the output buffer.
 ClientResult Vendor(const std::string& device, uint16_t direction, uint16_t request, uint16_t value,
                     uint16_t index, std::vector<uint8_t> data);
-ClientResult Read(const std::string& device, uint32_t address, uint32_t size);
 
 }  // namespace sim_test

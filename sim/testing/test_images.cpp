@@ -21,12 +21,12 @@ std::vector<uint8_t> MakePld(uint8_t step) {
   return image;
 }
 
-}  // namespace
-
 const std::vector<uint8_t>& TestPldImage(bool industrial) {
   static const std::vector<uint8_t> images[2] = {MakePld(3), MakePld(5)};
   return images[industrial ? 1 : 0];
 }
+
+}  // namespace
 
 const sim::EmbeddedImages& TestImages() {
   // Stand-in applications with the versions of the embedded ones, kept for the process's life.
@@ -70,12 +70,6 @@ std::string ReadFile(const std::string& path) {
   std::ostringstream s;
   s << in.rdbuf();
   return s.str();
-}
-
-std::string FieldText(const std::vector<uint8_t>& bytes, size_t at, size_t width) {
-  std::string s;
-  for (size_t i = at; i < at + width && i < bytes.size() && bytes[i] != 0; ++i) s += char(bytes[i]);
-  return s;
 }
 
 }  // namespace sim_test

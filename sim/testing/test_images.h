@@ -1,7 +1,7 @@
 // Test support for the simulator's tests: synthetic firmware images under the names of the list of
 // images, so that the model's tests run without the embedded ones (stand-in applications of each
 // revision with the listed versions, and two PLD images that pass a reload), and small helpers
-// for requests, faults, files and texts.
+// for requests, faults and files.
 #pragma once
 
 #include <cstdint>
@@ -15,7 +15,6 @@
 namespace sim_test {
 
 const sim::EmbeddedImages& TestImages();
-const std::vector<uint8_t>& TestPldImage(bool industrial);
 
 // A vendor-request input buffer.
 std::vector<uint8_t> Header(uint16_t direction, uint16_t code, uint16_t value, uint16_t index);
@@ -27,8 +26,5 @@ sim::Fault MakeFault(sim::FaultAction action, std::optional<uint32_t> request = 
 
 // A whole file; empty when it can't be read.
 std::string ReadFile(const std::string& path);
-
-// The text of a zero-padded field of `width` bytes at `at`.
-std::string FieldText(const std::vector<uint8_t>& bytes, size_t at, size_t width);
 
 }  // namespace sim_test

@@ -1,19 +1,15 @@
 // Fuzz target: the PLD flash container, as the utility builds and checks it and as the simulated
-// module reads it. The utility's bit-by-bit checksum must equal a table-driven CRC written here
-// from its published definition (generator 0x04C11DB7, not reflected, byte at a time, no final
-// XOR), chain over any split, and flush to the table-driven form from any register; its header
-// check must accept exactly the headers whose first word is that CRC of the rest; a container it
-// builds must have the documented layout; and the simulator's container check must configure
-// exactly what the module's contract allows.
+// module reads it, each side with its own code (the utility's checksum bit by bit, the module's
+// table-driven), so that neither hides a fault of the other. The two checksums must agree on any
+// bytes, and the utility's chain over any split from any register; its header check must accept
+// exactly the headers whose first word is the checksum of the rest, and see every changed bit; a
+// container it builds must have its layout and be byte for byte the module's own; and the module
+// must configure exactly what its contract allows.
 //
-// Input (FuzzedDataProvider): boot-flash bytes, then from the end a flags byte, a 32-bit
-// register and a 16-bit split point.
-#include <fuzzer/FuzzedDataProvider.h>
-
-#include <algorithm>
+// Input (FuzzedDataProvider): a flags byte, a 32-bit register and a 16-bit split point, then the
+// boot-flash bytes.
 #include <cstdint>
 #include <cstring>
-#include <memory>
 #include <vector>
 
 #include "sim/pld.h"
@@ -23,32 +19,11 @@
 
 namespace {
 
-constexpr uint32_t kGenerator = 0x04C11DB7;
-constexpr uint32_t kAugmentedStart = 0xC704DD7B;  // the table-driven form's start for 0xFFFFFFFF
-constexpr size_t kHeader = 256;
+constexpr size_t kHeader = sim::kContainerHeaderSize;
+using fuzz::Load32;
 
-class ReferenceCrc {
- public:
-  ReferenceCrc() {
-    for (uint32_t b = 0; b < 256; ++b) {
-      uint32_t r = b << 24;
-      for (int i = 0; i < 8; ++i) r = (r & 0x80000000u) != 0 ? (r << 1) ^ kGenerator : r << 1;
-      table_[b] = r;
-    }
-  }
-  uint32_t operator()(uint32_t r, const uint8_t* data, size_t n) const {
-    for (size_t i = 0; i < n; ++i) r = (r << 8) ^ table_[(r >> 24) ^ data[i]];
-    return r;
-  }
-
- private:
-  uint32_t table_[256];
-};
-
-const ReferenceCrc kCrc;
-
-uint32_t Load32(const uint8_t* p) {
-  return uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24;
+uint32_t Sum(const uint8_t* p, size_t n) {
+  return sim::ContainerChecksum(p, n);
 }
 
 void Store32(uint8_t* p, uint32_t v) {
@@ -65,82 +40,20 @@ class Heap final : public updater::Allocator {
   void Free(uint8_t* block) override { updater::HeapAllocator().Free(block); }
 };
 
-void CheckChecksum(const std::vector<uint8_t>& bytes, uint32_t initial, size_t split) {
-  const uint8_t* p = bytes.data();
-  const auto n = static_cast<uint32_t>(bytes.size());
-  static constexpr uint8_t kFlush[4] = {};
-  FUZZ_CHECK(updater::Crc32Augmented(p, n) == kCrc(kAugmentedStart, p, n));
-  const uint32_t whole = updater::Crc32(initial, p, n);
-  const auto at = static_cast<uint32_t>(split % (bytes.size() + 1));
-  FUZZ_CHECK(updater::Crc32(updater::Crc32(initial, p, at), p + at, n - at) == whole);
-  FUZZ_CHECK(updater::Crc32(whole, kFlush, 4) == kCrc(updater::Crc32(initial, kFlush, 4), p, n));
-}
-
-void CheckHeader(const std::vector<uint8_t>& bytes, uint32_t bit) {
-  std::unique_ptr<uint8_t[]> header(new uint8_t[kHeader]());
-  if (!bytes.empty()) std::memcpy(header.get(), bytes.data(), std::min(bytes.size(), kHeader));
-  const bool valid = Load32(header.get()) == kCrc(kAugmentedStart, header.get() + 4, kHeader - 4);
-  FUZZ_CHECK(updater::IsPldFlashHeaderValid(header.get()) == valid);
-  Store32(header.get(), kCrc(kAugmentedStart, header.get() + 4, kHeader - 4));
-  FUZZ_CHECK(updater::IsPldFlashHeaderValid(header.get()));
-  // A CRC sees every single changed bit.
-  header[(bit / 8) % kHeader] ^= static_cast<uint8_t>(1u << (bit % 8));
-  FUZZ_CHECK(!updater::IsPldFlashHeaderValid(header.get()));
-}
-
-// What the simulated module configures from `flash`, by its contract: the image after a header
-// whose checksum is right, when the image fits, its checksum is right and it begins with 32 bytes
-// of 0xFF and then 0x6A; nothing otherwise.
-sim::ByteRange Configurable(const std::vector<uint8_t>& flash) {
-  if (flash.size() < kHeader) return {};
-  const uint8_t* p = flash.data();
-  if (Load32(p) != kCrc(kAugmentedStart, p + 4, kHeader - 4)) return {};
-  const uint32_t length = Load32(p + 8);
-  if (length > flash.size() - kHeader) return {};
-  if (Load32(p + 4) != kCrc(kAugmentedStart, p + kHeader, length)) return {};
-  if (length < 33) return {};
-  for (size_t i = 0; i < 32; ++i) {
-    if (p[kHeader + i] != 0xFF) return {};
-  }
-  if (p[kHeader + 32] != 0x6A) return {};
-  return {p + kHeader, length};
-}
-
-void CheckSimulatorReading(const std::vector<uint8_t>& flash) {
+// The module configures the image after a header whose checksum is right, when the image fits,
+// its checksum is right and it begins with the sync pattern; nothing otherwise.
+void CheckConfigured(const std::vector<uint8_t>& flash) {
   const sim::ByteRange got = sim::ConfigurableImage(flash);
-  const sim::ByteRange expected = Configurable(flash);
-  FUZZ_CHECK(got.data == expected.data);
-  FUZZ_CHECK(got.size == expected.size);
-}
-
-// The flash with its checksums made right for the length it claims (or for all that follows the
-// header), so that the checks after the checksums are reached.
-std::vector<uint8_t> Sealed(std::vector<uint8_t> flash, bool lengthFromSize) {
-  if (flash.size() < kHeader) return flash;
-  uint8_t* p = flash.data();
-  if (lengthFromSize) Store32(p + 8, static_cast<uint32_t>(flash.size() - kHeader));
-  const uint32_t length = Load32(p + 8);
-  if (length <= flash.size() - kHeader) Store32(p + 4, kCrc(kAugmentedStart, p + kHeader, length));
-  Store32(p, kCrc(kAugmentedStart, p + 4, kHeader - 4));
-  return flash;
-}
-
-void CheckBuild(const std::vector<uint8_t>& image, bool refuse) {
-  Heap heap;
-  heap.refuse = refuse;
-  const auto n = static_cast<uint32_t>(image.size());
-  const updater::Buffer built = updater::BuildPldFlashImage(image.data(), n, heap);
-  FUZZ_CHECK(static_cast<bool>(built) == !refuse);
-  if (refuse) return;
-  FUZZ_CHECK(built.size() == kHeader + n);
-  const uint8_t* c = built.data();
-  FUZZ_CHECK(Load32(c + 4) == kCrc(kAugmentedStart, image.data(), n));
-  FUZZ_CHECK(Load32(c + 8) == n);
-  FUZZ_CHECK(Load32(c) == kCrc(kAugmentedStart, c + 4, kHeader - 4));
-  for (size_t i = 12; i < kHeader; ++i) FUZZ_CHECK(c[i] == 0);
-  FUZZ_CHECK(n == 0 || std::memcmp(c + kHeader, image.data(), n) == 0);
-  FUZZ_CHECK(updater::IsPldFlashHeaderValid(c));
-  CheckSimulatorReading(std::vector<uint8_t>(c, c + built.size()));
+  const uint8_t* p = flash.data();
+  const uint32_t length = flash.size() < kHeader ? 0 : Load32(p + sim::kImageLengthAt);
+  const bool allowed = flash.size() >= kHeader && Load32(p) == Sum(p + 4, kHeader - 4) &&
+                       length <= flash.size() - kHeader && length > sim::kPldSyncOnes &&
+                       Load32(p + sim::kImageChecksumAt) == Sum(p + kHeader, length) &&
+                       std::all_of(p + kHeader, p + kHeader + sim::kPldSyncOnes,
+                                   [](uint8_t b) { return b == 0xFF; }) &&
+                       p[kHeader + sim::kPldSyncOnes] == sim::kPldSyncByte;
+  FUZZ_CHECK(got.data == (allowed ? p + kHeader : nullptr));
+  FUZZ_CHECK(got.size == (allowed ? length : 0));
 }
 
 }  // namespace
@@ -150,12 +63,53 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const uint8_t flags = in.ConsumeIntegral<uint8_t>();
   const uint32_t initial = in.ConsumeIntegral<uint32_t>();
   const uint16_t split = in.ConsumeIntegral<uint16_t>();
-  const std::vector<uint8_t> bytes = in.ConsumeRemainingBytes<uint8_t>();
+  std::vector<uint8_t> bytes = in.ConsumeRemainingBytes<uint8_t>();
+  const uint8_t* p = bytes.data();
+  const auto n = static_cast<uint32_t>(bytes.size());
 
-  CheckChecksum(bytes, initial, split);
-  CheckHeader(bytes, initial);
-  CheckBuild(bytes, (flags & 1) != 0);
-  CheckSimulatorReading(bytes);
-  CheckSimulatorReading(Sealed(bytes, (flags & 2) != 0));
+  // The checksums.
+  FUZZ_CHECK(updater::Crc32Augmented(p, n) == Sum(p, n));
+  const auto at = static_cast<uint32_t>(split % (n + 1));
+  FUZZ_CHECK(updater::Crc32(updater::Crc32(initial, p, at), p + at, n - at) ==
+             updater::Crc32(initial, p, n));
+
+  // The header check, on the input's header, sealed, and with one bit changed.
+  std::vector<uint8_t> header(kHeader);
+  if (n != 0) std::memcpy(header.data(), p, std::min<size_t>(n, kHeader));
+  const bool valid = Load32(header.data()) == Sum(header.data() + 4, kHeader - 4);
+  FUZZ_CHECK(updater::IsPldFlashHeaderValid(header.data()) == valid);
+  Store32(header.data(), Sum(header.data() + 4, kHeader - 4));
+  FUZZ_CHECK(updater::IsPldFlashHeaderValid(header.data()));
+  header[(initial / 8) % kHeader] ^= static_cast<uint8_t>(1u << (initial % 8));
+  FUZZ_CHECK(!updater::IsPldFlashHeaderValid(header.data()));
+
+  // A built container: its layout, the module's own container, and what the module configures.
+  Heap heap;
+  heap.refuse = (flags & 1) != 0;
+  const updater::Buffer built = updater::BuildPldFlashImage(p, n, heap);
+  FUZZ_CHECK(static_cast<bool>(built) == !heap.refuse);
+  if (built) {
+    const uint8_t* c = built.data();
+    FUZZ_CHECK(built.size() == kHeader + n);
+    FUZZ_CHECK(Load32(c + 4) == Sum(p, n) && Load32(c + 8) == n);
+    FUZZ_CHECK(std::all_of(c + 12, c + kHeader, [](uint8_t b) { return b == 0; }));
+    FUZZ_CHECK(n == 0 || std::memcmp(c + kHeader, p, n) == 0);
+    FUZZ_CHECK(updater::IsPldFlashHeaderValid(c));
+    const std::vector<uint8_t> container(c, c + built.size());
+    FUZZ_CHECK(container == sim::BuildContainer(p, n));
+    CheckConfigured(container);
+  }
+
+  // The module's reading of the flash as it is, and with its checksums made right for the length
+  // it claims (or for all that follows the header), so that the checks after them are reached.
+  CheckConfigured(bytes);
+  if (bytes.size() >= kHeader) {
+    uint8_t* f = bytes.data();
+    if ((flags & 2) != 0) Store32(f + 8, static_cast<uint32_t>(bytes.size() - kHeader));
+    const uint32_t length = Load32(f + 8);
+    if (length <= bytes.size() - kHeader) Store32(f + 4, Sum(f + kHeader, length));
+    Store32(f, Sum(f + 4, kHeader - 4));
+    CheckConfigured(bytes);
+  }
   return 0;
 }

@@ -1,16 +1,13 @@
 // Fuzz target: the device frames (platform/device_frame.h, platform/frame_buffer.h) as the
 // client reads replies and the endpoint server reads requests: a byte stream that arrives in
 // pieces of any size, decoded frame by frame from a ReceiveBuffer. The frames must be those that a
-// second reading of the format, written here from its description, finds in the whole stream, in
-// the same order however the stream was cut, with the same end (waiting for more, and for how
-// much, or malformed); every request and reply must encode back to its bytes; and the reply that a
-// server writes for a request must decode, as the client reads it, to what the server sent.
+// second reading of the format finds in the whole stream, in the same order however the stream
+// was cut, with the same end (waiting for more, and for how much, or malformed); every request
+// and reply must encode back to its bytes; and the reply that a server writes for a request must
+// decode, as the client reads it, to what the server sent.
 //
 // Input (FuzzedDataProvider): the stream, then from the end the sizes of the pieces in which it
 // arrives.
-#include <fuzzer/FuzzedDataProvider.h>
-
-#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <vector>
@@ -22,96 +19,57 @@
 namespace {
 
 namespace qf = qdev_frame;
+using fuzz::Load32;
 
-uint32_t Word(const uint8_t* p) {
-  return uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24;
-}
-
-// A frame as the format describes it: six little-endian words, then a payload whose length the
-// frame's type gives.
-struct Found {
-  size_t at = 0;  // where it starts in the stream
-  uint32_t words[6] = {};
-  uint32_t payloadSize = 0;
-};
-
-enum class End { kNeedMore, kMalformed };
-
+// The format: six little-endian words (magic "QDEV", type, id, three by type), then a payload of
+// the request's input and output buffers or the reply's data, at most 1 MiB; types 1 to 5.
 struct Reading {
-  std::vector<Found> frames;
-  End end = End::kNeedMore;
+  std::vector<size_t> starts;  // of the whole frames
+  bool malformed = false;
   size_t consumed = 0;  // the bytes of the whole frames
-  size_t awaited = 0;   // kNeedMore with a whole header: the bytes the next frame takes
+  size_t awaited = 0;   // with a whole header but not its payload: the bytes the frame takes
 };
 
 Reading ReadStream(const std::vector<uint8_t>& s) {
   Reading r;
-  for (;;) {
-    const size_t left = s.size() - r.consumed;
-    if (left < 24) return r;
-    Found f;
-    f.at = r.consumed;
-    for (int i = 0; i < 6; ++i) f.words[i] = Word(&s[f.at + 4 * i]);
-    uint64_t payload = 0;
-    switch (f.words[1]) {
-      case 1:  // open
-      case 2:  // open reply
-      case 5:  // cancel
-        break;
-      case 3:  // request: input and output buffers
-        payload = uint64_t{f.words[4]} + f.words[5];
-        break;
-      case 4:  // reply: its data
-        payload = f.words[5];
-        break;
-      default:
-        r.end = End::kMalformed;
-        return r;
+  while (s.size() - r.consumed >= 24) {
+    const uint8_t* w = s.data() + r.consumed;
+    const uint32_t type = Load32(w + 4);
+    const uint64_t payload = type == 3   ? uint64_t{Load32(w + 16)} + Load32(w + 20)
+                             : type == 4 ? Load32(w + 20)
+                                         : 0;
+    r.malformed = Load32(w) != 0x56454451 || type < 1 || type > 5 || payload > (1u << 20);
+    if (r.malformed) break;
+    if (s.size() - r.consumed - 24 < payload) {
+      r.awaited = 24 + payload;
+      break;
     }
-    if (f.words[0] != 0x56454451 || payload > (1u << 20)) {
-      r.end = End::kMalformed;
-      return r;
-    }
-    f.payloadSize = static_cast<uint32_t>(payload);
-    if (left - 24 < payload) {
-      r.awaited = 24 + f.payloadSize;
-      return r;
-    }
-    r.frames.push_back(f);
-    r.consumed += 24 + f.payloadSize;
+    r.starts.push_back(r.consumed);
+    r.consumed += 24 + payload;
   }
+  return r;
 }
 
-void CheckHeader(const qf::Header& h, const Found& f) {
-  FUZZ_CHECK(h.magic == f.words[0] && h.type == f.words[1] && h.id == f.words[2]);
-  switch (h.type) {
-    case qf::kOpen:
-      FUZZ_CHECK(h.open.desiredAccess == f.words[3] && h.open.shareMode == f.words[4]);
-      break;
-    case qf::kRequest:
-      FUZZ_CHECK(h.request.ioControlCode == f.words[3] && h.request.inputSize == f.words[4] &&
-                 h.request.outputSize == f.words[5]);
-      break;
-    case qf::kOpenReply:
-    case qf::kReply:
-      FUZZ_CHECK(h.reply.error == f.words[3] && h.reply.information == f.words[4] &&
-                 h.reply.dataSize == f.words[5]);
-      break;
-    default:
-      break;
-  }
-}
-
-// A request and a reply encode back to their own bytes; the reply that a server writes for a
-// request reads back, on the client's side, as what it sent.
-void CheckEncoding(const qf::Frame& frame, const uint8_t* bytes) {
+// The frame is the stream's bytes at `at`: its header words and payload, and for a request or a
+// reply, its encoding; a server's reply to a request reads back as sent.
+void CheckFrame(const qf::Frame& frame, const uint8_t* at) {
   const qf::Header& h = frame.header;
+  FUZZ_CHECK(h.magic == Load32(at) && h.type == Load32(at + 4) && h.id == Load32(at + 8));
+  FUZZ_CHECK(frame.payloadSize == 0 || std::memcmp(frame.payload, at + 24, frame.payloadSize) == 0);
   std::vector<uint8_t> out(frame.size());
-  if (h.type == qf::kRequest) {
+  if (h.type == qf::kOpen) {
+    FUZZ_CHECK(h.open.desiredAccess == Load32(at + 12) && h.open.shareMode == Load32(at + 16));
+  } else if (h.type == qf::kOpenReply) {
+    FUZZ_CHECK(h.reply.error == Load32(at + 12) && h.reply.information == Load32(at + 16) &&
+               h.reply.dataSize == Load32(at + 20));
+  } else if (h.type == qf::kReply) {
+    FUZZ_CHECK(qf::EncodeReply(h.id, h.reply.error, h.reply.information, frame.payload,
+                               h.reply.dataSize, out.data()) == frame.size());
+    FUZZ_CHECK(std::memcmp(out.data(), at, frame.size()) == 0);
+  } else if (h.type == qf::kRequest) {
     FUZZ_CHECK(qf::EncodeRequest(h.id, h.request.ioControlCode, frame.input(), h.request.inputSize,
                                  frame.output(), h.request.outputSize, out.data()) == frame.size());
-    FUZZ_CHECK(std::memcmp(out.data(), bytes, frame.size()) == 0);
-
+    FUZZ_CHECK(std::memcmp(out.data(), at, frame.size()) == 0);
     // The server's reply: the request's output buffer back, as a handler that echoes it would.
     std::vector<uint8_t> reply(qf::kHeaderSize + h.request.outputSize);
     qf::EncodeReply(h.id, h.request.ioControlCode, h.request.inputSize, frame.output(),
@@ -119,18 +77,13 @@ void CheckEncoding(const qf::Frame& frame, const uint8_t* bytes) {
     qf::ReceiveBuffer client;
     client.Append(reply.data(), reply.size());
     qf::Frame read;
-    FUZZ_CHECK(client.Next(&read) == qf::Decoded::kFrame);
+    FUZZ_CHECK(client.Next(&read) == qf::Decoded::kFrame && client.Unconsumed() == 0);
     FUZZ_CHECK(read.header.type == qf::kReply && read.header.id == h.id);
     FUZZ_CHECK(read.header.reply.error == h.request.ioControlCode);
     FUZZ_CHECK(read.header.reply.information == h.request.inputSize);
     FUZZ_CHECK(read.payloadSize == h.request.outputSize);
     FUZZ_CHECK(read.payloadSize == 0 ||
                std::memcmp(read.payload, frame.output(), read.payloadSize) == 0);
-    FUZZ_CHECK(client.Unconsumed() == 0);
-  } else if (h.type == qf::kReply) {
-    FUZZ_CHECK(qf::EncodeReply(h.id, h.reply.error, h.reply.information, frame.payload,
-                               h.reply.dataSize, out.data()) == frame.size());
-    FUZZ_CHECK(std::memcmp(out.data(), bytes, frame.size()) == 0);
   }
 }
 
@@ -138,17 +91,15 @@ void CheckEncoding(const qf::Frame& frame, const uint8_t* bytes) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FuzzedDataProvider in(data, size);
-  const size_t pieces = in.ConsumeIntegralInRange<size_t>(0, 16);
-  std::vector<size_t> cuts;
-  for (size_t i = 0; i < pieces; ++i) cuts.push_back(in.ConsumeIntegralInRange<size_t>(1, 4096));
+  std::vector<size_t> cuts(in.ConsumeIntegralInRange<size_t>(0, 16));
+  for (size_t& cut : cuts) cut = in.ConsumeIntegralInRange<size_t>(1, 4096);
   const std::vector<uint8_t> stream = in.ConsumeRemainingBytes<uint8_t>();
   const Reading expected = ReadStream(stream);
 
   // The stream arrives in the pieces the input gives, then in one piece with the rest; after each,
   // the buffer gives up every whole frame it holds.
   qf::ReceiveBuffer buffer;
-  size_t arrived = 0;
-  size_t next = 0;  // the next frame expected
+  size_t arrived = 0, next = 0;
   qf::Decoded last = qf::Decoded::kNeedMore;
   qf::Frame frame;
   for (size_t piece = 0; piece <= cuts.size() && last != qf::Decoded::kMalformed; ++piece) {
@@ -160,18 +111,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     buffer.Commit(n);
     arrived += n;
     while ((last = buffer.Next(&frame)) == qf::Decoded::kFrame) {
-      FUZZ_CHECK(next < expected.frames.size());
-      const Found& f = expected.frames[next++];
-      CheckHeader(frame.header, f);
-      FUZZ_CHECK(frame.payloadSize == f.payloadSize && frame.size() == 24 + f.payloadSize);
-      FUZZ_CHECK(f.payloadSize == 0 ||
-                 std::memcmp(frame.payload, stream.data() + f.at + 24, f.payloadSize) == 0);
-      CheckEncoding(frame, stream.data() + f.at);
+      FUZZ_CHECK(next < expected.starts.size());
+      const size_t at = expected.starts[next++];
+      FUZZ_CHECK(at + frame.size() ==
+                 (next < expected.starts.size() ? expected.starts[next] : expected.consumed));
+      CheckFrame(frame, stream.data() + at);
     }
   }
-  FUZZ_CHECK(next == expected.frames.size());
-  FUZZ_CHECK((last == qf::Decoded::kMalformed) == (expected.end == End::kMalformed));
-  if (expected.end == End::kNeedMore) {
+  FUZZ_CHECK(next == expected.starts.size());
+  FUZZ_CHECK((last == qf::Decoded::kMalformed) == expected.malformed);
+  if (!expected.malformed) {
     FUZZ_CHECK(buffer.Unconsumed() == stream.size() - expected.consumed);
     if (expected.awaited != 0) FUZZ_CHECK(frame.size() == expected.awaited);
   }

@@ -8,14 +8,10 @@
 #include <nlohmann/json.hpp>
 
 #include <cctype>
-#include <cstdint>
-#include <cstdio>
 #include <exception>
 #include <initializer_list>
 #include <string>
-#include <vector>
 
-#include "contract/driver_contract.h"
 #include "sim/embedded_images.h"
 #include "sim/rack.h"
 #include "sim/scenario.h"
@@ -24,21 +20,10 @@
 
 namespace {
 
-bool IsOneLineOfText(const std::string& s) {
-  if (s.empty()) return false;
-  for (unsigned char c : s) {
-    if (c < 0x20 || c == 0x7F) return false;
-  }
-  return true;
-}
-
 // "0x" and one or more hexadecimal digits, nothing else.
 bool IsStrictHexadecimal(const std::string& s) {
-  if (s.size() < 3 || s[0] != '0' || (s[1] != 'x' && s[1] != 'X')) return false;
-  for (size_t i = 2; i < s.size(); ++i) {
-    if (!std::isxdigit(static_cast<unsigned char>(s[i]))) return false;
-  }
-  return true;
+  return s.size() >= 3 && s[0] == '0' && (s[1] | 0x20) == 'x' &&
+         std::all_of(s.begin() + 2, s.end(), [](char c) { return std::isxdigit(c & 0xFF); });
 }
 
 // The keys whose values are numbers, which may be written as "0x" texts.
@@ -49,10 +34,9 @@ void CheckNumberTexts(const nlohmann::json& object, std::initializer_list<const 
     if (it == object.end() || !it->is_string()) continue;
     const std::string& text = it->get_ref<const std::string&>();
     // A request may be named by its kind instead.
-    if (std::string(key) == "request" && text.rfind("0x", 0) != 0 && text.rfind("0X", 0) != 0) {
-      continue;
-    }
-    FUZZ_CHECK(IsStrictHexadecimal(text));
+    const bool named = std::string(key) == "request" &&
+                       (text.size() < 2 || text[0] != '0' || (text[1] | 0x20) != 'x');
+    FUZZ_CHECK(named || IsStrictHexadecimal(text));
   }
 }
 
@@ -78,16 +62,14 @@ void CheckModules(const sim::Scenario& scenario) {
   FUZZ_CHECK(rack.Build(scenario, images, &error));
   rack.PowerUp();
   size_t names = 0;
-  for (const sim::ModuleConfig& m : scenario.modules) {
+  for (const sim::ModuleConfig& m : scenario.modules)
     names += m.naming == sim::Naming::kBoth ? 2 : 1;
-  }
   const auto devices = rack.Devices();
   FUZZ_CHECK(devices.size() == names);
   for (const auto& [device, slot] : devices) {
-    bool faulty = false;
-    for (const sim::ModuleConfig& m : scenario.modules) {
-      if (m.slot == slot) faulty = !m.faults.empty();
-    }
+    const bool faulty =
+        std::any_of(scenario.modules.begin(), scenario.modules.end(),
+                    [s = slot](const auto& m) { return m.slot == s && !m.faults.empty(); });
     const sim::Reply reply = rack.Serve(device, IOCTL_GET_DEVICE_INFO, {},
                                         std::vector<uint8_t>(driver_contract::kDeviceInfoSize));
     FUZZ_CHECK(reply.answered || faulty);
@@ -110,7 +92,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK(!"ParseScenario throws");
   }
   if (!accepted) {
-    FUZZ_CHECK(IsOneLineOfText(error));
+    FUZZ_CHECK(fuzz::IsOneLineOfText(error));
     FUZZ_CHECK(scenario.modules.empty());
     return 0;
   }

@@ -20,20 +20,13 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
-#include <cstdint>
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <optional>
 #include <regex>
 #include <sstream>
-#include <streambuf>
-#include <string>
-#include <utility>
-#include <vector>
 
-#include "contract/driver_contract.h"
 #include "contract/module_addresses.h"
 #include "platform/stop_signals.h"
 #include "platform/win32.h"
@@ -45,11 +38,6 @@ namespace {
 namespace fs = std::filesystem;
 
 std::string gSandbox;  // the target's own folder
-
-void RemoveSandbox() {
-  std::error_code ec;
-  fs::remove_all(gSandbox, ec);
-}
 
 // Sends SIGINT to the thread that reads the running command's stop signals, as Ctrl-C would reach
 // it in the program.
@@ -91,13 +79,12 @@ class StoppingOutput final : public std::stringbuf {
 
 struct Run {
   int status = 0;
-  std::string out;
-  std::string err;
+  std::string out, err;
 };
 
 Run RunCommand(std::vector<std::string> args, std::function<void()> whileServing = nullptr) {
   std::error_code ec;
-  fs::remove_all(gSandbox + "/state", ec);
+  fs::remove_all(gSandbox + "/state-dir", ec);
   fs::remove(gSandbox + "/traffic", ec);
   args.insert(args.begin(), "r4690-sim");
   std::vector<char*> argv;
@@ -108,8 +95,8 @@ Run RunCommand(std::vector<std::string> args, std::function<void()> whileServing
   // thread, handles them itself); libFuzzer's own handling of them comes back afterwards.
   sigset_t mask;
   pthread_sigmask(SIG_SETMASK, nullptr, &mask);
-  struct sigaction oldInt {};
-  struct sigaction oldTerm {};
+  struct sigaction oldInt {
+  }, oldTerm{};
   sigaction(SIGINT, nullptr, &oldInt);
   sigaction(SIGTERM, nullptr, &oldTerm);
   StoppingOutput outBuffer;
@@ -126,31 +113,11 @@ Run RunCommand(std::vector<std::string> args, std::function<void()> whileServing
   return run;
 }
 
-bool IsRefusalLine(const std::string& err) {
-  if (err.rfind("r4690-sim: ", 0) != 0 || err.back() != '\n') return false;
-  for (size_t i = 0; i + 1 < err.size(); ++i) {
-    const auto c = static_cast<unsigned char>(err[i]);
-    if (c < 0x20 || c == 0x7F) return false;
-  }
-  return true;
-}
-
-// A number as the command's options are to take it: decimal digits, or "0x" and hexadecimal
-// digits; nullopt for any other text or a value beyond 64 bits.
-std::optional<uint64_t> OptionNumber(const std::string& text) {
-  static const std::regex kDecimal("[0-9]+");
-  static const std::regex kHexadecimal("0[xX][0-9a-fA-F]+");
-  const bool decimal = std::regex_match(text, kDecimal);
-  if (!decimal && !std::regex_match(text, kHexadecimal)) return std::nullopt;
-  const std::string digits = decimal ? text : text.substr(2);
-  uint64_t value = 0;
-  for (char c : digits) {
-    const uint64_t digit = c <= '9' ? c - '0' : (c | 0x20) - 'a' + 10;
-    const uint64_t base = decimal ? 10 : 16;
-    if (value > (UINT64_MAX - digit) / base) return std::nullopt;
-    value = value * base + digit;
-  }
-  return value;
+// A number written as the command's options are to take it: decimal digits, or "0x" and
+// hexadecimal digits.
+bool IsOptionNumber(const std::string& text) {
+  static const std::regex kNumber("[0-9]+|0[xX][0-9a-fA-F]+");
+  return std::regex_match(text, kNumber);
 }
 
 // The value of an option that appears once, as "--name value" or "--name=value".
@@ -158,37 +125,25 @@ std::optional<std::string> OptionValue(const std::vector<std::string>& args,
                                        const std::string& name) {
   std::optional<std::string> value;
   for (size_t i = 0; i < args.size(); ++i) {
-    if (args[i] == name && i + 1 < args.size()) {
-      if (value) return std::nullopt;
-      value = args[i + 1];
-    } else if (args[i].rfind(name + "=", 0) == 0) {
-      if (value) return std::nullopt;
-      value = args[i].substr(name.size() + 1);
-    }
+    const bool spaced = args[i] == name && i + 1 < args.size();
+    if (!spaced && args[i].rfind(name + "=", 0) != 0) continue;
+    if (value) return std::nullopt;
+    value = spaced ? args[i + 1] : args[i].substr(name.size() + 1);
   }
   return value;
 }
 
 // The options that name files and folders take ones in the sandbox instead.
 void Confine(std::vector<std::string>* args, bool haveScenario) {
-  const std::pair<std::string, std::string> paths[] = {{"--scenario", gSandbox + "/scenario.json"},
-                                                       {"--state-dir", gSandbox + "/state"},
-                                                       {"--device-dir", gSandbox + "/dev"},
-                                                       {"--traffic", gSandbox + "/traffic"}};
-  for (size_t i = 0; i < args->size(); ++i) {
-    std::string& a = (*args)[i];
-    for (const auto& [name, path] : paths) {
-      if (a == name && i + 1 < args->size()) {
-        (*args)[i + 1] = path;
-      } else if (a.rfind(name + "=", 0) == 0) {
-        a = name + "=" + path;
-      }
+  for (const char* name : {"--scenario", "--state-dir", "--device-dir", "--traffic"}) {
+    const std::string path = gSandbox + "/" + (name + 2);
+    for (size_t i = 0; i < args->size(); ++i) {
+      std::string& a = (*args)[i];
+      if (a == name && i + 1 < args->size()) (*args)[i + 1] = path;
+      if (a.rfind(std::string(name) + "=", 0) == 0) a = name + ("=" + path);
     }
   }
-  if (haveScenario) {
-    args->push_back("--scenario");
-    args->push_back(gSandbox + "/scenario.json");
-  }
+  if (haveScenario) args->insert(args->end(), {"--scenario", gSandbox + "/scenario"});
 }
 
 namespace dc = driver_contract;
@@ -206,60 +161,49 @@ std::vector<uint8_t> Ask(uint32_t code, std::vector<uint8_t> input, size_t lengt
   const BOOL ok = DeviceIoControl(device, code, input.data(), static_cast<DWORD>(input.size()),
                                   output.data(), static_cast<DWORD>(length), &transferred, nullptr);
   CloseHandle(device);
-  if (!ok) return {};
-  output.resize(transferred);
+  output.resize(ok ? transferred : 0);
   return output;
 }
 
+// The value of a number in either syntax.
+uint64_t NumberOf(const std::string& text) {
+  const bool hex = text.size() > 1 && (text[1] | 0x20) == 'x';
+  return std::stoull(hex ? text.substr(2) : text, nullptr, hex ? 16 : 10);
+}
+
 std::vector<uint8_t> Vendor(uint16_t direction, uint16_t request, uint32_t address, size_t length) {
-  std::vector<uint8_t> header(dc::kVendorRequestSize);
-  dc::EncodeVendorRequest(
-      {direction, request, static_cast<uint16_t>(address), static_cast<uint16_t>(address >> 16)},
-      header.data());
-  return Ask(IOCTL_VENDOR_REQUEST, header, length);
+  return Ask(IOCTL_VENDOR_REQUEST, fuzz::VendorHeader(direction, request, address), length);
 }
 
-// Each numeric option and how to see its value in the module that it makes (the slot is seen in
-// the announcement instead).
-struct NumericOption {
-  const char* name;
-  uint64_t max;
-  uint64_t (*reported)();  // null for the slot
-};
-
-uint64_t ReportedGrade() {
-  Vendor(dc::kDirectionToModule, dc::kRequestRun, module_addresses::kBootLoaderEntry, 0);
-  const std::vector<uint8_t> grade =
-      Vendor(dc::kDirectionToHost, dc::kRequestRead, SEL_MODULE_TG_DATA, 1);
-  FUZZ_CHECK(grade.size() == 1);
-  return grade[0];
+// What the module reports of the value that an option gives it (the slot is seen in the
+// announcement instead); -1 for an answer of another length.
+int64_t Reported(const std::string& option) {
+  if (option == "--type-code") {
+    const std::vector<uint8_t> info = Ask(IOCTL_GET_DEVICE_INFO, {}, dc::kDeviceInfoSize);
+    return info.size() == dc::kDeviceInfoSize ? int64_t{dc::ModuleTypeCodeOf(info.data())} : -1;
+  }
+  if (option == "--temperature-grade") {
+    Vendor(dc::kDirectionToModule, dc::kRequestRun, module_addresses::kBootLoaderEntry, 0);
+  }
+  const std::vector<uint8_t> byte =
+      option == "--usb-speed"
+          ? Vendor(dc::kDirectionToHost, dc::kRequestUsbSpeed, 0, 1)
+          : Vendor(dc::kDirectionToHost, dc::kRequestRead, SEL_MODULE_TG_DATA, 1);
+  return byte.size() == 1 ? byte[0] : -1;
 }
 
-uint64_t ReportedSpeed() {
-  const std::vector<uint8_t> speed =
-      Vendor(dc::kDirectionToHost, dc::kRequestUsbSpeed, 0, dc::kUsbSpeedLength);
-  FUZZ_CHECK(speed.size() == 1);
-  return speed[0];
-}
-
-uint64_t ReportedTypeCode() {
-  const std::vector<uint8_t> info = Ask(IOCTL_GET_DEVICE_INFO, {}, dc::kDeviceInfoSize);
-  FUZZ_CHECK(info.size() == dc::kDeviceInfoSize);
-  return dc::ModuleTypeCodeOf(info.data());
-}
-
-constexpr NumericOption kNumericOptions[] = {{"--slot", 0xFFFF, nullptr},
-                                             {"--temperature-grade", 0xFF, ReportedGrade},
-                                             {"--usb-speed", 0xFF, ReportedSpeed},
-                                             {"--type-code", 0xFFFFFFFF, ReportedTypeCode}};
+// Each numeric option and its largest value.
+const std::pair<std::string, uint64_t> kNumericOptions[] = {{"--slot", 0xFFFF},
+                                                            {"--temperature-grade", 0xFF},
+                                                            {"--usb-speed", 0xFF},
+                                                            {"--type-code", 0xFFFFFFFF}};
 
 // The slot that a served run announces is the one that --slot names.
 void CheckAnnouncedSlot(const std::vector<std::string>& args, const Run& run) {
   const std::optional<std::string> slot = OptionValue(args, "--slot");
-  if (!slot) return;
-  const std::optional<uint64_t> value = OptionNumber(*slot);
-  FUZZ_CHECK(value.has_value());
-  FUZZ_CHECK(run.out.find("r4690-sim: slot " + std::to_string(*value) + ":") != std::string::npos);
+  FUZZ_CHECK(!slot || (IsOptionNumber(*slot) &&
+                       run.out.find("r4690-sim: slot " + std::to_string(NumberOf(*slot)) + ":") !=
+                           std::string::npos));
 }
 
 }  // namespace
@@ -268,8 +212,11 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   char folder[] = "/tmp/r4690-fuzz-sim-XXXXXX";
   FUZZ_CHECK(mkdtemp(folder) != nullptr);
   gSandbox = folder;
-  std::atexit(RemoveSandbox);
-  setenv("QDEV_DEVICE_DIR", (gSandbox + "/dev").c_str(), 1);
+  std::atexit([] {
+    std::error_code ec;
+    fs::remove_all(gSandbox, ec);
+  });
+  setenv("QDEV_DEVICE_DIR", (gSandbox + "/device-dir").c_str(), 1);
   return 0;
 }
 
@@ -288,43 +235,44 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     args.push_back(line.substr(0, line.find('\0')));
   }
   if (args.size() > 32) return 0;
-  if (scenario) std::ofstream(gSandbox + "/scenario.json", std::ios::binary) << *scenario;
+  if (scenario) std::ofstream(gSandbox + "/scenario", std::ios::binary) << *scenario;
   Confine(&args, scenario.has_value());
 
   const Run run = RunCommand(args);
   FUZZ_CHECK(run.status == sim::kExitStopped || run.status == sim::kExitBadInput ||
              run.status == sim::kExitPowerLost || run.status == sim::kExitStateLost);
   if (run.status == sim::kExitBadInput) {
-    FUZZ_CHECK(IsRefusalLine(run.err));
+    FUZZ_CHECK(run.err.rfind("r4690-sim: ", 0) == 0 && run.err.back() == '\n' &&
+               fuzz::IsOneLineOfText(run.err.substr(0, run.err.size() - 1)));
     // With nothing but the scenario to refuse, the refusal names its file.
     if (args.size() == 2 && scenario) {
-      FUZZ_CHECK(run.err.find(gSandbox + "/scenario.json") != std::string::npos);
+      FUZZ_CHECK(run.err.find(gSandbox + "/scenario") != std::string::npos);
     }
   }
   if (run.out.find("r4690-sim: ready\n") != std::string::npos) {
     // Every number it took is written in the one syntax, and the slot is the one it names.
-    for (const NumericOption& option : kNumericOptions) {
-      if (const std::optional<std::string> text = OptionValue(args, option.name)) {
-        FUZZ_CHECK(OptionNumber(*text).has_value());
-      }
+    for (const auto& [name, max] : kNumericOptions) {
+      const std::optional<std::string> text = OptionValue(args, name);
+      FUZZ_CHECK(!text || IsOptionNumber(*text));
     }
     CheckAnnouncedSlot(args, run);
   }
 
   // A decimal value in range, alone, is accepted, and the module has that value.
-  for (const NumericOption& option : kNumericOptions) {
-    const std::optional<std::string> text = OptionValue(args, option.name);
-    if (!text || text->find_first_not_of("0123456789") != std::string::npos) continue;
-    const std::optional<uint64_t> value = OptionNumber(*text);
-    if (!value || *value > option.max) continue;
-    const std::vector<std::string> alone = {option.name, *text};
-    std::optional<uint64_t> reported;
-    const Run aloneRun = RunCommand(alone, [&] {
-      if (option.reported != nullptr) reported = option.reported();
+  for (const auto& [name, max] : kNumericOptions) {
+    const std::optional<std::string> text = OptionValue(args, name);
+    if (!text || text->empty() || text->size() > 10 ||
+        text->find_first_not_of("0123456789") != std::string::npos || NumberOf(*text) > max) {
+      continue;
+    }
+    const std::vector<std::string> alone = {name, *text};
+    int64_t reported = 0;
+    const Run aloneRun = RunCommand(alone, [&, n = name] {
+      if (n != "--slot") reported = Reported(n);
     });
     FUZZ_CHECK(aloneRun.status == sim::kExitStopped);
     CheckAnnouncedSlot(alone, aloneRun);
-    FUZZ_CHECK(option.reported == nullptr || reported == value);
+    FUZZ_CHECK(name == "--slot" || reported == static_cast<int64_t>(NumberOf(*text)));
   }
   return 0;
 }

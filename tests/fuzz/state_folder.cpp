@@ -9,15 +9,8 @@
 //
 // Input (FuzzedDataProvider): flags, then each file: its bytes, or (flag) patches laid on the
 // fresh module's memory or on erased flash to make a file of the right size; then requests.
-#include <fuzzer/FuzzedDataProvider.h>
-
-#include <algorithm>
-#include <cstdint>
 #include <optional>
-#include <string>
-#include <vector>
 
-#include "contract/driver_contract.h"
 #include "contract/module_addresses.h"
 #include "sim/embedded_images.h"
 #include "sim/memory_map.h"
@@ -25,7 +18,7 @@
 #include "sim/rack.h"
 #include "sim/scenario.h"
 #include "sim/state_store.h"
-#include "sim/traffic.h"
+#include "sim/testing/traffic_parse.h"
 #include "tests/fuzz/fuzz_check.h"
 
 namespace {
@@ -45,32 +38,26 @@ sim::Rack& TheRack() {
   return *rack;
 }
 
-// Where in a memory the input's patches land: the places that the module reads, or anywhere.
-uint32_t PatchOffset(FuzzedDataProvider& in, uint32_t size) {
-  static const uint32_t kMcuPlaces[] = {0, 0x1D00, 0x2F00, sim::kModuleDescriptionOffset,
-                                        sim::kBootLoaderDescriptionOffset};
-  static const uint32_t kBootPlaces[] = {0, 4, 8, sim::kContainerHeaderSize,
-                                         sim::kContainerHeaderSize + sim::kPldSyncOnes};
-  const bool mcu = size == sim::kMcuFlashSize;
-  const uint8_t choice = in.ConsumeIntegralInRange<uint8_t>(0, 5);
-  if (choice == 5) return in.ConsumeIntegralInRange<uint32_t>(0, size - 1);
-  const uint32_t place = mcu ? kMcuPlaces[choice] : kBootPlaces[choice];
-  return std::min(size - 1, place + in.ConsumeIntegral<uint8_t>());
-}
-
 // A file's bytes: the input's own, cut or filled to a length of its choice, or its patches laid
-// on `base`.
+// on `base`, at the places that the module reads or anywhere.
 std::vector<uint8_t> FileBytes(FuzzedDataProvider& in, bool patched,
                                const std::vector<uint8_t>& base) {
+  static const uint32_t kPlaces[2][5] = {
+      {0, 0x1D00, 0x2F00, sim::kModuleDescriptionOffset, sim::kBootLoaderDescriptionOffset},
+      {0, 4, 8, sim::kContainerHeaderSize, sim::kContainerHeaderSize + sim::kPldSyncOnes}};
   const auto size = static_cast<uint32_t>(base.size());
+  std::vector<uint8_t> bytes = base;
   if (!patched) {
-    std::vector<uint8_t> bytes = in.ConsumeBytes<uint8_t>(in.ConsumeIntegralInRange<size_t>(0, 64));
+    bytes = in.ConsumeBytes<uint8_t>(in.ConsumeIntegralInRange<size_t>(0, 64));
     bytes.resize(in.ConsumeBool() ? size : in.ConsumeIntegralInRange<size_t>(0, size + 1), 0xFF);
     return bytes;
   }
-  std::vector<uint8_t> bytes = base;
   for (int n = in.ConsumeIntegralInRange<int>(0, 6); n > 0; --n) {
-    const uint32_t at = PatchOffset(in, size);
+    const uint8_t choice = in.ConsumeIntegralInRange<uint8_t>(0, 5);
+    const uint32_t at = choice == 5
+                            ? in.ConsumeIntegralInRange<uint32_t>(0, size - 1)
+                            : std::min(size - 1, kPlaces[size != sim::kMcuFlashSize][choice] +
+                                                     in.ConsumeIntegral<uint8_t>());
     const std::vector<uint8_t> patch =
         in.ConsumeBytes<uint8_t>(in.ConsumeIntegralInRange<size_t>(0, 96));
     for (size_t i = 0; i < patch.size() && at + i < size; ++i) bytes[at + i] = patch[i];
@@ -78,25 +65,17 @@ std::vector<uint8_t> FileBytes(FuzzedDataProvider& in, bool patched,
   return bytes;
 }
 
-std::vector<uint8_t> Header(uint16_t direction, uint16_t code, uint32_t address) {
-  std::vector<uint8_t> input(dc::kVendorRequestSize);
-  dc::EncodeVendorRequest(
-      {direction, code, static_cast<uint16_t>(address), static_cast<uint16_t>(address >> 16)},
-      input.data());
-  return input;
-}
-
+// No answer has more bytes than asked.
 void CheckReply(const sim::Reply& reply, size_t length) {
-  if (!reply.answered) return;
-  FUZZ_CHECK(reply.data.size() <= length);
-  FUZZ_CHECK(reply.information <= length);
+  FUZZ_CHECK(!reply.answered || (reply.data.size() <= length && reply.information <= length));
 }
 
 // A read as the utility's library makes it: answered with the memory's bytes when it succeeds.
 void Read(sim::Rack& rack, uint32_t address, uint32_t size) {
-  const sim::Reply reply = rack.Serve(kDevice, IOCTL_VENDOR_REQUEST,
-                                      Header(dc::kDirectionToHost, dc::kRequestRead, address),
-                                      std::vector<uint8_t>(size));
+  const sim::Reply reply =
+      rack.Serve(kDevice, IOCTL_VENDOR_REQUEST,
+                 fuzz::VendorHeader(dc::kDirectionToHost, dc::kRequestRead, address),
+                 std::vector<uint8_t>(size));
   CheckReply(reply, size);
   std::vector<uint8_t> memory;
   if (reply.error == 0) FUZZ_CHECK(rack.Peek(0, address, size, &memory) && memory == reply.data);
@@ -110,22 +89,13 @@ void AnyRequest(sim::Rack& rack, FuzzedDataProvider& in) {
   const uint32_t code = in.ConsumeBool() ? kCodes[in.ConsumeIntegralInRange<size_t>(0, 2)]
                                          : in.ConsumeIntegral<uint32_t>();
   std::vector<uint8_t> input =
-      in.ConsumeBool()
-          ? Header(in.ConsumeIntegralInRange<uint16_t>(0, 1),
-                   in.ConsumeIntegralInRange<uint16_t>(0, 0x10), in.ConsumeIntegral<uint32_t>())
-          : in.ConsumeBytes<uint8_t>(in.ConsumeIntegralInRange<size_t>(0, 12));
+      in.ConsumeBool() ? fuzz::VendorHeader(in.ConsumeIntegralInRange<uint16_t>(0, 1),
+                                            in.ConsumeIntegralInRange<uint16_t>(0, 0x10),
+                                            in.ConsumeIntegral<uint32_t>())
+                       : in.ConsumeBytes<uint8_t>(in.ConsumeIntegralInRange<size_t>(0, 12));
   std::vector<uint8_t> output = in.ConsumeBytes<uint8_t>(in.ConsumeIntegralInRange<size_t>(0, 64));
   output.resize(in.ConsumeIntegralInRange<size_t>(0, dc::kMaxTransferSize + 1), 0xA5);
   CheckReply(rack.Serve(kDevice, code, input, output), output.size());
-}
-
-void CheckTraffic(sim::Rack& rack) {
-  for (const std::string& line : rack.traffic().Lines()) {
-    FUZZ_CHECK(line.find('\n') == std::string::npos);
-    sim::TrafficEntry entry;
-    FUZZ_CHECK(sim::ParseTrafficLine(line, &entry));
-    FUZZ_CHECK(sim::FormatTrafficLine(entry) == line);
-  }
 }
 
 }  // namespace
@@ -152,18 +122,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       sim::StateStore::LoadMemories(mcu, boot, &mcuFlash, &bootFlash, &error);
   const bool whole = mcu.bytes && mcu.bytes->size() == sim::kMcuFlashSize && boot.bytes &&
                      boot.bytes->size() == sim::kBootFlashSize;
-  if (!mcu.bytes && !boot.bytes) {
-    FUZZ_CHECK(result == sim::StateStore::LoadResult::kAbsent);
-    return 0;
-  }
-  if (!whole) {
-    FUZZ_CHECK(result == sim::StateStore::LoadResult::kDamaged);
-    FUZZ_CHECK(error.find('\n') == std::string::npos);
-    FUZZ_CHECK(error.find(mcu.path) != std::string::npos ||
-               error.find(boot.path) != std::string::npos);
-    return 0;
-  }
-  FUZZ_CHECK(result == sim::StateStore::LoadResult::kLoaded);
+  using Load = sim::StateStore::LoadResult;
+  FUZZ_CHECK(result == (!mcu.bytes && !boot.bytes ? Load::kAbsent
+                        : whole                   ? Load::kLoaded
+                                                  : Load::kDamaged));
+  FUZZ_CHECK(result != Load::kDamaged || (error.find('\n') == std::string::npos &&
+                                          (error.find(mcu.path) != std::string::npos ||
+                                           error.find(boot.path) != std::string::npos)));
+  if (result != Load::kLoaded) return 0;
   FUZZ_CHECK(mcuFlash == *mcu.bytes && bootFlash == *boot.bytes);
 
   FUZZ_CHECK(rack.AttachStore(sim::StateStore(), {{0, mcuFlash, bootFlash}}, &error));
@@ -174,15 +140,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   // What the utility asks of a module, then whatever the input asks.
   rack.Serve(kDevice, IOCTL_VENDOR_REQUEST,
-             Header(dc::kDirectionToModule, dc::kRequestRun, module_addresses::kBootLoaderEntry),
+             fuzz::VendorHeader(dc::kDirectionToModule, dc::kRequestRun,
+                                module_addresses::kBootLoaderEntry),
              {});
-  Read(rack, module_addresses::kModuleDescription, 256);
-  Read(rack, module_addresses::kFirmwareDescription, 227);
-  Read(rack, module_addresses::kBootLoaderDescription, 79);
-  Read(rack, SEL_PLD_INFO, sim::kPldTextSize);
-  Read(rack, SEL_BOOT_FLASH, sim::kContainerHeaderSize);
-  Read(rack, SEL_MODULE_TG_DATA, 1);
+  const std::pair<uint32_t, uint32_t> reads[] = {
+      {module_addresses::kModuleDescription, 256},    {module_addresses::kFirmwareDescription, 227},
+      {module_addresses::kBootLoaderDescription, 79}, {SEL_PLD_INFO, sim::kPldTextSize},
+      {SEL_BOOT_FLASH, sim::kContainerHeaderSize},    {SEL_MODULE_TG_DATA, 1}};
+  for (const auto& [address, length] : reads) Read(rack, address, length);
   for (int n = 0; n < 16 && in.remaining_bytes() > 0; ++n) AnyRequest(rack, in);
-  CheckTraffic(rack);
+  for (const std::string& line : rack.traffic().Lines()) {
+    sim::TrafficEntry entry;
+    FUZZ_CHECK(line.find('\n') == std::string::npos && sim::ParseTrafficLine(line, &entry));
+    FUZZ_CHECK(sim::FormatTrafficLine(entry) == line);
+  }
   return 0;
 }

@@ -9,12 +9,6 @@
 //
 // Input (FuzzedDataProvider): consumed answer by answer as the run asks; when it runs out every
 // operation succeeds with zero bytes.
-#include <fuzzer/FuzzedDataProvider.h>
-
-#include <cstdint>
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <map>
 #include <optional>
 #include <string>
@@ -35,46 +29,34 @@ namespace {
 FuzzedDataProvider* gInput = nullptr;
 
 // The images the run finds: small, each of its own bytes, so that a write shows which was taken.
-const std::map<std::string, std::vector<uint8_t>>& Images() {
-  static const auto* images = [] {
-    auto* m = new std::map<std::string, std::vector<uint8_t>>;
-    uint8_t fill = 0x10;
-    for (const images::ImageInfo& info : images::kImageList) {
-      (*m)[info.name] = std::vector<uint8_t>(97 + fill, fill);
-      fill = static_cast<uint8_t>(fill + 0x10);
-    }
-    return m;
-  }();
-  return *images;
+const std::vector<uint8_t>& Image(const std::string& name) {
+  static std::map<std::string, std::vector<uint8_t>> images;
+  uint8_t fill = 0x10;
+  for (const images::ImageInfo& info : images::kImageList) {
+    if (images.size() < std::size(images::kImageList)) images[info.name].assign(97 + fill, fill);
+    fill += 0x10;
+  }
+  return images.at(name);
 }
 
 images::ImageRange Lookup(const char* name) {
   const uint8_t failure = gInput->ConsumeIntegralInRange<uint8_t>(0, 15);
   if (failure >= 1 && failure <= 3) return {nullptr, 0, static_cast<images::LookupStep>(failure)};
-  const std::vector<uint8_t>& image = Images().at(name);
+  const std::vector<uint8_t>& image = Image(name);
   return {image.data(), static_cast<uint32_t>(image.size()), images::LookupStep::kNone};
 }
 
 class InputHeap final : public updater::Allocator {
  public:
   uint8_t* Allocate(size_t size) override {
-    if (gInput->ConsumeIntegralInRange<uint8_t>(0, 15) == 1) return nullptr;
-    return updater::HeapAllocator().Allocate(size);
+    return fuzz::OneIn8(*gInput) ? nullptr : updater::HeapAllocator().Allocate(size);
   }
   void Free(uint8_t* block) override { updater::HeapAllocator().Free(block); }
 };
 
 std::vector<int> gExits;
 
-void RecordExit(int status) {
-  gExits.push_back(status);
-}
-
-struct Write {
-  uint32_t address;
-  std::vector<uint8_t> bytes;
-  bool operator==(const Write& o) const { return address == o.address && bytes == o.bytes; }
-};
+using Write = std::pair<uint32_t, std::vector<uint8_t>>;  // an address and the bytes written there
 
 // The module, scripted by the input. It remembers what it reported and what was written.
 class ScriptedModule final : public IR4690_BOOT_LOADER {
@@ -94,37 +76,25 @@ class ScriptedModule final : public IR4690_BOOT_LOADER {
 
   bool OpenQDevice(uint16_t slot) override { return Called() && slot == answeringSlot_; }
   bool CloseDevice() override { return Called(); }
-  bool ReleaseInstance() override {
-    Called();
-    ++releases;
-    return Succeeds();
-  }
+  bool ReleaseInstance() override { return Called() && ++releases && Succeeds(); }
   HANDLE GetDeviceHandle() override { return INVALID_HANDLE_VALUE; }
   bool GetModuleName(char* buffer) override {
-    if (!Called() || !Succeeds()) return false;
-    static constexpr char kModel[7] = "R46-90";
-    if (in_.ConsumeBool()) {
-      Fill(buffer, 7);
-    } else {
-      std::memcpy(buffer, kModel, 7);
-    }
+    if (!Answer()) return false;
+    in_.ConsumeBool() ? Fill(buffer, 7) : static_cast<void>(std::memcpy(buffer, "R46-90", 7));
     return true;
   }
   bool GetUsbSpeed(uint8_t* speed) override {
-    if (!Called() || !Succeeds()) return false;
-    *speed = in_.ConsumeIntegral<uint8_t>();
-    return true;
+    return Answer() && (*speed = in_.ConsumeIntegral<uint8_t>(), true);
   }
   bool GetLastErrorInfo(LastErrorInfo*) override { return false; }
   bool GetArray(uint32_t address, void* buffer, uint32_t size) override {
-    if (!Called() || !Succeeds()) return false;
+    if (!Answer()) return false;
     if (address == SEL_BOOT_FLASH && size == updater::kPldFlashHeaderSize && in_.ConsumeBool()) {
       // A valid header over whatever the input gives.
       uint8_t image[8];
       Fill(image, sizeof image);
-      updater::Buffer container =
-          updater::BuildPldFlashImage(image, sizeof image, updater::HeapAllocator());
-      std::memcpy(buffer, container.data(), size);
+      std::memcpy(buffer, updater::BuildPldFlashImage(image, 8, updater::HeapAllocator()).data(),
+                  size);
       return true;
     }
     Fill(buffer, size);
@@ -132,18 +102,17 @@ class ScriptedModule final : public IR4690_BOOT_LOADER {
     return true;
   }
   bool PutArray(uint32_t address, const void* buffer, uint32_t size) override {
-    if (!Called()) return false;
     const auto* bytes = static_cast<const uint8_t*>(buffer);
     writes.push_back({address, std::vector<uint8_t>(bytes, bytes + size)});
-    return Succeeds();
+    return Answer();
   }
   bool RunMcuApplication(uint32_t address, BOOL) override {
-    const bool ok = Called() && Succeeds();
+    const bool ok = Answer();
     if (address == module_addresses::kApplicationEntry) applicationStarted = ok;
     return ok;
   }
-  bool StartReloadPld() override { return Called() && Succeeds(); }
-  bool VerifyPld() override { return Called() && Succeeds(); }
+  bool StartReloadPld() override { return Answer(); }
+  bool VerifyPld() override { return Answer(); }
   bool GET_MODULE_DESCRIPTION(ModuleDescription* d) override { return Give(d, &module); }
   bool GET_FIRMWARE_DESCRIPTION(FirmwareDescription* d) override { return Give(d, &firmware); }
   bool GET_BOOT_LOADER_DESCRIPTION(BootLoaderDescription* d) override {
@@ -155,6 +124,7 @@ class ScriptedModule final : public IR4690_BOOT_LOADER {
     pldInfo = ok ? std::optional<PldInfo>(given) : std::nullopt;
     return ok;
   }
+  // The update run uses no user flash.
   bool ENABLE_USER_FLASH_WRITE(BOOL) override { return Unused(); }
   bool READ_USER_FLASH(uint8_t*) override { return Unused(); }
   bool WRITE_USER_FLASH(const uint8_t*) override { return Unused(); }
@@ -165,22 +135,23 @@ class ScriptedModule final : public IR4690_BOOT_LOADER {
     return true;
   }
   // One answer: true unless the input says the operation fails.
-  bool Succeeds() { return in_.ConsumeIntegralInRange<uint8_t>(0, 7) != 1; }
+  bool Succeeds() { return !fuzz::OneIn8(in_); }
+  bool Answer() { return Called() && Succeeds(); }
   void Fill(void* to, size_t n) {
-    const std::vector<uint8_t> bytes = in_.ConsumeBytes<uint8_t>(n);
     std::memset(to, 0, n);
+    const std::vector<uint8_t> bytes = in_.ConsumeBytes<uint8_t>(n);
     if (!bytes.empty()) std::memcpy(to, bytes.data(), bytes.size());
   }
   // A record read: the input's bytes, kept as what the module reported.
   template <typename Record>
   bool Give(Record* to, Record* reported) {
-    if (!Called() || !Succeeds()) return false;
+    if (!Answer()) return false;
     Fill(reported, sizeof *reported);
     *to = *reported;
     return true;
   }
   static bool Unused() {
-    FUZZ_CHECK(!"the update run uses no user flash");
+    FUZZ_CHECK(!"the update run uses user flash");
     return false;
   }
 
@@ -227,26 +198,20 @@ std::vector<Write> ExpectedWrites(const ScriptedModule& m) {
   const double fw = updater::VersionNumber(m.firmware.Version, sizeof m.firmware.Version);
   const double bl = updater::VersionNumber(m.bootLoader.Version, sizeof m.bootLoader.Version);
   std::vector<Write> writes;
-  if (const char* mcu = updater::ChooseMcuImage(m.applicationStarted, fw, bl)) {
-    writes.push_back({SEL_MCU_FLASH, Images().at(mcu)});
-  }
+  if (const char* mcu = updater::ChooseMcuImage(m.applicationStarted, fw, bl))
+    writes.push_back({SEL_MCU_FLASH, Image(mcu)});
   if (!updater::InPldBand(bl)) return writes;
   uint32_t version = 0;
   uint8_t pldGrade = 0;
   if (m.pldInfo) FUZZ_CHECK(updater::GetPldVersionNumber(m.pldInfo->Version, &version, &pldGrade));
   if (const char* pld = updater::ChoosePldImage(version, m.grade, pldGrade)) {
-    const std::vector<uint8_t>& image = Images().at(pld);
+    const std::vector<uint8_t>& image = Image(pld);
     const updater::Buffer container = updater::BuildPldFlashImage(
         image.data(), static_cast<uint32_t>(image.size()), updater::HeapAllocator());
     writes.push_back({SEL_BOOT_FLASH,
                       std::vector<uint8_t>(container.data(), container.data() + container.size())});
   }
   return writes;
-}
-
-bool EndsWith(const std::string& text, const std::string& tail) {
-  return text.size() >= tail.size() &&
-         text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
 }
 
 }  // namespace
@@ -269,7 +234,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   deps.allocator = &heap;
   deps.lookupImage = Lookup;
   deps.sleep = [](uint32_t) {};
-  deps.exit = RecordExit;
+  deps.exit = [](int status) { gExits.push_back(status); };
   updater::RunUpdate(deps);
   std::fclose(out);
   const std::string text(transcript, length);
@@ -280,7 +245,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FUZZ_CHECK(status == updater::kExitSucceeded || status == updater::kExitFailed);
   FUZZ_CHECK(module.releases == (created ? 1 : 0));
   FUZZ_CHECK(module.callsAfterRelease == 0);
-  FUZZ_CHECK(EndsWith(text, kSuccess) == (status == updater::kExitSucceeded));
+  const size_t tail = std::strlen(kSuccess);
+  FUZZ_CHECK((text.size() >= tail && text.compare(text.size() - tail, tail, kSuccess) == 0) ==
+             (status == updater::kExitSucceeded));
 
   const size_t summary = text.find(std::string("\n") + kRule + "  Module Info:\n");
   FUZZ_CHECK(status != updater::kExitSucceeded || summary != std::string::npos);

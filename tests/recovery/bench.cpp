@@ -4,7 +4,7 @@
 #include <iterator>
 
 #include "contract/driver_contract.h"
-#include "sim/traffic.h"
+#include "sim/testing/traffic_parse.h"
 #include "tests/recovery/recovery.h"
 
 namespace recovery {

@@ -6,7 +6,7 @@
 #include "contract/driver_contract.h"
 #include "contract/module_addresses.h"
 #include "modlib/records.h"
-#include "sim/traffic.h"
+#include "sim/testing/traffic_parse.h"
 #include "tests/recovery/recovery.h"
 
 namespace recovery {

@@ -1,5 +1,5 @@
 // Encodes AVR instructions bit for bit after the AVR instruction set and resolves labels.
-#include "images/generator/avr_assembler.h"
+#include "tools/image-generator/avr_assembler.h"
 
 #include "contract/little_endian.h"
 
@@ -23,12 +23,6 @@ uint16_t AvrDec(unsigned rd) {
 uint16_t AvrOut(unsigned ioAddr, unsigned rr) {
   // 1011 1AAr rrrr AAAA
   return static_cast<uint16_t>(0xB800 | ((ioAddr & 0x30) << 5) | ((rr & 0x1F) << 4) |
-                               (ioAddr & 0x0F));
-}
-
-uint16_t AvrIn(unsigned rd, unsigned ioAddr) {
-  // 1011 0AAd dddd AAAA
-  return static_cast<uint16_t>(0xB000 | ((ioAddr & 0x30) << 5) | ((rd & 0x1F) << 4) |
                                (ioAddr & 0x0F));
 }
 

@@ -1,14 +1,14 @@
 // The MCU application images: a start-up sequence like a C runtime's, a main loop that blinks a
 // status LED on port B and shows the revision letter on port A, a 1-Wire CRC-8 table as
 // constant data, and the firmware description that the module reports back.
-#include "images/generator/mcu_image.h"
+#include "tools/image-generator/mcu_image.h"
 
 #include <cstring>
 #include <string>
 
-#include "images/generator/avr_assembler.h"
 #include "images/image_list.h"
 #include "modlib/records.h"
+#include "tools/image-generator/avr_assembler.h"
 
 namespace image_generator {
 namespace {

@@ -14,7 +14,6 @@ uint16_t AvrLdi(unsigned rd, uint8_t k);         // rd 16..31
 uint16_t AvrEor(unsigned rd, unsigned rr);       // rd, rr 0..31
 uint16_t AvrDec(unsigned rd);                    // rd 0..31
 uint16_t AvrOut(unsigned ioAddr, unsigned rr);   // ioAddr 0..63
-uint16_t AvrIn(unsigned rd, unsigned ioAddr);    // ioAddr 0..63
 uint16_t AvrSbi(unsigned ioAddr, unsigned bit);  // ioAddr 0..31, bit 0..7
 uint16_t AvrCbi(unsigned ioAddr, unsigned bit);  // ioAddr 0..31, bit 0..7
 constexpr uint16_t kAvrRet = 0x9508;

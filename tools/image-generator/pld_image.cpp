@@ -1,7 +1,7 @@
 // Real configuration streams are mostly sparse frames, with many zero bytes between dense
 // runs; the body imitates that. No run of printable characters grows longer than
 // kPldMaxPrintableRun, so that nothing in the image reads as text.
-#include "images/generator/pld_image.h"
+#include "tools/image-generator/pld_image.h"
 
 namespace image_generator {
 namespace {

@@ -2,7 +2,7 @@
 #include <cstdio>
 #include <string>
 
-#include "images/generator/image_set.h"
+#include "tools/image-generator/image_set.h"
 
 int main(int argc, char** argv) {
   if (argc != 2) {

@@ -1,14 +1,14 @@
 // The parameters that make each image of images/image_list.h, and their output as files.
-#include "images/generator/image_set.h"
+#include "tools/image-generator/image_set.h"
 
 #include <fstream>
 #include <iterator>
 #include <string_view>
 #include <system_error>
 
-#include "images/generator/mcu_image.h"
-#include "images/generator/pld_image.h"
 #include "images/image_list.h"
+#include "tools/image-generator/mcu_image.h"
+#include "tools/image-generator/pld_image.h"
 
 namespace image_generator {
 namespace {

@@ -1,0 +1,65 @@
+// Traffic lines read back into the entries that wrote them.
+#include "sim/testing/traffic_parse.h"
+
+#include <cstdint>
+#include <map>
+#include <sstream>
+
+#include "contract/driver_contract.h"
+#include "sim/user_text.h"  // ParseNumber
+
+namespace sim {
+
+namespace dc = driver_contract;
+
+// The words of a line are read loosely (a name, or an address, where the format puts one; a
+// field that is missing reads as 0) and the line then formatted again from what was read: only a
+// line that the format writes reads back.
+bool ParseTrafficLine(const std::string& stamped, TrafficEntry* entry) {
+  const std::string line = WithoutTimeStamp(stamped);
+  std::istringstream words(line);
+  std::string device, word;
+  std::map<std::string, uint32_t> fields;
+  words >> device;
+  while (words >> word && word != "->") {
+    const size_t equals = word.find('=');
+    uint64_t n = 0;
+    if (equals != std::string::npos && ParseNumber(word.substr(equals + 1), UINT32_MAX, &n)) {
+      fields[word.substr(0, equals)] = static_cast<uint32_t>(n);
+    }
+  }
+  if (word != "->") return false;
+  TrafficEntry e;
+  const uint32_t ioctl = fields["ioctl"];
+  if (fields.count("dir") != 0) {
+    // A header only where the simulator decodes one.
+    if (!CarriesHeader(ioctl, dc::kVendorRequestSize)) return false;
+    const dc::VendorRequest header{
+        static_cast<uint16_t>(fields["dir"]), static_cast<uint16_t>(fields["req"]),
+        static_cast<uint16_t>(fields["value"]), static_cast<uint16_t>(fields["index"])};
+    e.request = MakeRequest(device, ioctl, dc::kVendorRequestSize, &header, fields["len"]);
+  } else {
+    if (CarriesHeader(ioctl, fields["in"])) return false;
+    e.request = MakeRequest(device, ioctl, fields["in"], nullptr, fields["len"]);
+  }
+
+  // The outcome, and how long its answer was held back.
+  std::string outcome;
+  words >> outcome;
+  if (outcome == "refused") {
+    e.outcome = Outcome::kRefused;
+  } else if (outcome == "no") {
+    e.outcome = Outcome::kNoAnswer;
+  } else if (outcome == "short") {
+    e.outcome = Outcome::kShort;
+    words >> e.transferred;
+  } else if (outcome != "ok") {
+    return false;
+  }
+  if (words >> word && word == "after") words >> e.delayMs;
+  if (FormatTrafficLine(e) != line) return false;
+  *entry = e;
+  return true;
+}
+
+}  // namespace sim
