@@ -15,11 +15,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cctype>
 #include <fstream>
+#include <iterator>
 #include <regex>
-#include <sstream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "updater/messages.h"
@@ -29,31 +29,23 @@ namespace {
 constexpr char kGuide[] = R4690_SOURCE_DIR "/docs/operator-guide.md";
 constexpr char kTranscriptCase[] =
     R4690_SOURCE_DIR "/tests/e2e/cases/both_images_then_nothing/expected.stdout";
-constexpr char kCatalogueHeading[] = "## Every message, and what to do";
-constexpr char kTranscriptHeading[] = "## A successful run";
 
 std::string ReadFile(const std::string& path) {
   std::ifstream file(path, std::ios::binary);
-  std::stringstream text;
-  text << file.rdbuf();
-  return text.str();
+  return std::string(std::istreambuf_iterator<char>(file), {});
 }
 
 std::vector<std::string> Split(std::string_view text, const std::string& separators) {
   std::vector<std::string> parts(1);
   for (char c : text) {
-    if (separators.find(c) != std::string::npos) {
-      parts.emplace_back();
-    } else {
-      parts.back() += c;
-    }
+    if (separators.find(c) == std::string::npos) parts.back() += c;
+    if (separators.find(c) != std::string::npos) parts.emplace_back();
   }
   return parts;
 }
 
 bool HoldsLetterOrDigit(const std::string& text) {
-  return std::any_of(text.begin(), text.end(),
-                     [](char c) { return std::isalnum(static_cast<unsigned char>(c)) != 0; });
+  return std::regex_search(text, std::regex("[[:alnum:]]"));
 }
 
 std::string TrimRight(std::string text) {
@@ -61,129 +53,94 @@ std::string TrimRight(std::string text) {
   return text;
 }
 
-// The section of `markdown` that starts at the line `heading` and ends at the next heading of
-// the same level; empty when there is no such line.
-std::string Section(const std::string& markdown, const std::string& heading) {
-  const size_t start = markdown.find("\n" + heading + "\n");
-  if (start == std::string::npos) return std::string();
-  const size_t end = markdown.find("\n## ", start + 1);
-  return markdown.substr(start + 1, end == std::string::npos ? std::string::npos : end - start);
-}
+// A section of the guide, from its heading to the next heading of the same level, read as the
+// lines of its fenced code blocks, all its code (those lines and the contents of the code spans
+// outside the blocks), and the first span of each table row.
+struct Section {
+  std::vector<std::vector<std::string>> blocks;
+  std::vector<std::string> code, rowSpans;
 
-// The lines of the section's fenced code blocks; the first block only when `firstOnly`.
-std::vector<std::string> CodeBlockLines(const std::string& section, bool firstOnly) {
-  std::vector<std::string> lines;
-  bool inside = false;
-  for (const std::string& line : Split(section, "\n")) {
-    if (line.rfind("```", 0) == 0) {
-      if (inside && firstOnly) return lines;
-      inside = !inside;
-    } else if (inside) {
-      lines.push_back(line);
+  explicit Section(const std::string& heading) {
+    const std::string markdown = ReadFile(kGuide);
+    const size_t start = markdown.find("\n" + heading + "\n");
+    EXPECT_NE(start, std::string::npos) << "no section \"" << heading << "\" in " << kGuide;
+    if (start == std::string::npos) return;
+    bool inside = false;
+    for (const std::string& line :
+         Split(markdown.substr(start + 1, markdown.find("\n## ", start + 1) - start), "\n")) {
+      if (line.rfind("```", 0) == 0) {
+        if (!inside) blocks.emplace_back();
+        inside = !inside;
+      } else if (inside) {
+        blocks.back().push_back(line);
+        code.push_back(line);
+      } else {
+        const std::vector<std::string> parts = Split(line, "`");
+        for (size_t i = 1; i + 1 < parts.size(); i += 2) code.push_back(parts[i]);
+        if (line.rfind("| `", 0) == 0 && parts.size() > 2) rowSpans.push_back(parts[1]);
+      }
     }
   }
-  return lines;
-}
+};
 
-// The contents of the code spans of the section's lines outside code blocks; with `rowsOnly`,
-// the first span of each table row.
-std::vector<std::string> CodeSpans(const std::string& section, bool rowsOnly) {
-  std::vector<std::string> spans;
-  bool inside = false;
-  for (const std::string& line : Split(section, "\n")) {
-    if (line.rfind("```", 0) == 0) inside = !inside;
-    if (inside || line.rfind("```", 0) == 0) continue;
-    if (rowsOnly && line.rfind("| `", 0) != 0) continue;
-    const std::vector<std::string> parts = Split(line, "`");
-    for (size_t i = 1; i + 1 < parts.size(); i += 2) {
-      spans.push_back(parts[i]);
-      if (rowsOnly) break;
-    }
-  }
-  return spans;
-}
-
-// A printed line as a pattern: its text, with any text in place of a placeholder.
+// Every line of every message that holds a letter or a digit, as a pattern: its text, with any
+// text in place of a placeholder (%u, %s).
 struct PrintedLine {
   std::string text;
-  std::string message;  // the name of its message
+  const char* message;  // its name
   std::regex pattern;
 };
 
 std::vector<PrintedLine> PrintedLines() {
-  static const std::regex kPlaceholder("%-?[0-9]*[scu]");
   static const std::regex kSpecial(R"([.^$|()\[\]{}*+?\\])");
+  static const std::regex kPlaceholder("%-?[0-9]*[scu]");
   std::vector<PrintedLine> lines;
   for (const updater::message::Entry& entry : updater::message::kAll) {
     for (const std::string& line : Split(entry.text, "\n\r")) {
       if (!HoldsLetterOrDigit(line)) continue;
-      const auto literal = [&](size_t from, size_t to) {
-        return std::regex_replace(line.substr(from, to - from), kSpecial, R"(\$&)");
-      };
-      std::string pattern;
-      size_t from = 0;
-      for (std::sregex_iterator p(line.begin(), line.end(), kPlaceholder), end; p != end; ++p) {
-        pattern += literal(from, static_cast<size_t>(p->position())) + ".*";
-        from = static_cast<size_t>(p->position() + p->length());
-      }
-      pattern += literal(from, line.size());
-      lines.push_back({line, entry.name, std::regex(pattern)});
+      const std::string literal = std::regex_replace(line, kSpecial, R"(\$&)");
+      lines.push_back(
+          {line, entry.name, std::regex(std::regex_replace(literal, kPlaceholder, ".*"))});
     }
   }
   return lines;
 }
 
 TEST(OperatorGuideTest, CatalogueHoldsEveryPrintedLineAndNothingElse) {
-  const std::string catalogue = Section(ReadFile(kGuide), kCatalogueHeading);
-  ASSERT_FALSE(catalogue.empty()) << "no section \"" << kCatalogueHeading << "\" in " << kGuide;
-  std::vector<std::string> entries = CodeSpans(catalogue, false);
-  const std::vector<std::string> blockLines = CodeBlockLines(catalogue, false);
-  entries.insert(entries.end(), blockLines.begin(), blockLines.end());
-
+  const Section catalogue("## Every message, and what to do");
   const std::vector<PrintedLine> printed = PrintedLines();
   for (const PrintedLine& line : printed) {
-    const bool found = std::any_of(entries.begin(), entries.end(), [&](const std::string& e) {
-      return std::regex_search(e, line.pattern);
-    });
-    EXPECT_TRUE(found) << line.message << ": \"" << line.text
-                       << "\" is printed but missing from the guide's message catalogue";
+    EXPECT_TRUE(
+        std::any_of(catalogue.code.begin(), catalogue.code.end(),
+                    [&](const std::string& e) { return std::regex_search(e, line.pattern); }))
+        << line.message << ": \"" << line.text
+        << "\" is printed but missing from the guide's message catalogue";
   }
-
-  const std::vector<std::string> rows = CodeSpans(catalogue, true);
-  ASSERT_GT(rows.size(), 50u) << "the catalogue's tables were not read";
-  for (const std::string& row : rows) {
-    if (!HoldsLetterOrDigit(row)) continue;
-    const bool printedSomewhere =
+  ASSERT_GT(catalogue.rowSpans.size(), 50u) << "the catalogue's tables were not read";
+  for (const std::string& row : catalogue.rowSpans) {
+    EXPECT_TRUE(
+        !HoldsLetterOrDigit(row) ||
         std::any_of(printed.begin(), printed.end(),
-                    [&](const auto& line) { return std::regex_search(row, line.pattern); });
-    EXPECT_TRUE(printedSomewhere) << "the catalogue's row \"" << row
-                                  << "\" names no text that the utility prints";
+                    [&](const PrintedLine& line) { return std::regex_search(row, line.pattern); }))
+        << "the catalogue's row \"" << row << "\" names no text that the utility prints";
   }
 }
 
-// What a console shows of `output`: each carriage return sends the cursor back to the start of
-// its line, where the next text overwrites what is there.
-std::vector<std::string> AsShown(const std::string& output) {
-  std::vector<std::string> screen;
-  for (const std::string& line : Split(output, "\n")) {
+// The transcript is what a console shows of the case's output: each carriage return sends the
+// cursor back to the start of its line, where the next text overwrites what is there.
+TEST(OperatorGuideTest, TranscriptIsWhatTheUtilityShows) {
+  const Section section("## A successful run");
+  std::vector<std::string> transcript, screen;
+  for (const std::string& line : section.blocks.at(0)) transcript.push_back(TrimRight(line));
+  for (const std::string& line : Split(ReadFile(kTranscriptCase), "\n")) {
     std::string shown;
     for (const std::string& stroke : Split(line, "\r")) {
       shown.replace(0, std::min(shown.size(), stroke.size()), stroke);
     }
     screen.push_back(TrimRight(shown));
   }
-  if (!screen.empty() && screen.back().empty()) screen.pop_back();  // after the last line feed
-  return screen;
-}
-
-TEST(OperatorGuideTest, TranscriptIsWhatTheUtilityShows) {
-  const std::string section = Section(ReadFile(kGuide), kTranscriptHeading);
-  ASSERT_FALSE(section.empty()) << "no section \"" << kTranscriptHeading << "\" in " << kGuide;
-  std::vector<std::string> transcript = CodeBlockLines(section, true);
-  for (std::string& line : transcript) line = TrimRight(line);
-  const std::string output = ReadFile(kTranscriptCase);
-  ASSERT_FALSE(output.empty());
-  EXPECT_EQ(transcript, AsShown(output));
+  if (screen.back().empty()) screen.pop_back();  // after the last line feed
+  EXPECT_EQ(transcript, screen);
 }
 
 }  // namespace

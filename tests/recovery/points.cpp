@@ -1,8 +1,5 @@
-// The clean update, the points built from it, and the run of one point.
-#include "tests/recovery/points.h"
-
+// The clean update, the points built from it, and the run of each point, alone or with --all.
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <map>
 
@@ -10,6 +7,7 @@
 #include "contract/module_addresses.h"
 #include "modlib/records.h"
 #include "sim/testing/traffic_parse.h"
+#include "tests/recovery/recovery.h"
 
 namespace recovery {
 
@@ -21,41 +19,8 @@ using sim::FaultAction;
 constexpr uint32_t kMemorySelector = 0xFF000000;
 constexpr int kRunsAfterPowerLoss = 2;  // the utility's runs that may repair a module
 
-// "#17 req=0x0E 0x91003000+256": a request of the clean update, for the report.
-std::string RequestText(const CleanUpdate& clean, size_t index) {
-  const RequestSite& s = clean.requests[index];
-  char text[96];
-  if (s.request == sim::kDeviceInfoRequest) {
-    std::snprintf(text, sizeof text, "#%zu device information", index + 1);
-  } else if (s.address != 0) {
-    std::snprintf(text, sizeof text, "#%zu req=0x%02X 0x%08X+%u", index + 1, s.request, s.address,
-                  s.size);
-  } else {
-    std::snprintf(text, sizeof text, "#%zu req=0x%02X", index + 1, s.request);
-  }
-  return std::string(text) + " (" + StepOf(s) + ")";
-}
-
-std::string EndingText(const Ending& ending) {
-  return "exit " + std::to_string(ending.exitStatus) + ", '" + ending.lastLine + "'";
-}
-
-// Where two memories first differ, or empty when they are equal.
-std::string Difference(const char* memory, const std::vector<uint8_t>& seen,
-                       const std::vector<uint8_t>& clean) {
-  if (seen == clean) return "";
-  size_t at = 0;
-  while (at < seen.size() && at < clean.size() && seen[at] == clean[at]) ++at;
-  char text[80];
-  std::snprintf(text, sizeof text, "%s differs from the clean update's at offset 0x%05zX", memory,
-                at);
-  return text;
-}
-
-std::string MemoryDifference(const Bench& bench, const CleanUpdate& clean) {
-  const std::string mcu = Difference("MCU flash", bench.McuFlash(), clean.mcuFlash);
-  const std::string boot = Difference("boot flash", bench.BootFlash(), clean.bootFlash);
-  return mcu.empty() ? boot : boot.empty() ? mcu : mcu + ", " + boot;
+bool Completed(const UtilityRun& run) {
+  return run.EndedWith(0) && run.LastLine() == kSuccessLine;
 }
 
 // Ended on its own, as a run of the utility must whatever the module does.
@@ -63,8 +28,19 @@ bool EndedNormally(const UtilityRun& run) {
   return run.EndedWith(0) || run.EndedWith(255);
 }
 
-bool Completed(const UtilityRun& run) {
-  return run.EndedWith(0) && run.LastLine() == kSuccessLine;
+std::string Seen(const UtilityRun& run) {
+  return run.Describe() + ", " + std::to_string(run.Writes()) + " writes";
+}
+
+// The memories of the modules from `first` on that differ from what their clean updates leave.
+std::string Changed(const Bench& bench, const std::vector<const CleanUpdate*>& clean,
+                    size_t first = 0) {
+  std::string which;
+  for (size_t i = first; i < clean.size(); ++i) {
+    if (bench.McuFlash(i) != clean[i]->mcuFlash) which += ", MCU flash " + std::to_string(i);
+    if (bench.BootFlash(i) != clean[i]->bootFlash) which += ", boot flash " + std::to_string(i);
+  }
+  return which;
 }
 
 // The faulted run's request at the point's index is the clean update's, with the fault's outcome
@@ -89,31 +65,6 @@ bool FaultLanded(const UtilityRun& run, const CleanUpdate& clean, const Point& p
   seen.outcome = planned.outcome = outcome;
   seen.transferred = planned.transferred = 0;
   return sim::FormatTrafficLine(seen) == sim::FormatTrafficLine(planned);
-}
-
-// After a power loss: a power cycle, then runs until one completes without writing anything.
-void RecoverFromPowerLoss(Bench& bench, const CleanUpdate& clean, Verdict* v) {
-  v->expected = "recovers within " + std::to_string(kRunsAfterPowerLoss) + " runs";
-  std::string error;
-  if (!bench.PowerCycleWithoutFaults(&error)) {
-    v->seen = "power cycle: " + error;
-    return;
-  }
-  bool settled = false;
-  for (int i = 0; i < kRunsAfterPowerLoss && !settled; ++i) {
-    const UtilityRun run = bench.Run(1);
-    v->seen += "; run " + std::to_string(i + 2) + ": " + run.Describe() + ", " +
-               std::to_string(run.Writes()) + " writes";
-    if (!EndedNormally(run)) return;
-    settled = Completed(run) && run.Writes() == 0;
-  }
-  if (!settled) return;  // a dead end
-  const std::string difference = MemoryDifference(bench, clean);
-  if (!difference.empty()) {
-    v->seen += "; " + difference;
-    return;
-  }
-  v->recovered = v->passed = true;
 }
 
 // The one dead end that the sequence's rules leave. A short write into MCU flash stores only the
@@ -143,130 +94,46 @@ bool LeavesUnseenGap(const Bench& bench, const CleanUpdate& clean, const Point& 
   return true;
 }
 
-// The memories after such a dead end: the clean update's, but for the gap.
-bool EqualOutsideTheGap(const Bench& bench, const CleanUpdate& clean, uint32_t start,
-                        uint32_t end) {
-  std::vector<uint8_t> mcu = bench.McuFlash();
-  if (mcu.size() != clean.mcuFlash.size() || end > mcu.size()) return false;
-  std::copy(clean.mcuFlash.begin() + start, clean.mcuFlash.begin() + end, mcu.begin() + start);
-  return mcu == clean.mcuFlash && bench.BootFlash() == clean.bootFlash;
-}
-
-// After a single fault: the run ends as the table says; after a power cycle one run recovers.
-void CheckFault(const SuiteSettings& settings, Bench& bench, const CleanUpdate& clean,
-                const Point& point, Verdict* v) {
-  Ending expected;
-  if (!ExpectedEnding(clean.requests[point.request], point.fault.action, &expected)) {
-    v->expected = "a rule for the request";
-    v->seen = "none";
-    return;
-  }
-  v->expected = EndingText(expected) + ", then recovers";
-  const bool waits = point.fault.action == FaultAction::kNoAnswer;
-  const UtilityRun faulted = bench.Run(waits ? settings.noAnswerWaitScale : 1);
-  v->seen = faulted.Describe();
-  if (!FaultLanded(faulted, clean, point)) {
-    v->seen += " (the fault did not land on its request)";
-    return;
-  }
-  const bool asExpected =
-      faulted.EndedWith(expected.exitStatus) && faulted.LastLine() == expected.lastLine;
-  uint32_t gapStart = 0, gapEnd = 0;
-  const bool gap = LeavesUnseenGap(bench, clean, point, &gapStart, &gapEnd);
-  std::string error;
-  if (!bench.PowerCycleWithoutFaults(&error)) {
-    v->seen += "; power cycle: " + error;
-    return;
-  }
-  const UtilityRun after = bench.Run(1);
-  if (gap) {
-    v->expected = EndingText(expected) + ", then a run that writes nothing";
-    const bool asRules = Completed(after) && after.Writes() == 0 &&
-                         EqualOutsideTheGap(bench, clean, gapStart, gapEnd);
-    if (!asRules) v->seen += "; after a power cycle: " + after.Describe();
-    v->recovered = asRules && MemoryDifference(bench, clean).empty();
-    if (!v->recovered) {
-      char text[160];
-      std::snprintf(text, sizeof text,
-                    "MCU flash 0x%04X-0x%04X stays unwritten: the firmware description came "
-                    "through, so the next run keeps the application",
-                    gapStart, gapEnd - 1);
-      v->deadEnd = text;
-    }
-    v->passed = asExpected && asRules;
-    return;
-  }
-  const std::string difference = Completed(after) ? MemoryDifference(bench, clean) : "";
-  v->recovered = Completed(after) && difference.empty();
-  if (!v->recovered) {
-    v->seen += "; after a power cycle: " + after.Describe() +
-               (difference.empty() ? "" : ", " + difference);
-  }
-  v->passed = asExpected && v->recovered;
-}
-
-}  // namespace
-
 bool SitesOf(const std::vector<std::string>& traffic, std::vector<RequestSite>* sites) {
   bool opening = true;  // the open ends with its RunMcuApplication to the boot loader
   bool pldWritten = false;
-  sites->clear();
   for (const std::string& line : traffic) {
     sim::TrafficEntry e;
-    if (!sim::ParseTrafficLine(line, &e)) return false;
-    if (e.request.code == sim::kNoRequest) return false;
-    RequestSite s;
-    s.request = e.request.code;
-    s.address = e.request.address.value_or(0);
-    s.size = e.request.length;
-    s.inOpen = opening;
-    s.afterPldWrite = pldWritten;
-    if (s.request == dc::kRequestRun) opening = false;
-    if (s.request == dc::kRequestWrite && (s.address & kMemorySelector) == SEL_BOOT_FLASH) {
-      pldWritten = true;
-    }
-    sites->push_back(s);
+    if (!sim::ParseTrafficLine(line, &e) || e.request.code == sim::kNoRequest) return false;
+    const uint32_t address = e.request.address.value_or(0);
+    sites->push_back({e.request.code, address, e.request.length, opening, pldWritten});
+    opening = opening && e.request.code != dc::kRequestRun;
+    pldWritten = pldWritten || (e.request.code == dc::kRequestWrite &&
+                                (address & kMemorySelector) == SEL_BOOT_FLASH);
   }
   return true;
 }
 
+}  // namespace
+
 CleanUpdate RunCleanUpdate(const SuiteSettings& settings, const RecoveryModule& module,
                            const std::string& folder) {
   CleanUpdate clean;
-  Bench bench(settings.bench, folder, module.config);
+  const auto fail = [&](const std::string& problem) {
+    clean.problem = problem;
+    return clean;
+  };
+  Bench bench(settings, folder, {module.config});
   std::string error;
-  if (!bench.Start(&error)) {
-    clean.problem = "start: " + error;
-    return clean;
-  }
+  if (!bench.Start(&error)) return fail("start: " + error);
   const UtilityRun update = bench.Run(1);
-  if (!Completed(update) || update.Writes() == 0) {
-    clean.problem = "the clean update: " + update.Describe() + ", " +
-                    std::to_string(update.Writes()) + " writes";
-    return clean;
-  }
+  if (!Completed(update) || update.Writes() == 0) return fail("the clean update: " + Seen(update));
   clean.traffic = update.traffic;
-  if (!SitesOf(clean.traffic, &clean.requests)) {
-    clean.problem = "a traffic line of the clean update is no request";
-    return clean;
-  }
+  if (!SitesOf(clean.traffic, &clean.requests)) return fail("a traffic line is no request");
   for (size_t i = 0; i < clean.requests.size(); ++i) {
-    if (StepOf(clean.requests[i]).empty()) {
-      clean.problem = "no rule for request #" + std::to_string(i + 1) + ": " + clean.traffic[i];
-      return clean;
-    }
+    if (StepOf(clean.requests[i]).empty()) return fail("no rule for " + clean.traffic[i]);
   }
   clean.mcuFlash = bench.McuFlash();
   clean.bootFlash = bench.BootFlash();
-  if (!bench.PowerCycleWithoutFaults(&error)) {
-    clean.problem = "power cycle: " + error;
-    return clean;
-  }
+  if (!bench.PowerCycleWithoutFaults(&error)) return fail("power cycle: " + error);
   const UtilityRun again = bench.Run(1);
-  const std::string difference = MemoryDifference(bench, clean);
-  if (!Completed(again) || again.Writes() != 0 || !difference.empty()) {
-    clean.problem = "the run after the clean update: " + again.Describe() + ", " +
-                    std::to_string(again.Writes()) + " writes " + difference;
+  if (!Completed(again) || again.Writes() != 0 || !Changed(bench, {&clean}).empty()) {
+    return fail("the run after the clean update: " + Seen(again) + Changed(bench, {&clean}));
   }
   return clean;
 }
@@ -274,43 +141,28 @@ CleanUpdate RunCleanUpdate(const SuiteSettings& settings, const RecoveryModule& 
 std::vector<Point> PointsOf(const CleanUpdate& clean) {
   std::vector<Point> points;
   const size_t n = clean.requests.size();
+  std::map<uint32_t, uint32_t> ofKind;  // requests of each kind (request code)
   for (size_t k = 0; k < n; ++k) {
-    Point p;
+    ++ofKind[clean.requests[k].request];
+    Point p{{}, k, "power lost after " + std::to_string(k + 1) + " of " + std::to_string(n)};
     p.fault.action = FaultAction::kPowerLoss;
     p.fault.nth = static_cast<uint32_t>(k + 1);
-    p.request = k;
-    p.label = "power lost after " + std::to_string(k + 1) + " of " + std::to_string(n);
     points.push_back(p);
   }
-
-  // Each kind's requests in order, kinds in the order of their first request.
-  std::vector<uint32_t> kinds;
-  std::map<uint32_t, std::vector<size_t>> requestsOf;
+  // The first and the last request of each kind, each failed, unanswered and answered short.
+  std::map<uint32_t, uint32_t> sent;
   for (size_t k = 0; k < n; ++k) {
     const uint32_t kind = clean.requests[k].request;
-    if (requestsOf[kind].empty()) kinds.push_back(kind);
-    requestsOf[kind].push_back(k);
-  }
-  const struct {
-    FaultAction action;
-    const char* word;
-  } actions[] = {{FaultAction::kFail, "failed"},
-                 {FaultAction::kNoAnswer, "unanswered"},
-                 {FaultAction::kShort, "short"}};
-  for (uint32_t kind : kinds) {
-    const std::vector<size_t>& all = requestsOf[kind];
-    std::vector<uint32_t> nths = {1};
-    if (all.size() > 1) nths.push_back(static_cast<uint32_t>(all.size()));
-    for (uint32_t nth : nths) {
-      for (const auto& a : actions) {
-        Point p;
-        p.fault.action = a.action;
-        p.fault.request = kind;
-        p.fault.nth = nth;
-        p.request = all[nth - 1];
-        p.label = std::string(a.word) + " " + (nth == 1 ? "first" : "last") + " of its kind";
-        points.push_back(p);
-      }
+    const uint32_t nth = ++sent[kind];
+    if (nth != 1 && nth != ofKind[kind]) continue;
+    for (const auto& [action, word] : {std::pair{FaultAction::kFail, "failed "},
+                                       {FaultAction::kNoAnswer, "unanswered "},
+                                       {FaultAction::kShort, "short "}}) {
+      Point p{{}, k, word + std::string(nth == 1 ? "first" : "last") + " of its kind"};
+      p.fault.action = action;
+      p.fault.request = kind;
+      p.fault.nth = nth;
+      points.push_back(p);
     }
   }
   return points;
@@ -318,34 +170,133 @@ std::vector<Point> PointsOf(const CleanUpdate& clean) {
 
 Verdict RunPoint(const SuiteSettings& settings, const RecoveryModule& module,
                  const CleanUpdate& clean, const Point& point, const std::string& folder) {
-  const auto start = std::chrono::steady_clock::now();
+  const RequestSite& site = clean.requests[point.request];
   Verdict v;
-  v.request = RequestText(clean, point.request);
+  v.request = "#" + std::to_string(point.request + 1) + " " + clean.traffic[point.request] + " (" +
+              StepOf(site) + ")";
   sim::ModuleConfig config = module.config;
   config.faults = {point.fault};
-  Bench bench(settings.bench, folder, config);
-  std::string error;
-  if (!bench.Start(&error)) {
-    v.seen = "start: " + error;
-  } else if (point.fault.action == FaultAction::kPowerLoss) {
-    const UtilityRun faulted = bench.Run(1);
-    v.seen = "run 1: " + faulted.Describe();
-    if (!EndedNormally(faulted)) {
-      v.expected = "an exit";
-    } else if (!FaultLanded(faulted, clean, point)) {
-      v.expected = "power lost after the request";
-    } else {
-      RecoverFromPowerLoss(bench, clean, &v);
+  Bench bench(settings, folder, {config});
+  std::string seen, error;
+  const auto wrong = [&](const std::string& expected, const std::string& more) {
+    v.wrong = "expected " + expected + " | seen " + seen + more;
+    return v;
+  };
+  if (!bench.Start(&error)) return wrong("a start", error);
+  const bool waits = point.fault.action == FaultAction::kNoAnswer;
+  const UtilityRun faulted = bench.Run(waits ? settings.noAnswerWaitScale : 1);
+  seen = "run 1: " + faulted.Describe();
+
+  if (point.fault.action == FaultAction::kPowerLoss) {
+    // A power cycle, then runs until one completes without writing anything.
+    if (!EndedNormally(faulted)) return wrong("an exit", "");
+    if (!FaultLanded(faulted, clean, point)) return wrong("power lost after the request", "");
+    if (!bench.PowerCycleWithoutFaults(&error)) return wrong("a power cycle", error);
+    for (int i = 2; i < 2 + kRunsAfterPowerLoss; ++i) {
+      const UtilityRun run = bench.Run(1);
+      seen += "; run " + std::to_string(i) + ": " + Seen(run);
+      if (!EndedNormally(run)) break;
+      if (Completed(run) && run.Writes() == 0) {
+        return Changed(bench, {&clean}).empty() ? v : wrong("recovery", Changed(bench, {&clean}));
+      }
     }
-  } else {
-    CheckFault(settings, bench, clean, point, &v);
+    return wrong("recovery within " + std::to_string(kRunsAfterPowerLoss) + " runs", "");
   }
-  if (!v.passed && settings.keep) bench.Keep();
-  v.runs = bench.Runs();
-  v.ms = static_cast<uint32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                   std::chrono::steady_clock::now() - start)
-                                   .count());
-  return v;
+
+  // A single fault: the run ends as the table says; after a power cycle one run recovers.
+  Ending ending;
+  if (!ExpectedEnding(site, point.fault.action, &ending)) return wrong("a rule", "");
+  const std::string expected =
+      "exit " + std::to_string(ending.exitStatus) + ", '" + ending.lastLine + "', then ";
+  if (!FaultLanded(faulted, clean, point)) return wrong(expected, " (the fault did not land)");
+  const bool asExpected =
+      faulted.EndedWith(ending.exitStatus) && faulted.LastLine() == ending.lastLine;
+  uint32_t gapStart = 0, gapEnd = 0;
+  const bool gap = LeavesUnseenGap(bench, clean, point, &gapStart, &gapEnd);
+  if (!bench.PowerCycleWithoutFaults(&error)) return wrong(expected, "; power cycle: " + error);
+  const UtilityRun after = bench.Run(1);
+  seen += "; after a power cycle: " + Seen(after);
+  const std::string changed = Changed(bench, {&clean});
+  if (gap) {
+    // The memories are the clean update's but for the gap, and stay so.
+    std::vector<uint8_t> mcu = bench.McuFlash();
+    if (mcu.size() == clean.mcuFlash.size() && gapEnd <= mcu.size()) {
+      std::copy(clean.mcuFlash.begin() + gapStart, clean.mcuFlash.begin() + gapEnd,
+                mcu.begin() + gapStart);
+    }
+    if (!asExpected || !Completed(after) || after.Writes() != 0 || mcu != clean.mcuFlash ||
+        bench.BootFlash() != clean.bootFlash) {
+      return wrong(expected + "a run that writes nothing", changed);
+    }
+    if (changed.empty()) return v;
+    char text[160];
+    std::snprintf(text, sizeof text,
+                  "MCU flash 0x%04X-0x%04X stays unwritten: the firmware description came "
+                  "through, so the next run keeps the application",
+                  gapStart, gapEnd - 1);
+    v.deadEnd = text;
+    return v;
+  }
+  return asExpected && Completed(after) && changed.empty() ? v
+                                                           : wrong(expected + "recovery", changed);
+}
+
+std::vector<std::string> RunAllAtOncePoints(const SuiteSettings& settings,
+                                            const std::vector<RecoveryModule>& modules,
+                                            const std::vector<const CleanUpdate*>& clean,
+                                            unsigned workers, size_t every, size_t* points) {
+  // The modules in slots 0, 1, 2..., the power of the first lost after its request k (0: never).
+  const auto configs = [&](size_t k) {
+    std::vector<sim::ModuleConfig> configs;
+    for (size_t i = 0; i < modules.size(); ++i) {
+      configs.push_back(modules[i].config);
+      configs.back().slot = static_cast<uint16_t>(i);
+    }
+    if (k != 0) {
+      configs[0].faults = {sim::Fault{}};
+      configs[0].faults[0].action = FaultAction::kPowerLoss;
+      configs[0].faults[0].nth = static_cast<uint32_t>(k);
+    }
+    return configs;
+  };
+  *points = 0;
+  size_t requests = 0;  // that the first module gets in a clean --all
+  {
+    Bench bench(settings, settings.root + "/all-clean", configs(0));
+    std::string error;
+    if (!bench.Start(&error)) return {"the clean --all: " + error};
+    const UtilityRun run = bench.Run(1, {"--all"});
+    if (!run.EndedWith(0) || !Changed(bench, clean).empty()) {
+      return {"the clean --all: " + run.Describe() + ";" + Changed(bench, clean) +
+              " otherwise than its clean update"};
+    }
+    requests = run.traffic.size();
+  }
+  *points = (requests + every - 1) / every;
+  std::vector<std::string> wrong(*points);
+  RunInParallel(*points, workers, [&](size_t p) {
+    const size_t k = p * every + 1;
+    Bench bench(settings, settings.root + "/all-" + std::to_string(k), configs(k));
+    wrong[p] = [&]() -> std::string {
+      std::string error;
+      if (!bench.Start(&error)) return error;
+      const UtilityRun first = bench.Run(1, {"--all"});
+      if (!first.Exited()) return "the first --all: " + first.Describe();
+      if (!Changed(bench, clean, 1).empty())
+        return "the first --all changed" + Changed(bench, clean, 1);
+      if (!bench.PowerCycleWithoutFaults(&error)) return error;
+      const UtilityRun second = bench.Run(1, {"--all"});
+      if (!second.EndedWith(0)) return "the second --all: " + second.Describe();
+      if (!Changed(bench, clean).empty())
+        return "not clean after the second --all:" + Changed(bench, clean);
+      return "";
+    }();
+    if (!wrong[p].empty()) {
+      wrong[p] = "power of the first lost after its request " + std::to_string(k) + ": " + wrong[p];
+    }
+  });
+  wrong.erase(std::remove(wrong.begin(), wrong.end(), ""), wrong.end());
+  return wrong;
 }
 
 }  // namespace recovery

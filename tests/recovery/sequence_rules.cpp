@@ -1,8 +1,7 @@
 // The failure table of the update sequence, one row per step that sends a request.
-#include "tests/recovery/sequence_rules.h"
-
 #include "contract/driver_contract.h"
 #include "contract/module_addresses.h"
+#include "tests/recovery/recovery.h"
 #include "updater/messages.h"
 
 namespace recovery {
@@ -29,14 +28,14 @@ namespace dc = driver_contract;
 namespace addr = module_addresses;
 
 // Where in the run a row applies.
-enum class When {
+enum When {
   kOpen,            // while OpenQDevice opens the module
   kAfterOpen,       // anywhere after the open
   kBeforePldWrite,  // after the open, before a PLD container is written
   kAfterPldWrite,   // after a PLD container is written
 };
 
-constexpr uint32_t kAnyAddress = 0;       // mask: every address matches
+constexpr uint32_t kAny = 0;              // mask: every address matches
 constexpr uint32_t kExact = 0xFFFFFFFF;   // mask: the address itself
 constexpr uint32_t kMemory = 0xFF000000;  // mask: any address of the memory selector
 
@@ -58,62 +57,49 @@ constexpr uint32_t kAnyRequest = 0xFFFFFFFF;
 // GET_PLD_INFO's failure leads to the container check (or, read after a restart, leaves the version
 // at 0), and the PLD's verification while the PLD is examined is a status line.
 const Row kRows[] = {
-    {When::kOpen, kAnyRequest, 0, kAnyAddress, "OpenQDevice", message::kNoModule},
-    {When::kAfterOpen, dc::kRequestModuleName, 0, kAnyAddress, "GetModuleName",
-     message::kGetModuleNameBad},
-    {When::kAfterOpen, dc::kRequestUsbSpeed, 0, kAnyAddress, "GetUsbSpeed",
-     message::kGetUsbSpeedBad},
-    {When::kAfterOpen, dc::kRequestRead, addr::kModuleDescription, kExact,
+    {kOpen, kAnyRequest, 0, kAny, "OpenQDevice", message::kNoModule},
+    {kAfterOpen, dc::kRequestModuleName, 0, kAny, "GetModuleName", message::kGetModuleNameBad},
+    {kAfterOpen, dc::kRequestUsbSpeed, 0, kAny, "GetUsbSpeed", message::kGetUsbSpeedBad},
+    {kAfterOpen, dc::kRequestRead, addr::kModuleDescription, kExact,
      "GET_MODULE_DESCRIPTION, first address", nullptr},
-    {When::kAfterOpen, dc::kRequestRead, addr::kModuleDescriptionMcu, kExact,
+    {kAfterOpen, dc::kRequestRead, addr::kModuleDescriptionMcu, kExact,
      "GET_MODULE_DESCRIPTION, second address", message::kModuleDescriptionBad},
-    {When::kAfterOpen, dc::kRequestRun, addr::kApplicationEntry, kExact,
+    {kAfterOpen, dc::kRequestRun, addr::kApplicationEntry, kExact,
      "RunMcuApplication, application probe", nullptr},
-    {When::kAfterOpen, dc::kRequestRun, addr::kBootLoaderEntry, kExact,
+    {kAfterOpen, dc::kRequestRun, addr::kBootLoaderEntry, kExact,
      "RunMcuApplication, back to the boot loader", message::kRunMcuApplicationBad},
-    {When::kAfterOpen, dc::kRequestRead, addr::kFirmwareDescription, kExact,
+    {kAfterOpen, dc::kRequestRead, addr::kFirmwareDescription, kExact,
      "GET_FIRMWARE_DESCRIPTION, first address", nullptr},
-    {When::kAfterOpen, dc::kRequestRead, addr::kFirmwareDescriptionMcu, kExact,
+    {kAfterOpen, dc::kRequestRead, addr::kFirmwareDescriptionMcu, kExact,
      "GET_FIRMWARE_DESCRIPTION, second address", message::kFirmwareDescriptionBad},
-    {When::kAfterOpen, dc::kRequestRead, addr::kBootLoaderDescription, kExact,
+    {kAfterOpen, dc::kRequestRead, addr::kBootLoaderDescription, kExact,
      "GET_BOOT_LOADER_DESCRIPTION", message::kBootLoaderDescriptionBad},
-    {When::kAfterOpen, dc::kRequestRead, SEL_PLD_INFO, kExact, "GET_PLD_INFO", nullptr},
-    {When::kAfterOpen, dc::kRequestRead, SEL_BOOT_FLASH, kExact, "container header read",
+    {kAfterOpen, dc::kRequestRead, SEL_PLD_INFO, kExact, "GET_PLD_INFO", nullptr},
+    {kAfterOpen, dc::kRequestRead, SEL_BOOT_FLASH, kExact, "container header read",
      message::kBootFlashReadBad},
-    {When::kAfterOpen, dc::kRequestRead, SEL_MODULE_TG_DATA, kExact, "module grade read",
+    {kAfterOpen, dc::kRequestRead, SEL_MODULE_TG_DATA, kExact, "module grade read",
      message::kGradeReadBad},
-    {When::kAfterOpen, dc::kRequestWrite, SEL_MCU_FLASH, kMemory, "MCU image write",
+    {kAfterOpen, dc::kRequestWrite, SEL_MCU_FLASH, kMemory, "MCU image write",
      message::kPutArrayBad},
-    {When::kAfterOpen, dc::kRequestWrite, SEL_BOOT_FLASH, kMemory, "PLD image write",
+    {kAfterOpen, dc::kRequestWrite, SEL_BOOT_FLASH, kMemory, "PLD image write",
      message::kPutArrayBad},
-    {When::kAfterOpen, dc::kRequestReloadPld, 0, kAnyAddress, "StartReloadPld",
-     message::kStartReloadPldBad},
-    {When::kBeforePldWrite, dc::kRequestVerifyPld, 0, kAnyAddress,
-     "VerifyPld while examining the PLD", nullptr},
-    {When::kAfterPldWrite, dc::kRequestVerifyPld, 0, kAnyAddress, "VerifyPld after the PLD write",
+    {kAfterOpen, dc::kRequestReloadPld, 0, kAny, "StartReloadPld", message::kStartReloadPldBad},
+    {kBeforePldWrite, dc::kRequestVerifyPld, 0, kAny, "VerifyPld while examining the PLD", nullptr},
+    {kAfterPldWrite, dc::kRequestVerifyPld, 0, kAny, "VerifyPld after the PLD write",
      message::kVerifyPldBad},
 };
 
 bool Applies(When when, const RequestSite& site) {
-  switch (when) {
-    case When::kOpen:
-      return site.inOpen;
-    case When::kAfterOpen:
-      return !site.inOpen;
-    case When::kBeforePldWrite:
-      return !site.inOpen && !site.afterPldWrite;
-    case When::kAfterPldWrite:
-      return !site.inOpen && site.afterPldWrite;
-  }
-  return false;
+  if (when == kOpen) return site.inOpen;
+  return !site.inOpen && (when == kAfterOpen || (when == kAfterPldWrite) == site.afterPldWrite);
 }
 
 const Row* Find(const RequestSite& site) {
   for (const Row& row : kRows) {
-    if (!Applies(row.when, site)) continue;
-    if (row.request != kAnyRequest && row.request != site.request) continue;
-    if ((site.address & row.mask) != row.address) continue;
-    return &row;
+    if (Applies(row.when, site) && (row.request == kAnyRequest || row.request == site.request) &&
+        (site.address & row.mask) == row.address) {
+      return &row;
+    }
   }
   return nullptr;
 }

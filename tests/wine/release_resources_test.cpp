@@ -48,16 +48,13 @@ TEST(UtilityVersionInfo, FixedPartAndTextsAreThoseOfTheRelease) {
   EXPECT_EQ(fixed->dwFileType, static_cast<DWORD>(VFT_APP));
 
   // The texts, in the language and code page that the translation table names.
-  struct Translation {
-    WORD language;
-    WORD codePage;
-  }* translation = nullptr;
+  WORD* translation = nullptr;  // language, code page
   ASSERT_TRUE(VerQueryValueA(data.data(), "\\VarFileInfo\\Translation",
                              reinterpret_cast<void**>(&translation), &length));
-  ASSERT_EQ(length, sizeof *translation);
-  EXPECT_EQ(translation->language, 0x409);
+  ASSERT_EQ(length, 2 * sizeof(WORD));
+  EXPECT_EQ(translation[0], 0x409);
   char block[64];
-  wsprintfA(block, "\\StringFileInfo\\%04x%04x\\", translation->language, translation->codePage);
+  wsprintfA(block, "\\StringFileInfo\\%04x%04x\\", translation[0], translation[1]);
   const std::pair<const char*, std::string> texts[] = {
       {"FileDescription", "Update Utility for R46-90 Module"},
       {"OriginalFilename", "r4690-update.exe"},

@@ -63,18 +63,11 @@ NTSTATUS Complete(PIRP irp, NTSTATUS status, ULONG_PTR information) {
 
 // The model reports Windows error values; the I/O manager wants the status that maps to each.
 NTSTATUS StatusOf(ULONG windowsError) {
-  switch (windowsError) {
-    case 0:
-      return STATUS_SUCCESS;
-    case 1:  // ERROR_INVALID_FUNCTION
-      return STATUS_INVALID_DEVICE_REQUEST;
-    case 87:  // ERROR_INVALID_PARAMETER
-      return STATUS_INVALID_PARAMETER;
-    case 1167:  // ERROR_DEVICE_NOT_CONNECTED
-      return STATUS_DEVICE_NOT_CONNECTED;
-    default:  // ERROR_GEN_FAILURE (31), the model's refusal, and anything else
-      return STATUS_UNSUCCESSFUL;
-  }
+  if (windowsError == 0) return STATUS_SUCCESS;
+  if (windowsError == 1) return STATUS_INVALID_DEVICE_REQUEST;   // ERROR_INVALID_FUNCTION
+  if (windowsError == 87) return STATUS_INVALID_PARAMETER;       // ERROR_INVALID_PARAMETER
+  if (windowsError == 1167) return STATUS_DEVICE_NOT_CONNECTED;  // ERROR_DEVICE_NOT_CONNECTED
+  return STATUS_UNSUCCESSFUL;  // ERROR_GEN_FAILURE (31), the model's refusal, and anything else
 }
 
 void CopyBytes(UCHAR* to, const UCHAR* from, ULONG size) {
@@ -84,19 +77,15 @@ void CopyBytes(UCHAR* to, const UCHAR* from, ULONG size) {
 // prefix + infix + name into a caller's buffer; false when it does not fit.
 bool BuildName(UNICODE_STRING* out, WCHAR* buffer, const wchar_t* prefix, const char* infix,
                const WCHAR* name, USHORT nameChars) {
-  USHORT n = 0;
-  for (const wchar_t* p = prefix; *p != L'\0'; ++p) {
-    if (n + 1 >= kNameBufferChars) return false;
-    buffer[n++] = static_cast<WCHAR>(*p);
-  }
-  for (const char* p = infix; *p != '\0'; ++p) {
-    if (n + 1 >= kNameBufferChars) return false;
-    buffer[n++] = static_cast<WCHAR>(*p);
-  }
-  for (USHORT i = 0; i < nameChars; ++i) {
-    if (n + 1 >= kNameBufferChars) return false;
-    buffer[n++] = name[i];
-  }
+  USHORT n = 0;  // characters so far, written while they fit with the terminating zero
+  const auto add = [&](WCHAR c) {
+    if (n < kNameBufferChars - 1) buffer[n] = c;
+    ++n;
+  };
+  for (const wchar_t* p = prefix; *p != L'\0'; ++p) add(static_cast<WCHAR>(*p));
+  for (const char* p = infix; *p != '\0'; ++p) add(static_cast<WCHAR>(*p));
+  for (USHORT i = 0; i < nameChars; ++i) add(name[i]);
+  if (n >= kNameBufferChars) return false;
   buffer[n] = L'\0';
   out->Buffer = buffer;
   out->Length = static_cast<USHORT>(n * sizeof(WCHAR));
@@ -106,41 +95,21 @@ bool BuildName(UNICODE_STRING* out, WCHAR* buffer, const wchar_t* prefix, const 
 
 // --- the pipe ---------------------------------------------------------------------------------
 
-NTSTATUS WaitIo(NTSTATUS status, HANDLE event, IO_STATUS_BLOCK* io) {
-  if (status == STATUS_PENDING) {
-    ZwWaitForSingleObject(event, FALSE, nullptr);
-    status = io->Status;
-  }
-  return status;
-}
-
-bool WriteFrame(StandInDevice* device, const UCHAR* frame, ULONG size) {
-  KeWaitForSingleObject(&device->writeLock, Executive, KernelMode, FALSE, nullptr);
-  bool ok = true;
-  ULONG done = 0;
-  while (ok && done < size) {
+// Moves `size` bytes through the pipe, in as many calls as it takes; false when the pipe fails.
+bool Transfer(StandInDevice* device, bool write, UCHAR* data, ULONG size) {
+  const HANDLE event = write ? device->writeEvent : device->readEvent;
+  for (ULONG done = 0; done < size;) {
     IO_STATUS_BLOCK io;
     LARGE_INTEGER offset;
     offset.QuadPart = 0;
-    NTSTATUS status = ZwWriteFile(device->pipe, device->writeEvent, nullptr, nullptr, &io,
-                                  const_cast<UCHAR*>(frame + done), size - done, &offset, nullptr);
-    status = WaitIo(status, device->writeEvent, &io);
-    ok = NT_SUCCESS(status) && io.Information != 0;
-    done += static_cast<ULONG>(io.Information);
-  }
-  KeReleaseMutex(&device->writeLock, FALSE);
-  return ok;
-}
-
-bool ReadExactly(StandInDevice* device, UCHAR* data, ULONG size) {
-  ULONG done = 0;
-  while (done < size) {
-    IO_STATUS_BLOCK io;
-    LARGE_INTEGER offset;
-    offset.QuadPart = 0;
-    NTSTATUS status = ZwReadFile(device->pipe, device->readEvent, nullptr, nullptr, &io,
-                                 data + done, size - done, &offset, nullptr);
-    status = WaitIo(status, device->readEvent, &io);
+    NTSTATUS status = write ? ZwWriteFile(device->pipe, event, nullptr, nullptr, &io, data + done,
+                                          size - done, &offset, nullptr)
+                            : ZwReadFile(device->pipe, event, nullptr, nullptr, &io, data + done,
+                                         size - done, &offset, nullptr);
+    if (status == STATUS_PENDING) {
+      ZwWaitForSingleObject(event, FALSE, nullptr);
+      status = io.Status;
+    }
     if (!NT_SUCCESS(status) || io.Information == 0) return false;
     done += static_cast<ULONG>(io.Information);
   }
@@ -209,11 +178,11 @@ void ReaderThread(PVOID context) {
   UCHAR* buffer = device->replyBuffer;
   for (;;) {
     // The header first, which tells how much follows, then the rest of the frame after it.
-    if (!ReadExactly(device, buffer, qdev_frame::kHeaderSize)) break;
+    if (!Transfer(device, false, buffer, qdev_frame::kHeaderSize)) break;
     qdev_frame::Frame frame;
     qdev_frame::Decoded decoded = qdev_frame::DecodeFrame(buffer, qdev_frame::kHeaderSize, &frame);
     if (decoded == qdev_frame::Decoded::kNeedMore && frame.size() <= kReplyBufferSize &&
-        ReadExactly(device, buffer + qdev_frame::kHeaderSize, frame.payloadSize)) {
+        Transfer(device, false, buffer + qdev_frame::kHeaderSize, frame.payloadSize)) {
       decoded = qdev_frame::DecodeFrame(buffer, frame.size(), &frame);
     }
     if (decoded != qdev_frame::Decoded::kFrame || frame.header.type != qdev_frame::kReply) break;
@@ -291,7 +260,9 @@ NTSTATUS DispatchDeviceControl(PDEVICE_OBJECT deviceObject, PIRP irp) {
   KeReleaseSpinLock(&device->pendingLock, irql);
 
   // From here on the IRP may complete at any time; only its id is used.
-  const bool sent = WriteFrame(device, frame, frameSize);
+  KeWaitForSingleObject(&device->writeLock, Executive, KernelMode, FALSE, nullptr);
+  const bool sent = Transfer(device, true, frame, frameSize);
+  KeReleaseMutex(&device->writeLock, FALSE);
   ExFreePoolWithTag(frame, kPoolTag);
   if (!sent) {
     PIRP unsent = TakePending(device, true, id, nullptr);
@@ -363,14 +334,11 @@ NTSTATUS CreateStandInDevice(PDRIVER_OBJECT driver, const WCHAR* name, USHORT na
       static_cast<UCHAR*>(ExAllocatePoolWithTag(NonPagedPool, kReplyBufferSize, kPoolTag));
   if (device->replyBuffer == nullptr) status = STATUS_INSUFFICIENT_RESOURCES;
   if (NT_SUCCESS(status)) status = OpenPipe(name, nameChars, &device->pipe);
-  if (NT_SUCCESS(status)) {
-    status =
-        ZwCreateEvent(&device->readEvent, EVENT_ALL_ACCESS, nullptr, SynchronizationEvent, FALSE);
-  }
-  if (NT_SUCCESS(status)) {
-    status =
-        ZwCreateEvent(&device->writeEvent, EVENT_ALL_ACCESS, nullptr, SynchronizationEvent, FALSE);
-  }
+  const auto newEvent = [](HANDLE* event) {
+    return ZwCreateEvent(event, EVENT_ALL_ACCESS, nullptr, SynchronizationEvent, FALSE);
+  };
+  if (NT_SUCCESS(status)) status = newEvent(&device->readEvent);
+  if (NT_SUCCESS(status)) status = newEvent(&device->writeEvent);
   if (NT_SUCCESS(status)) {
     status = PsCreateSystemThread(&device->readerThread, THREAD_ALL_ACCESS, nullptr, nullptr,
                                   nullptr, ReaderThread, device);
@@ -394,43 +362,28 @@ void DriverUnload(PDRIVER_OBJECT driver) {
   }
 }
 
-// Reads Parameters\Devices (REG_MULTI_SZ) of the service key into a pool buffer.
+// Parameters\Devices (REG_MULTI_SZ) of the service key, read once by DriverEntry.
+alignas(8) UCHAR deviceList[sizeof(KEY_VALUE_PARTIAL_INFORMATION) + 4096];
+
 NTSTATUS ReadDeviceList(PUNICODE_STRING registryPath, KEY_VALUE_PARTIAL_INFORMATION** list) {
   WCHAR buffer[256];
-  UNICODE_STRING keyPath;
-  keyPath.Buffer = buffer;
-  keyPath.Length = 0;
-  keyPath.MaximumLength = sizeof buffer;
+  UNICODE_STRING keyPath = {0, sizeof buffer, buffer};
   NTSTATUS status = RtlAppendUnicodeStringToString(&keyPath, registryPath);
   if (NT_SUCCESS(status)) status = RtlAppendUnicodeToString(&keyPath, stand_in::kParametersKeyW);
-  if (!NT_SUCCESS(status)) return status;
-
   OBJECT_ATTRIBUTES attributes;
   InitializeObjectAttributes(&attributes, &keyPath, OBJ_CASE_INSENSITIVE | OBJ_KERNEL_HANDLE,
                              nullptr, nullptr);
-  HANDLE key;
-  status = ZwOpenKey(&key, KEY_READ, &attributes);
+  HANDLE key = nullptr;
+  if (NT_SUCCESS(status)) status = ZwOpenKey(&key, KEY_READ, &attributes);
   if (!NT_SUCCESS(status)) return status;
-
   UNICODE_STRING valueName;
   RtlInitUnicodeString(&valueName, stand_in::kDevicesValueW);
-  const ULONG size = sizeof(KEY_VALUE_PARTIAL_INFORMATION) + 4096;
-  auto* info =
-      static_cast<KEY_VALUE_PARTIAL_INFORMATION*>(ExAllocatePoolWithTag(PagedPool, size, kPoolTag));
-  if (info == nullptr) {
-    ZwClose(key);
-    return STATUS_INSUFFICIENT_RESOURCES;
-  }
+  *list = reinterpret_cast<KEY_VALUE_PARTIAL_INFORMATION*>(deviceList);
   ULONG returned = 0;
-  status = ZwQueryValueKey(key, &valueName, KeyValuePartialInformation, info, size, &returned);
+  status = ZwQueryValueKey(key, &valueName, KeyValuePartialInformation, *list, sizeof deviceList,
+                           &returned);
   ZwClose(key);
-  if (NT_SUCCESS(status) && info->Type != REG_MULTI_SZ) status = STATUS_OBJECT_TYPE_MISMATCH;
-  if (!NT_SUCCESS(status)) {
-    ExFreePoolWithTag(info, kPoolTag);
-    return status;
-  }
-  *list = info;
-  return STATUS_SUCCESS;
+  return NT_SUCCESS(status) && (*list)->Type != REG_MULTI_SZ ? STATUS_OBJECT_TYPE_MISMATCH : status;
 }
 
 }  // namespace
@@ -463,7 +416,6 @@ extern "C" NTSTATUS DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING registryP
     }
     i = end + 1;
   }
-  ExFreePoolWithTag(list, kPoolTag);
   if (!NT_SUCCESS(status)) DriverUnload(driver);
   return status;
 }

@@ -18,7 +18,6 @@
 #include <fstream>
 #include <sstream>
 #include <string>
-#include <vector>
 
 #include "platform/win32.h"
 #include "sim/simulator.h"
@@ -26,58 +25,54 @@
 
 namespace {
 
-constexpr int kHostFailure = 125;
-
 int Fail(const std::string& message) {
   std::fprintf(stderr, "stand-in-host: %s\n", message.c_str());
-  return kHostFailure;
+  return 125;
 }
 
-struct Options {
-  std::string scenario;
-  sim::SimulatorOptions simulator;  // the pipes where the driver looks: the default
-  std::vector<std::string> program;
-};
+}  // namespace
 
-bool ParseOptions(int argc, char** argv, Options* options, std::string* error) {
+int main(int argc, char** argv) {
+  std::string scenario, commandLine, error;
+  sim::SimulatorOptions options;  // the pipes where the driver looks: the default
   int i = 1;
-  for (; i < argc; ++i) {
+  for (; i < argc && std::string(argv[i]) != "--"; ++i) {
     const std::string arg = argv[i];
-    if (arg == "--") break;
+    const bool valued = i + 1 < argc;
     if (arg == "--fresh" || arg == "--no-faults") {
-      (arg == "--fresh" ? options->simulator.fresh : options->simulator.noFaults) = true;
-    } else if ((arg == "--scenario" || arg == "--traffic" || arg == "--state-dir") &&
-               i + 1 < argc) {
-      const std::string value = argv[++i];
-      if (arg == "--scenario") options->scenario = value;
-      if (arg == "--traffic") options->simulator.trafficFile = value;
-      if (arg == "--state-dir") options->simulator.stateDir = value;
+      (arg == "--fresh" ? options.fresh : options.noFaults) = true;
+    } else if (arg == "--scenario" && valued) {
+      scenario = argv[++i];
+    } else if (arg == "--traffic" && valued) {
+      options.trafficFile = argv[++i];
+    } else if (arg == "--state-dir" && valued) {
+      options.stateDir = argv[++i];
     } else {
-      *error = "unknown or incomplete option " + arg;
-      return false;
+      scenario.clear();
+      break;
     }
   }
-  for (++i; i < argc; ++i) options->program.push_back(argv[i]);
-  if (options->scenario.empty() || options->program.empty()) {
-    *error =
+  // A command line that CommandLineToArgv splits back into the words (none of ours holds a quote).
+  for (++i; i < argc; ++i)
+    commandLine += std::string(commandLine.empty() ? "" : " ") + '"' + argv[i] + '"';
+  if (scenario.empty() || commandLine.empty()) {
+    return Fail(
         "usage: stand-in-host --scenario FILE [--traffic FILE] [--state-dir DIR [--fresh]] "
-        "[--no-faults] -- PROGRAM [ARGUMENT...]";
-    return false;
+        "[--no-faults] -- PROGRAM [ARGUMENT...]");
   }
-  return true;
-}
 
-// A command line that CommandLineToArgv splits back into `words` (none of ours holds a quote).
-std::string CommandLine(const std::vector<std::string>& words) {
-  std::string line;
-  for (const std::string& word : words) {
-    if (!line.empty()) line += ' ';
-    line += '"' + word + '"';
-  }
-  return line;
-}
+  std::ifstream file(scenario, std::ios::binary);
+  std::stringstream json;
+  json << file.rdbuf();
+  if (!file) return Fail("cannot read " + scenario);
+  sim::Simulator simulator;
+  if (!simulator.LoadScenario(json.str(), &error)) return Fail(scenario + ": " + error);
+  // The pipes exist from here on: the driver's DriverEntry opens them.
+  if (!simulator.Start(options, &error)) return Fail(error);
+  stand_in::DriverService driver;
+  if (!driver.Start(simulator.DeviceNames(), &error)) return Fail(error);
 
-bool RunProgram(const std::vector<std::string>& program, DWORD* exitCode, std::string* error) {
+  // The program, with this process's standard handles.
   STARTUPINFOA startup{};
   startup.cb = sizeof startup;
   startup.dwFlags = STARTF_USESTDHANDLES;
@@ -85,50 +80,26 @@ bool RunProgram(const std::vector<std::string>& program, DWORD* exitCode, std::s
   startup.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
   startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
   PROCESS_INFORMATION process{};
-  std::string line = CommandLine(program);
-  if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
-                      &process)) {
-    *error = "cannot start " + program[0] + " (error " + std::to_string(GetLastError()) + ")";
-    return false;
-  }
-  WaitForSingleObject(process.hProcess, INFINITE);
-  GetExitCodeProcess(process.hProcess, exitCode);
-  CloseHandle(process.hThread);
-  CloseHandle(process.hProcess);
-  return true;
-}
-
-}  // namespace
-
-int main(int argc, char** argv) {
-  Options options;
-  std::string error;
-  if (!ParseOptions(argc, argv, &options, &error)) return Fail(error);
-
-  std::ifstream file(options.scenario, std::ios::binary);
-  std::stringstream json;
-  json << file.rdbuf();
-  if (!file) return Fail("cannot read " + options.scenario);
-  sim::Simulator simulator;
-  if (!simulator.LoadScenario(json.str(), &error)) return Fail(options.scenario + ": " + error);
-  // The pipes exist from here on: the driver's DriverEntry opens them.
-  if (!simulator.Start(options.simulator, &error)) return Fail(error);
-
-  stand_in::DriverService driver;
-  if (!driver.Install(stand_in::DriverPathBesideExecutable(), simulator.DeviceNames(), &error) ||
-      !driver.Start(&error))
-    return Fail(error);
-
+  const bool ran = CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                                  nullptr, &startup, &process);
+  if (!ran)
+    error = "cannot start " + commandLine + " (error " + std::to_string(GetLastError()) + ")";
   DWORD exitCode = 0;
-  const bool ran = RunProgram(options.program, &exitCode, &error);
+  if (ran) {
+    WaitForSingleObject(process.hProcess, INFINITE);
+    GetExitCodeProcess(process.hProcess, &exitCode);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+  }
 
   // The modules go first, so that the driver's readers end; then the driver unloads.
   simulator.Stop();
   driver.Stop();
   if (!ran) return Fail(error);
   error = simulator.TakeStateError();
-  if (!error.empty())
+  if (!error.empty()) {
     return Fail("a change could not be saved and its request was refused: " + error);
+  }
   std::fflush(stdout);
   return static_cast<int>(exitCode);
 }
