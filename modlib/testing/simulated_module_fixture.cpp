@@ -33,8 +33,6 @@ void ModuleTest::TearDown() {
   for (TQUSBBASE* object : objects_) object->ReleaseInstance();
   simulator.Stop();
   qdev_test::ClearFaults();
-  qdev_test::SetTimeScale(1);
-  qdev_test::SetWaitScale(1);
   std::error_code ignored;
   std::filesystem::remove_all(folder, ignored);
 }

@@ -16,8 +16,7 @@ namespace modlib_test {
 
 using Lines = std::vector<std::string>;
 
-// Platform fault hooks and the time and wait scales are reset, and every object made here
-// released, after each test.
+// The platform's fault hooks are cleared, and every object made here released, after each test.
 class ModuleTest : public testing::Test {
  protected:
   void SetUp() override;
