@@ -14,20 +14,18 @@ namespace {
 namespace dc = driver_contract;
 
 TEST(DriverContract, DeviceNamesAndTheirPaths) {
-  struct Row {
+  const struct {
     dc::DeviceNaming naming;
     uint16_t slot;
-    const char* name;
-    const char* path;
-  };
-  const Row rows[] = {
+    const char *name, *path;
+  } rows[] = {
       {dc::DeviceNaming::kQDev, 0, "QDev0", "\\\\.\\QDev0"},
       {dc::DeviceNaming::kQDev, 5, "QDev5", "\\\\.\\QDev5"},
       {dc::DeviceNaming::kQDev, 10, "QDev10", "\\\\.\\QDev10"},
       {dc::DeviceNaming::kQDevUsb, 127, "QDevUsb127", "\\\\.\\QDevUsb127"},
       {dc::DeviceNaming::kQDevUsb, 65535, "QDevUsb65535", "\\\\.\\QDevUsb65535"},
   };
-  for (const Row& row : rows) {
+  for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
     EXPECT_STREQ(dc::DeviceName(row.naming, row.slot).text, row.name);
     char path[32];

@@ -43,12 +43,12 @@ TEST(PldTextParse, ClosingDelimiterBeforeTheOpeningOne) {
 }
 
 TEST(PldNameByRevision, NameFollowsRevision) {
-  const std::pair<char, const char*> cases[] = {{'A', "ALTERA ACEX EP1K10TC144"},
-                                                {'B', "ALTERA Cyclone EP1C3T144"},
-                                                {'C', "ALTERA Cyclone IV EP4CE6E22"},
-                                                {'D', "Unknown PLD type"},
-                                                {'c', "Unknown PLD type"},
-                                                {'\0', "Unknown PLD type"}};
+  // clang-format off
+  const std::pair<char, const char*> cases[] = {
+      {'A', "ALTERA ACEX EP1K10TC144"}, {'B', "ALTERA Cyclone EP1C3T144"},
+      {'C', "ALTERA Cyclone IV EP4CE6E22"}, {'D', "Unknown PLD type"}, {'c', "Unknown PLD type"},
+      {'\0', "Unknown PLD type"}};
+  // clang-format on
   for (const auto& [revision, name] : cases) {
     EXPECT_FIELD(Parse("<Version>{3.0.7c", revision).PldName, name) << revision;
   }

@@ -124,9 +124,7 @@ class UpdateSequenceTest : public ::testing::Test {
   // Runs the whole update to its end and returns what it printed.
   std::string Run(int expectedExit) {
     updater::UpdateDependencies deps;
-    deps.createInstance = [this]() -> IR4690_BOOT_LOADER* {
-      return createFails_ ? nullptr : &fake_;
-    };
+    deps.createInstance = [this] { return module_; };
     // A stream opened for reading refuses every write, as a full disk or a closed pipe does.
     const std::string unwritable = ::testing::TempDir() + "update_sequence_test_unwritable";
     if (transcriptUnwritable_) std::fclose(std::fopen(unwritable.c_str(), "wb"));
@@ -152,7 +150,7 @@ class UpdateSequenceTest : public ::testing::Test {
 
   FakeModule fake_;
   RefusingAllocator allocator_;
-  bool createFails_ = false;
+  IR4690_BOOT_LOADER* module_ = &fake_;  // what the factory gives
   bool transcriptUnwritable_ = false;
   FILE* err_ = std::tmpfile();
 };
@@ -160,7 +158,7 @@ class UpdateSequenceTest : public ::testing::Test {
 const std::string kSummaryEnd = std::string(kRule) + "\n";
 
 TEST_F(UpdateSequenceTest, NoInterfaceObjectMeansNoReleaseLine) {
-  createFails_ = true;
+  module_ = nullptr;
   // The banner's last line, then the message with nothing between.
   EXPECT_THAT(Run(updater::kExitFailed),
               testing::EndsWith("*******\n\n\n CreateInstance() --> Bad\n"));
