@@ -4,7 +4,6 @@
 // run by scripts/check-install).
 #include <gtest/gtest.h>
 
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -21,22 +20,17 @@ TEST(CInterfaceArguments, NullHandlesAndPointersAreRefused) {
   PldInfo pld;
   uint8_t bytes[R4690_USER_FLASH_SIZE];
   R4690Module* none = nullptr;
-  const std::vector<std::function<int32_t()>> calls = {
-      [&] { return r4690_close(none); },
-      [&] { return r4690_module_description(none, &module); },
-      [&] { return r4690_firmware_description(none, &firmware); },
-      [&] { return r4690_boot_loader_description(none, &bootLoader); },
-      [&] { return r4690_pld_info(none, &pld); },
-      [&] { return r4690_read_user_flash(none, bytes); },
-      [&] { return r4690_write_user_flash(none, bytes); },
-      [&] { return r4690_read_memory(none, R4690_SEL_BOOT_FLASH, bytes, 1); },
-      [&] { return r4690_write_memory(none, R4690_SEL_BOOT_FLASH, bytes, 1); },
-      [&] { return r4690_start_application(none); },
-      [&] { return r4690_start_boot_loader(none); },
-      [&] { return r4690_restart_pld(none); },
-      [&] { return r4690_verify_pld(none); },
-      [&] { return r4690_last_error(none); }};
-  for (size_t i = 0; i < calls.size(); ++i) EXPECT_EQ(calls[i](), R4690_ERROR_NULL_HANDLE) << i;
+  // clang-format off
+  const std::vector<int32_t> results = {
+      r4690_close(none), r4690_module_description(none, &module),
+      r4690_firmware_description(none, &firmware), r4690_boot_loader_description(none, &bootLoader),
+      r4690_pld_info(none, &pld), r4690_read_user_flash(none, bytes),
+      r4690_write_user_flash(none, bytes), r4690_read_memory(none, R4690_SEL_BOOT_FLASH, bytes, 1),
+      r4690_write_memory(none, R4690_SEL_BOOT_FLASH, bytes, 1), r4690_start_application(none),
+      r4690_start_boot_loader(none), r4690_restart_pld(none), r4690_verify_pld(none),
+      r4690_last_error(none)};
+  // clang-format on
+  EXPECT_EQ(results, std::vector<int32_t>(results.size(), R4690_ERROR_NULL_HANDLE));
 
   EXPECT_EQ(r4690_open_slot(0, R4690_DRIVER_QDEV, nullptr), R4690_ERROR_NULL_ARGUMENT);
   R4690Module* opened = reinterpret_cast<R4690Module*>(&module);  // the open must set it null

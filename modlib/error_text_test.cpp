@@ -15,17 +15,11 @@
 namespace modlib_test {
 namespace {
 
-HMODULE LibraryModule() {
-  HMODULE module = nullptr;
-  GetModuleHandleExA(
-      GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-      reinterpret_cast<LPCSTR>(&CreateInstance), &module);
-  return module;
-}
-
 TEST(ErrorTexts, EveryStoredCodeHasItsTextAndTheFallbackCodeNone) {
-  const HMODULE module = LibraryModule();
-  ASSERT_NE(module, nullptr);
+  HMODULE module = nullptr;
+  ASSERT_TRUE(GetModuleHandleExA(
+      GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+      reinterpret_cast<LPCSTR>(&CreateInstance), &module));
   const uint16_t codes[] = {
 #define R4690_CODE_OF(code, name, text) code,
       R4690_MODULE_ERROR_CODES(R4690_CODE_OF)

@@ -11,18 +11,10 @@
 
 namespace {
 
-// All of a field's bytes, zeros included.
-template <size_t N>
-std::string Bytes(const char (&field)[N]) {
-  return std::string(field, N);
-}
-
-// The expected bytes of a field: the value, then zeros to the width.
-std::string Padded(const std::string& value, size_t width) {
-  std::string out = value;
-  out.resize(width, '\0');
-  return out;
-}
+// All of a field's bytes, zeros included, and what they must be: the value, then zeros.
+#define EXPECT_FIELD(field, value)            \
+  EXPECT_EQ(std::string(field, sizeof field), \
+            std::string(value).append(sizeof field - std::strlen(value), '\0'))
 
 PldInfo Parse(const std::string& text, char revision = 'C') {
   PldInfo info;
@@ -34,7 +26,8 @@ PldInfo Parse(const std::string& text, char revision = 'C') {
 // At most the field's width after the opening delimiter, never past the end of the text.
 TEST(PldTextParse, ClosingDelimiterBeforeTheOpeningOne) {
   const struct {
-    std::string text, version, created, comments;
+    std::string text;
+    const char *version, *created, *comments;
   } rows[] = {
       {"<Version> x{0123456789AB", "0123456789", "????????", "Invalid Pld Comments"},
       {"<Version> {ab", "ab", "????????", "Invalid Pld Comments"},
@@ -43,22 +36,21 @@ TEST(PldTextParse, ClosingDelimiterBeforeTheOpeningOne) {
   };
   for (const auto& r : rows) {
     const PldInfo info = Parse(r.text);
-    EXPECT_EQ(Bytes(info.Version), Padded(r.version, 10)) << r.text;
-    EXPECT_EQ(Bytes(info.Created), Padded(r.created, 14)) << r.text;
-    EXPECT_EQ(Bytes(info.Comments), Padded(r.comments, 128)) << r.text;
+    EXPECT_FIELD(info.Version, r.version) << r.text;
+    EXPECT_FIELD(info.Created, r.created) << r.text;
+    EXPECT_FIELD(info.Comments, r.comments) << r.text;
   }
 }
 
 TEST(PldNameByRevision, NameFollowsRevision) {
-  const std::pair<char, const char*> cases[] = {{'A', "ALTERA ACEX EP1K10TC144"},
-                                                {'B', "ALTERA Cyclone EP1C3T144"},
-                                                {'C', "ALTERA Cyclone IV EP4CE6E22"},
-                                                {'D', "Unknown PLD type"},
-                                                {'c', "Unknown PLD type"},
-                                                {'\0', "Unknown PLD type"}};
+  // clang-format off
+  const std::pair<char, const char*> cases[] = {
+      {'A', "ALTERA ACEX EP1K10TC144"}, {'B', "ALTERA Cyclone EP1C3T144"},
+      {'C', "ALTERA Cyclone IV EP4CE6E22"}, {'D', "Unknown PLD type"}, {'c', "Unknown PLD type"},
+      {'\0', "Unknown PLD type"}};
+  // clang-format on
   for (const auto& [revision, name] : cases) {
-    const PldInfo info = Parse("<Version>{3.0.7c", revision);
-    EXPECT_EQ(Bytes(info.PldName), Padded(name, 45)) << revision;
+    EXPECT_FIELD(Parse("<Version>{3.0.7c", revision).PldName, name) << revision;
   }
 }
 

@@ -28,7 +28,7 @@ TEST_F(BootLoader, UsbNamingKeepsTheCodeOfPldAndUserFlashWrites) {
   EXPECT_EQ(Traffic(),
             (Lines{"QDevUsb0 220012 1 0B 0000 0000 7", "QDevUsb0 220012 1 06 0000 0000 1",
                    "QDevUsb0 220012 1 0B 0000 0000 7", "QDevUsb0 220012 0 0F 3C00 0000 0",
-                   "QDevUsb0 22003E 0 0C 0000 0000 0", "QDevUsb0 22003E 0 0D 1D00 9100 512",
+                   "QDevUsb0 0 0C 0000 0000 0", "QDevUsb0 0 0D 1D00 9100 512",
                    "QDevUsb0 220012 1 0E 1D00 9100 512"}));
 }
 
@@ -79,13 +79,13 @@ INSTANTIATE_TEST_SUITE_P(Modules, BootLoaderOpen, testing::Values(
 // An open object, with user-flash writes enabled, before each case's operation.
 struct OperationCase {
   const char* label;
-  char revision;       // the module's; when set, GET_MODULE_DESCRIPTION has read it first
-  bool running;        // the application was started first
-  const char* faults;  // the module's faults from then on, or null
   Operation run;
   bool ok;
   uint16_t code;  // 100: left as it was
   Lines traffic;
+  const char* faults = nullptr;  // the module's faults from the operation on
+  char revision = 0;             // the module's; when set, GET_MODULE_DESCRIPTION has read it first
+  bool running = false;          // the application was started first
 };
 
 class BootLoaderOperation : public ModuleTest, public testing::WithParamInterface<OperationCase> {};
@@ -130,85 +130,78 @@ const Operation kReload = [](TR4690_BOOT_LOADER& o) { return o.StartReloadPld();
 const Operation kVerify = [](TR4690_BOOT_LOADER& o) { return o.VerifyPld(); };
 const Operation kReadUser = [](TR4690_BOOT_LOADER& o) { return o.READ_USER_FLASH(gBuffer); };
 const Operation kWriteUser = [](TR4690_BOOT_LOADER& o) { return o.WRITE_USER_FLASH(gBuffer); };
+const char* const kNone = nullptr;
 
 // clang-format off
 INSTANTIATE_TEST_SUITE_P(Operations, BootLoaderOperation, testing::Values(
-  OperationCase{"GetRefusedAddress", 0, false, R"([{"action":"fail","address":"0x90001000"}])",
-                Get(0x90000000, 4097), false, 1001,
-                {"22003E 1 0E 0000 9000 4096", "22003E 1 0E 1000 9000 1 -> refused"}},
-  OperationCase{"GetNull", 0, false, nullptr, Get(0x90000000, 1, nullptr), false, 1001, {}},
-  OperationCase{"PutZero", 0, false, nullptr, Put(0x90000000, 0), false, 1001, {}},
-  OperationCase{"RunApplicationFlag5", 0, false, nullptr, Run(0x83000000, 5), true, 100,
-                {"22003E 0 0F 0000 0001 0"}},
-  OperationCase{"RunApplicationNoFlag", 0, false, nullptr, Run(0x83000000, FALSE), true, 100,
-                {"22003E 0 0F 0000 0000 0"}},
-  OperationCase{"RunBootLoaderFlagTrue", 0, true, nullptr, Run(0x83003C00, TRUE), true, 100,
-                {"22003E 0 0F 3C00 0000 0"}},
-  OperationCase{"RunOtherAddress", 0, false, nullptr, Run(0x83000004, TRUE), false, 1001, {}},
-  OperationCase{"RunRefused", 0, false, kRefuseAll, Run(0x83000000, TRUE), false, 1001,
-                {"22003E 0 0F 0000 0001 0 -> refused"}},
+  OperationCase{"GetRefusedAddress", Get(0x90000000, 4097), false, 1001,
+                {"1 0E 0000 9000 4096", "1 0E 1000 9000 1 -> refused"},
+                R"([{"action":"fail","address":"0x90001000"}])"},
+  OperationCase{"GetNull", Get(0x90000000, 1, nullptr), false, 1001, {}},
+  OperationCase{"PutZero", Put(0x90000000, 0), false, 1001, {}},
+  OperationCase{"RunApplicationFlag5", Run(0x83000000, 5), true, 100, {"0 0F 0000 0001 0"}},
+  OperationCase{"RunApplicationNoFlag", Run(0x83000000, FALSE), true, 100, {"0 0F 0000 0000 0"}},
+  OperationCase{"RunBootLoaderFlagTrue", Run(0x83003C00, TRUE), true, 100, {"0 0F 3C00 0000 0"},
+                kNone, 0, true},
+  OperationCase{"RunOtherAddress", Run(0x83000004, TRUE), false, 1001, {}},
+  OperationCase{"RunRefused", Run(0x83000000, TRUE), false, 1001,
+                {"0 0F 0000 0001 0 -> refused"}, kRefuseAll},
   // a refused run leaves the boot-loader services open: the next read goes out (and finds the
   // application still running)
-  OperationCase{"RunRefusedWhileRunning", 0, true, R"([{"action":"fail","nth":1}])",
-                [](TR4690_BOOT_LOADER& o) {
+  OperationCase{"RunRefusedWhileRunning", [](TR4690_BOOT_LOADER& o) {
                   return o.RunMcuApplication(0x83000000, TRUE) ||
                          o.GetArray(0x90000000, gBuffer, 1);
-                }, false, 1001,
-                {"22003E 0 0F 0000 0001 0 -> refused", "22003E 1 0E 0000 9000 1 -> refused"}},
-  OperationCase{"ReloadRefused", 0, false, kRefuseAll, kReload, false, 519,
-                {"22003E 0 0C 0000 0000 0 -> refused"}},
-  OperationCase{"VerifyUnread", 0, false, nullptr, kVerify, true, 100, {}},
-  OperationCase{"VerifyA", 'A', false, nullptr, kVerify, true, 100, {}},
-  OperationCase{"VerifyD", 'D', false, nullptr, kVerify, true, 100, {"22003E 0 07 0000 0000 0"}},
-  OperationCase{"VerifyRefused", 'C', false, kRefuseAll, kVerify, false, 519,
-                {"22003E 0 07 0000 0000 0 -> refused"}},
+                }, false, 1001, {"0 0F 0000 0001 0 -> refused", "1 0E 0000 9000 1 -> refused"},
+                R"([{"action":"fail","nth":1}])", 0, true},
+  OperationCase{"ReloadRefused", kReload, false, 519, {"0 0C 0000 0000 0 -> refused"}, kRefuseAll},
+  OperationCase{"VerifyUnread", kVerify, true, 100, {}},
+  OperationCase{"VerifyA", kVerify, true, 100, {}, kNone, 'A'},
+  OperationCase{"VerifyD", kVerify, true, 100, {"0 07 0000 0000 0"}, kNone, 'D'},
+  OperationCase{"VerifyRefused", kVerify, false, 519, {"0 07 0000 0000 0 -> refused"}, kRefuseAll,
+                'C'},
   // the second address serves; the first read's code stays behind
-  OperationCase{"ModuleSecond", 0, false, R"([{"action":"fail","address":"0x91003000"}])", kModule,
-                true, 1001, {"22003E 1 0E 3000 9100 256 -> refused", "22003E 1 0E 3000 8300 256"}},
-  OperationCase{"ModuleNone", 0, false, kRefuseAll, kModule, false, 1501,
-                {"22003E 1 0E 3000 9100 256 -> refused", "22003E 1 0E 3000 8300 256 -> refused"}},
-  OperationCase{"FirmwareNone", 0, false, kRefuseAll, kFirmware, false, 1501,
-                {"22003E 1 0E 1F00 9100 227 -> refused", "22003E 1 0E 2F00 8300 227 -> refused"}},
-  OperationCase{"BootLoaderNone", 0, false, kRefuseAll, kBootLoader, false, 1501,
-                {"22003E 1 0E 3FB0 8300 79 -> refused"}},
-  OperationCase{"PldNone", 0, false, kRefuseAll, kPld, false, 1501,
-                {"22003E 1 0E 0000 8F00 512 -> refused"}},
-  OperationCase{"ReadUser", 0, false, nullptr, kReadUser, true, 100, {"22003E 1 0E 1D00 9100 512"}},
-  OperationCase{"ReadUserNone", 0, false, kRefuseAll, kReadUser, false, 516,
-                {"22003E 1 0E 1D00 9100 512 -> refused", "22003E 1 0E 2D00 8300 512 -> refused"}},
-  OperationCase{"ReadUserNull", 0, false, nullptr,
-                [](TR4690_BOOT_LOADER& o) { return o.READ_USER_FLASH(nullptr); }, false, 503, {}},
-  OperationCase{"WriteUserA", 'A', false, nullptr, kWriteUser, true, 100,
-                {"22003E 0 0D 2D00 8300 512"}},
-  OperationCase{"WriteUserB", 'B', false, nullptr, kWriteUser, true, 100,
-                {"22003E 0 0D 2D00 8300 512"}},
-  OperationCase{"WriteUserC", 'C', false, nullptr, kWriteUser, true, 100,
-                {"22003E 0 0D 1D00 9100 512"}},
-  OperationCase{"WriteUserD", 'D', false, nullptr, kWriteUser, true, 100,
-                {"22003E 0 0D 1D00 9100 512"}},
-  OperationCase{"WriteUserRefused", 'C', false, kRefuseAll, kWriteUser, false, 519,
-                {"22003E 0 0D 1D00 9100 512 -> refused"}},
-  OperationCase{"WriteUserNull", 'C', false, nullptr,
-                [](TR4690_BOOT_LOADER& o) { return o.WRITE_USER_FLASH(nullptr); }, false, 503, {}},
+  OperationCase{"ModuleSecond", kModule, true, 1001,
+                {"1 0E 3000 9100 256 -> refused", "1 0E 3000 8300 256"},
+                R"([{"action":"fail","address":"0x91003000"}])"},
+  OperationCase{"ModuleNone", kModule, false, 1501,
+                {"1 0E 3000 9100 256 -> refused", "1 0E 3000 8300 256 -> refused"}, kRefuseAll},
+  OperationCase{"FirmwareNone", kFirmware, false, 1501,
+                {"1 0E 1F00 9100 227 -> refused", "1 0E 2F00 8300 227 -> refused"}, kRefuseAll},
+  OperationCase{"BootLoaderNone", kBootLoader, false, 1501, {"1 0E 3FB0 8300 79 -> refused"},
+                kRefuseAll},
+  OperationCase{"PldNone", kPld, false, 1501, {"1 0E 0000 8F00 512 -> refused"}, kRefuseAll},
+  OperationCase{"ReadUser", kReadUser, true, 100, {"1 0E 1D00 9100 512"}},
+  OperationCase{"ReadUserNone", kReadUser, false, 516,
+                {"1 0E 1D00 9100 512 -> refused", "1 0E 2D00 8300 512 -> refused"}, kRefuseAll},
+  OperationCase{"ReadUserNull", [](TR4690_BOOT_LOADER& o) { return o.READ_USER_FLASH(nullptr); },
+                false, 503, {}},
+  OperationCase{"WriteUserA", kWriteUser, true, 100, {"0 0D 2D00 8300 512"}, kNone, 'A'},
+  OperationCase{"WriteUserB", kWriteUser, true, 100, {"0 0D 2D00 8300 512"}, kNone, 'B'},
+  OperationCase{"WriteUserC", kWriteUser, true, 100, {"0 0D 1D00 9100 512"}, kNone, 'C'},
+  OperationCase{"WriteUserD", kWriteUser, true, 100, {"0 0D 1D00 9100 512"}, kNone, 'D'},
+  OperationCase{"WriteUserRefused", kWriteUser, false, 519, {"0 0D 1D00 9100 512 -> refused"},
+                kRefuseAll, 'C'},
+  OperationCase{"WriteUserNull", [](TR4690_BOOT_LOADER& o) { return o.WRITE_USER_FLASH(nullptr); },
+                false, 503, {}, kNone, 'C'},
   // the enable flag is tested before the buffer
-  OperationCase{"WriteUserDisabled", 'C', false, nullptr, [](TR4690_BOOT_LOADER& o) {
+  OperationCase{"WriteUserDisabled", [](TR4690_BOOT_LOADER& o) {
                   return o.ENABLE_USER_FLASH_WRITE(FALSE) && o.WRITE_USER_FLASH(nullptr);
-                }, false, 528, {}},
+                }, false, 528, {}, kNone, 'C'},
   // a running application: the user-flash write returns to the boot loader first...
-  OperationCase{"WriteUserRunning", 'C', true, nullptr, kWriteUser, true, 100,
-                {"22003E 0 0F 3C00 0000 0", "22003E 0 0D 1D00 9100 512"}},
-  OperationCase{"WriteUserNoBootLoader", 'C', true, kRefuseAll, kWriteUser, false, 501,
-                {"22003E 0 0F 3C00 0000 0 -> refused"}},
+  OperationCase{"WriteUserRunning", kWriteUser, true, 100,
+                {"0 0F 3C00 0000 0", "0 0D 1D00 9100 512"}, kNone, 'C', true},
+  OperationCase{"WriteUserNoBootLoader", kWriteUser, false, 501, {"0 0F 3C00 0000 0 -> refused"},
+                kRefuseAll, 'C', true},
   // ...while every other service refuses without a request
-  OperationCase{"RunningGet", 0, true, nullptr, Get(0x90000000, 1), false, 1001, {}},
-  OperationCase{"RunningPut", 0, true, nullptr, Put(0x90000000, 1), false, 1001, {}},
-  OperationCase{"RunningReload", 0, true, nullptr, kReload, false, 1001, {}},
-  OperationCase{"RunningVerify", 'C', true, nullptr, kVerify, false, 1001, {}},
-  OperationCase{"RunningModule", 0, true, nullptr, kModule, false, 1001, {}},
-  OperationCase{"RunningFirmware", 0, true, nullptr, kFirmware, false, 1001, {}},
-  OperationCase{"RunningBootLoader", 0, true, nullptr, kBootLoader, false, 1001, {}},
-  OperationCase{"RunningPld", 0, true, nullptr, kPld, false, 1001, {}},
-  OperationCase{"RunningReadUser", 0, true, nullptr, kReadUser, false, 516, {}}),
+  OperationCase{"RunningGet", Get(0x90000000, 1), false, 1001, {}, kNone, 0, true},
+  OperationCase{"RunningPut", Put(0x90000000, 1), false, 1001, {}, kNone, 0, true},
+  OperationCase{"RunningReload", kReload, false, 1001, {}, kNone, 0, true},
+  OperationCase{"RunningVerify", kVerify, false, 1001, {}, kNone, 'C', true},
+  OperationCase{"RunningModule", kModule, false, 1001, {}, kNone, 0, true},
+  OperationCase{"RunningFirmware", kFirmware, false, 1001, {}, kNone, 0, true},
+  OperationCase{"RunningBootLoader", kBootLoader, false, 1001, {}, kNone, 0, true},
+  OperationCase{"RunningPld", kPld, false, 1001, {}, kNone, 0, true},
+  OperationCase{"RunningReadUser", kReadUser, false, 516, {}, kNone, 0, true}),
   [](const testing::TestParamInfo<OperationCase>& info) { return info.param.label; });
 // clang-format on
 

@@ -16,26 +16,15 @@ using updater::Invocation;
 
 TEST(CommandLineTest, NearMissesAndMisusedOptionsAreRefused) {
   // The arguments, then the one that the refusal names.
+  // clang-format off
   const std::vector<std::vector<const char*>> rows = {
-      {"--HELP", "--HELP"},
-      {"-help", "-help"},
-      {"/h", "/h"},
-      {"--version2", "--version2"},
-      {"-v", "-v"},
-      {"--version", "now", "--version"},
-      {"--list", "--help", "--help"},
-      {"--json", "--json"},
-      {"--all", "--json", "--json"},
-      {"--list", "--all", "--all"},
-      {"--list", "--list", "--list"},
-      {"--slot", "--slot"},
-      {"--slot", "127", "127"},
-      {"--slot", "1x", "1x"},
-      {"--slot", "0012", "0012"},
-      {"--serial", "", "--serial"},
-      {"--log", "a", "--log", "b", "--log"},
-      {"--list", "--json", "--json", "--json"},
-  };
+      {"--HELP", "--HELP"}, {"-help", "-help"}, {"/h", "/h"}, {"--version2", "--version2"},
+      {"-v", "-v"}, {"--version", "now", "--version"}, {"--list", "--help", "--help"},
+      {"--json", "--json"}, {"--all", "--json", "--json"}, {"--list", "--all", "--all"},
+      {"--list", "--list", "--list"}, {"--slot", "--slot"}, {"--slot", "127", "127"},
+      {"--slot", "1x", "1x"}, {"--slot", "0012", "0012"}, {"--serial", "", "--serial"},
+      {"--log", "a", "--log", "b", "--log"}, {"--list", "--json", "--json", "--json"}};
+  // clang-format on
   for (const std::vector<const char*>& row : rows) {
     std::vector<const char*> argv = {"r4690-update"};
     argv.insert(argv.end(), row.begin(), row.end() - 1);
@@ -55,29 +44,26 @@ TEST(CommandLineTest, NearMissesAndMisusedOptionsAreRefused) {
 // says so on standard error, as a command-line tool does; the usage error keeps its 2.
 TEST(CommandLineTest, AnswerThatCannotBeWrittenFailsWithOne) {
   const std::string path = ::testing::TempDir() + "command_line_test_read_only";
-  std::FILE* create = std::fopen(path.c_str(), "wb");
-  ASSERT_NE(create, nullptr);
-  std::fclose(create);
-  const auto noImages = [](const char*) { return images::ImageRange{}; };
+  std::fclose(std::fopen(path.c_str(), "wb"));
   const struct {
     Invocation invocation;
     int exit;
-  } rows[] = {{Invocation::kHelp, 1}, {Invocation::kVersion, 1}, {Invocation::kRefused, 2}};
+    const char* said;
+  } rows[] = {{Invocation::kHelp, 1, "the answer could not be written"},
+              {Invocation::kVersion, 1, "the answer could not be written"},
+              {Invocation::kRefused, 2, "cannot use the argument '--what'"}};
   updater::CommandLine line;
   line.refused = "--what";
   for (const auto& row : rows) {
     std::FILE* out = std::fopen(path.c_str(), "rb");  // every write to it fails
     std::FILE* err = std::tmpfile();
-    ASSERT_NE(out, nullptr);
-    ASSERT_NE(err, nullptr);
     line.invocation = row.invocation;
-    EXPECT_EQ(updater::Answer(line, out, err, noImages), row.exit);
+    EXPECT_EQ(updater::Answer(line, out, err, [](const char*) { return images::ImageRange{}; }),
+              row.exit);
     std::rewind(err);
     char said[96] = {};
-    const size_t n = std::fread(said, 1, sizeof said - 1, err);
-    const std::string expected = row.exit == 1 ? "r4690-update: the answer could not be written"
-                                               : "r4690-update: cannot use the argument '--what'";
-    EXPECT_EQ(std::string(said, n).rfind(expected, 0), 0u) << std::string(said, n);
+    const std::string text(said, std::fread(said, 1, sizeof said - 1, err));
+    EXPECT_EQ(text.rfind(std::string("r4690-update: ") + row.said, 0), 0u) << text;
     std::fclose(out);
     std::fclose(err);
   }

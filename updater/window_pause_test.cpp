@@ -6,33 +6,25 @@
 
 #include <cstdio>
 #include <string>
+#include <utility>
 
 namespace {
 
 TEST(WindowPauseTest, EndsAtTheFirstLineFeedOrTheEndOfInput) {
-  struct Row {
-    std::string input;
-    int nextCharacter;  // what the input still holds after the wait
-  };
-  const Row rows[] = {
-      {"\n", EOF},
-      {"typed text\nmore", 'm'},
-      {"", EOF},
-      {"no line feed", EOF},
-  };
-  for (const Row& row : rows) {
+  // The input, and what it still holds after the wait.
+  const std::pair<std::string, int> rows[] = {
+      {"\n", EOF}, {"typed text\nmore", 'm'}, {"", EOF}, {"no line feed", EOF}};
+  for (const auto& [input, next] : rows) {
     FILE* in = std::tmpfile();
     FILE* out = std::tmpfile();
-    ASSERT_NE(in, nullptr);
-    ASSERT_NE(out, nullptr);
-    std::fputs(row.input.c_str(), in);
+    std::fputs(input.c_str(), in);
     std::rewind(in);
     updater::WaitForEnter(in, out);
-    EXPECT_EQ(std::fgetc(in), row.nextCharacter) << "input: " << row.input;
+    EXPECT_EQ(std::fgetc(in), next) << "input: " << input;
     std::rewind(out);
     char prompt[64] = {};
-    const size_t n = std::fread(prompt, 1, sizeof prompt - 1, out);
-    EXPECT_EQ(std::string(prompt, n), "\n Press Enter to close this window.\n");
+    EXPECT_EQ(std::string(prompt, std::fread(prompt, 1, sizeof prompt - 1, out)),
+              "\n Press Enter to close this window.\n");
     std::fclose(in);
     std::fclose(out);
   }

@@ -33,8 +33,6 @@ void ModuleTest::TearDown() {
   for (TQUSBBASE* object : objects_) object->ReleaseInstance();
   simulator.Stop();
   qdev_test::ClearFaults();
-  qdev_test::SetTimeScale(1);
-  qdev_test::SetWaitScale(1);
   std::error_code ignored;
   std::filesystem::remove_all(folder, ignored);
 }
@@ -56,7 +54,7 @@ void ModuleTest::SetFaults(const std::string& faults) {
 
 Lines ModuleTest::Traffic() {
   static const std::regex noise(
-      "^QDev0 |ioctl=0x|dir=|req=0x|value=0x|index=0x|len=| -> ok$| addr=0x[0-9A-F]+|"
+      "^QDev0 |ioctl=0x(22003E )?|dir=|req=0x|value=0x|index=0x|len=| -> ok$| addr=0x[0-9A-F]+|"
       " (deviceInfo|modelName|usbSpeed|read|write|run|reloadPld|verifyPld)(?= )");
   Lines lines;
   for (const std::string& line : simulator.Traffic())

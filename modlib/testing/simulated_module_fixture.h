@@ -16,8 +16,7 @@ namespace modlib_test {
 
 using Lines = std::vector<std::string>;
 
-// Platform fault hooks and the time and wait scales are reset, and every object made here
-// released, after each test.
+// The platform's fault hooks are cleared, and every object made here released, after each test.
 class ModuleTest : public testing::Test {
  protected:
   void SetUp() override;
@@ -27,9 +26,9 @@ class ModuleTest : public testing::Test {
   void Start(const std::string& modules = "{}");
   // Replaces the faults of the module in slot 0 (a JSON list); they count from now.
   void SetFaults(const std::string& faults);
-  // The traffic since the last call, shortened: "22003E 1 0E 3000 9100 256" for an answered
-  // request of QDev0, with the device name in front for any other and "-> refused" and the like
-  // behind for any other outcome.
+  // The traffic since the last call, shortened: "1 0E 3000 9100 256" for an answered vendor
+  // request (ioctl 22003E) of QDev0, with the device name in front for any other device, the
+  // ioctl for any other, and "-> refused" and the like behind for any other outcome.
   Lines Traffic();
 
   TQUSBBASE* NewBase();
