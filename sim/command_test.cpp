@@ -18,7 +18,7 @@
 #include "r4690_version.h"
 #include "sim/simulator.h"
 #include "sim/testing/device_client.h"
-#include "sim/testing/test_images.h"
+#include "sim/testing/test_helpers.h"
 
 namespace {
 

@@ -11,7 +11,8 @@
 #include <string>
 
 #include "contract/driver_contract.h"
-#include "sim/testing/test_images.h"
+#include "sim/embedded_images.h"
+#include "sim/testing/test_helpers.h"
 
 namespace {
 
@@ -46,7 +47,7 @@ Outcome Plain(Module& m, uint16_t request, uint16_t value = 0) {  // run, reload
 
 // A powered-up module with its MCU in the boot loader.
 Module BootLoaderModule(const ModuleConfig& config = ModuleConfig()) {
-  Module m(config, sim_test::TestImages());
+  Module m(config, sim::LookupEmbeddedImages());
   m.PowerUp();
   Plain(m, 0x0F, 0x3C00);
   return m;
@@ -87,7 +88,7 @@ TEST(ModuleRequests, EachRequestInBootLoaderAndApplicationMode) {
     covered.insert(row.code == IOCTL_GET_DEVICE_INFO ? sim::kDeviceInfoRequest : row.request);
     for (bool application : {false, true}) {
       SCOPED_TRACE(std::string(row.what) + (application ? " (application)" : " (boot loader)"));
-      Module m(ModuleConfig(), sim_test::TestImages());
+      Module m(ModuleConfig(), sim::LookupEmbeddedImages());
       m.PowerUp();
       ASSERT_TRUE(m.applicationRunning());
       if (!application) Plain(m, 0x0F, 0x3C00);
@@ -107,7 +108,7 @@ TEST(ModuleRequests, EachRequestInBootLoaderAndApplicationMode) {
 TEST(ModuleRequests, ApplicationRunsOnlyWhenWordZeroIsProgrammed) {
   ModuleConfig c;
   c.application = sim::ApplicationKind::kNone;
-  Module m(c, sim_test::TestImages());
+  Module m(c, sim::LookupEmbeddedImages());
   m.PowerUp();
   EXPECT_FALSE(m.applicationRunning());
   EXPECT_EQ(Plain(m, 0x0F, 0x0000), no);

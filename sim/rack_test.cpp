@@ -14,7 +14,8 @@
 #include <random>
 
 #include "contract/driver_contract.h"
-#include "sim/testing/test_images.h"
+#include "sim/embedded_images.h"
+#include "sim/testing/test_helpers.h"
 
 namespace {
 
@@ -51,7 +52,7 @@ class RackStateTest : public ::testing::Test {
     std::string error;
     std::vector<sim::SavedMemories> saved;
     ASSERT_TRUE(store_.Open(dir_, &error)) << error;
-    ASSERT_TRUE(rack->Build(scenario, sim_test::TestImages(), &error)) << error;
+    ASSERT_TRUE(rack->Build(scenario, sim::LookupEmbeddedImages(), &error)) << error;
     ASSERT_TRUE(rack->ReadStore(store_, fresh, &saved, &error)) << error;
     ASSERT_TRUE(rack->AttachStore(store_, saved, &error)) << error;
     rack->PowerUp();
@@ -74,7 +75,7 @@ TEST(RackTraffic, BothNamesReachOneModuleAndOddRequestsGetTheirLines) {
   scenario.modules[0].slot = 2;
   Rack rack;
   std::string error;
-  ASSERT_TRUE(rack.Build(scenario, sim_test::TestImages(), &error)) << error;
+  ASSERT_TRUE(rack.Build(scenario, sim::LookupEmbeddedImages(), &error)) << error;
   rack.PowerUp();
   EXPECT_EQ(rack.Serve("QDevUsb2", IOCTL_USB_VENDOR_REQUEST, Header(0, 0x0F, 0x3C00, 7), {}).error,
             0u);

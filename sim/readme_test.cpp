@@ -7,7 +7,7 @@
 #include <string>
 
 #include "sim/request.h"
-#include "sim/testing/test_images.h"
+#include "sim/testing/test_helpers.h"
 
 namespace {
 

@@ -16,7 +16,7 @@
 #include "contract/driver_contract.h"
 #include "platform/testing/posix/test_endpoint.h"
 #include "sim/testing/device_client.h"
-#include "sim/testing/test_images.h"
+#include "sim/testing/test_helpers.h"
 
 namespace {
 

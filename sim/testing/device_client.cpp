@@ -4,7 +4,7 @@
 #include <algorithm>
 
 #include "contract/driver_contract.h"
-#include "sim/testing/test_images.h"
+#include "sim/testing/test_helpers.h"
 
 namespace sim_test {
 

@@ -1,7 +1,4 @@
-// Test support for the simulator's tests: synthetic firmware images under the names of the list of
-// images, so that the model's tests run without the embedded ones (stand-in applications of each
-// revision with the listed versions, and two PLD images that pass a reload), and small helpers
-// for requests, faults and files.
+// Small helpers for the simulator's tests: vendor-request headers, faults and files.
 #pragma once
 
 #include <cstdint>
@@ -9,12 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "sim/module_content.h"
 #include "sim/scenario.h"
 
 namespace sim_test {
-
-const sim::EmbeddedImages& TestImages();
 
 // A vendor-request input buffer.
 std::vector<uint8_t> Header(uint16_t direction, uint16_t code, uint16_t value, uint16_t index);
