@@ -20,8 +20,6 @@
 
 namespace {
 
-using sim_test::ClientResult;
-
 TEST(Simulator, ShippedScenariosLoad) {
   int count = 0;
   for (const auto& entry : std::filesystem::directory_iterator(R4690_SIM_SCENARIO_DIR)) {
@@ -115,7 +113,7 @@ TEST(Simulator, StopsWithoutWaitingForAHeldBackAnswer) {
       [&arrived](const std::string&, const qdev::DeviceRequest&) { arrived = true; }));
   ASSERT_TRUE(simulator.Start(dir.path(), &error)) << error;
 
-  ClientResult held;
+  sim_test::ClientResult held;
   std::thread client([&held] { held = sim_test::Vendor("QDev0", 1, 0x06, 0, 0, {0}); });
   while (!arrived) std::this_thread::sleep_for(std::chrono::milliseconds(5));
   const Clock::time_point stop = Clock::now();
