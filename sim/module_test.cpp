@@ -88,10 +88,8 @@ TEST(ModuleRequests, EachRequestInBootLoaderAndApplicationMode) {
     covered.insert(row.code == IOCTL_GET_DEVICE_INFO ? sim::kDeviceInfoRequest : row.request);
     for (bool application : {false, true}) {
       SCOPED_TRACE(std::string(row.what) + (application ? " (application)" : " (boot loader)"));
-      Module m(ModuleConfig(), sim::LookupEmbeddedImages());
-      m.PowerUp();
-      ASSERT_TRUE(m.applicationRunning());
-      if (!application) Plain(m, 0x0F, 0x3C00);
+      Module m = BootLoaderModule();
+      ASSERT_EQ(application ? Plain(m, 0x0F, 0x0000) : ok, ok);  // run the application
       const Reply r = Send(m, row.dir, row.request, row.value, row.index,
                            std::vector<uint8_t>(row.length, 0x5A), row.code);
       const Outcome expected = application ? row.inApplication : row.inBootLoader;

@@ -244,8 +244,7 @@ TEST_F(CommandTest, AnnouncesTheModulesServesAndEndsCleanlyOnAStopSignalOrAPower
        "INT"},
       {common, names + "\n" + fault, "HUP"},
       {common + " --no-faults --fresh", names + "\n", "QUIT"},
-      {common + " --revision B", saved, "TERM"},
-      {common + " --traffic -", saved, "TERM"},
+      {common + " --revision B --traffic -", saved, "TERM"},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.args);
