@@ -210,11 +210,6 @@ TEST(ModuleFaults, SelectedRequestsMisbehave) {
     std::vector<Step> steps;
     uint32_t latencyMs = 0;  // the module's
   };
-  const auto delay = [](uint32_t ms, std::optional<uint32_t> request, uint32_t nth) {
-    sim::Fault f = MakeFault(A::kDelay, request, {}, nth);
-    f.delayMs = ms;
-    return f;
-  };
   const Outcome shorter = Outcome::kShort;
   const Step name{kIn, 0x0B, 0, 0, 7, ok, 7}, nameShort{kIn, 0x0B, 0, 0, 7, shorter, 6};
   const Row rows[] = {
@@ -244,10 +239,10 @@ TEST(ModuleFaults, SelectedRequestsMisbehave) {
         MakeFault(A::kShort, 0x0B)},
        {nameShort, {kIn, 0x0E, 0, 0x9000, 4, ok, 4}, {kIn, 0x0E, 0, 0x9000, 4, no, 0}, nameShort}},
       {"a delay holds back a refusal too",
-       {delay(4999, 0x0E, 0)},
+       {MakeFault(A::kDelay, 0x0E, {}, 0, {}, 4999)},
        {{kIn, 0x0E, 0, 0x8400, 8, no, 0, 4999}}},
       {"latency holds back every answer; a delay's time replaces it; no answer has none",
-       {delay(0, 0x06, 0), MakeFault(A::kNoAnswer, 0x07)},
+       {MakeFault(A::kDelay, 0x06), MakeFault(A::kNoAnswer, 0x07)},
        {{kIn, 0x0B, 0, 0, 7, ok, 7, 40},
         {kIn, 0x06, 0, 0, 1, ok, 1, 0},
         {kOut, 0x07, 0, 0, 0, Outcome::kNoAnswer, 0, 0},

@@ -21,11 +21,12 @@ inline std::vector<uint8_t> Header(uint16_t direction, uint16_t code, uint16_t v
   return h;
 }
 
-// A fault with the filters given (brace-initialising one would have to spell out every member).
+// A fault with the filters (and delay) given (brace-initialising one would have to spell out every
+// member).
 inline sim::Fault MakeFault(sim::FaultAction action, std::optional<uint32_t> request = {},
                             std::optional<uint32_t> address = {}, uint32_t nth = 0,
-                            std::optional<uint32_t> bytes = {}) {
-  return sim::Fault{action, request, address, nth, bytes};
+                            std::optional<uint32_t> bytes = {}, uint32_t delayMs = 0) {
+  return sim::Fault{action, request, address, nth, bytes, delayMs};
 }
 
 // A whole file; empty when it can't be read.
