@@ -1,8 +1,8 @@
 // The rack: routing by device name, the decoding and traffic lines of the unusual requests, and
-// the state folder: its files judged by their sizes, changes reach them in place before the
-// reply, a change that cannot be saved is refused and taken back, and a power loss leaves the
-// folder as after the last completed request. That every line the modules write reads back into
-// its request is the state_folder fuzz target's to check.
+// the state folder: changes reach its files in place before the reply, a change that cannot be
+// saved is refused and taken back, and a power loss leaves the folder as after the last completed
+// request. How the folder's files are judged by their presence and sizes, and that every line the
+// modules write reads back into its request, is the state_folder fuzz target's to check.
 #include "sim/rack.h"
 
 #include <gtest/gtest.h>
@@ -10,11 +10,11 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <optional>
 #include <random>
 
 #include "contract/driver_contract.h"
-#include "sim/testing/test_images.h"
+#include "sim/embedded_images.h"
+#include "sim/testing/test_helpers.h"
 
 namespace {
 
@@ -26,12 +26,6 @@ namespace fs = std::filesystem;
 
 std::vector<uint8_t> Data(size_t n) {
   return std::vector<uint8_t>(n, 0x11);
-}
-
-void WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
-  std::ofstream(path, std::ios::binary)
-      .write(reinterpret_cast<const char*>(bytes.data()),
-             static_cast<std::streamsize>(bytes.size()));
 }
 
 sim::Reply Write(Rack* rack, uint32_t address, std::vector<uint8_t> data) {
@@ -51,7 +45,7 @@ class RackStateTest : public ::testing::Test {
     std::string error;
     std::vector<sim::SavedMemories> saved;
     ASSERT_TRUE(store_.Open(dir_, &error)) << error;
-    ASSERT_TRUE(rack->Build(scenario, sim_test::TestImages(), &error)) << error;
+    ASSERT_TRUE(rack->Build(scenario, sim::LookupEmbeddedImages(), &error)) << error;
     ASSERT_TRUE(rack->ReadStore(store_, fresh, &saved, &error)) << error;
     ASSERT_TRUE(rack->AttachStore(store_, saved, &error)) << error;
     rack->PowerUp();
@@ -74,7 +68,7 @@ TEST(RackTraffic, BothNamesReachOneModuleAndOddRequestsGetTheirLines) {
   scenario.modules[0].slot = 2;
   Rack rack;
   std::string error;
-  ASSERT_TRUE(rack.Build(scenario, sim_test::TestImages(), &error)) << error;
+  ASSERT_TRUE(rack.Build(scenario, sim::LookupEmbeddedImages(), &error)) << error;
   rack.PowerUp();
   EXPECT_EQ(rack.Serve("QDevUsb2", IOCTL_USB_VENDOR_REQUEST, Header(0, 0x0F, 0x3C00, 7), {}).error,
             0u);
@@ -111,36 +105,6 @@ TEST(RackTraffic, MemoryKeepsTheNewestLines) {
   EXPECT_TRUE(record.Lines().empty());
 }
 
-// The state folder's judgement of what its files hold: both or neither, each exactly the size of
-// its memory, and an error that names the file at fault.
-TEST(RackState, StateFilesAreJudgedByTheirSizes) {
-  using R = sim::StateStore::LoadResult;
-  const auto bytes = [](size_t n) { return std::optional<std::vector<uint8_t>>(n); };
-  const size_t mcu = sim::kMcuFlashSize, boot = sim::kBootFlashSize;
-  const struct {
-    std::optional<std::vector<uint8_t>> mcu, boot;
-    R result;
-    std::string error;
-  } rows[] = {
-      {std::nullopt, std::nullopt, R::kAbsent, ""},
-      {bytes(mcu), bytes(boot), R::kLoaded, ""},
-      {std::nullopt, bytes(boot), R::kDamaged, "state file m.bin is missing"},
-      {bytes(mcu), std::nullopt, R::kDamaged, "state file b.bin is missing"},
-      {bytes(0), bytes(boot), R::kDamaged, "state file m.bin has 0 bytes, not 16384"},
-      {bytes(mcu), bytes(boot + 1), R::kDamaged, "state file b.bin has more than 262144 bytes"},
-  };
-  for (const auto& row : rows) {
-    SCOPED_TRACE(row.error);
-    std::vector<uint8_t> mcuFlash, bootFlash;
-    std::string error;
-    EXPECT_EQ(sim::StateStore::LoadMemories({"m.bin", row.mcu}, {"b.bin", row.boot}, &mcuFlash,
-                                            &bootFlash, &error),
-              row.result);
-    EXPECT_EQ(error, row.error);
-    EXPECT_EQ(bootFlash.size(), row.result == R::kLoaded ? boot : 0u);
-  }
-}
-
 // Each change writes its own bytes and nothing else: a byte of the file that differs from the
 // memory (planted just after the range) survives, and the range is in the file once the request
 // has been answered.
@@ -163,7 +127,8 @@ TEST_F(RackStateTest, ChangesReachTheFileInPlaceBeforeTheReply) {
     const uint32_t offset = row.address & 0xFFFFFF;
     std::vector<uint8_t> planted = mcu ? rack_.McuFlash(0) : rack_.BootFlash(0);
     planted[offset + row.changed] ^= 0x5A;
-    WriteFileBytes(path, planted);
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(planted.data()), planted.size());
     rack_.SetFaults(0, {});
     if (row.changed != row.size) {
       rack_.SetFaults(0, {MakeFault(sim::FaultAction::kShort, 0x0D, {}, 0, row.changed)});
@@ -194,7 +159,7 @@ TEST_F(RackStateTest, ChangeThatCannotBeSavedIsRefusedAndTakenBack) {
       [](const std::string&, const std::string& file) { fs::remove(file); },
       [](const std::string& folder, const std::string&) {
         fs::remove_all(folder);
-        WriteFileBytes(folder, {1});
+        std::ofstream(folder) << 1;
       },
   };
   for (const auto& breakIt : breakings) {
@@ -218,7 +183,6 @@ TEST_F(RackStateTest, ChangeThatCannotBeSavedIsRefusedAndTakenBack) {
     const std::string told = rack.TakeStoreError();
     EXPECT_NE(told.find(store_.BootFlashPath(0)), std::string::npos) << told;
     EXPECT_EQ(rack.TakeStoreError(), "");
-    fs::remove_all(dir_);
   }
 }
 

@@ -1,40 +1,81 @@
-// The simulator as a whole: the shipped scenarios load, a start that is refused touches nothing
-// that a live simulator keeps, and a stop does not wait for an answer that is held back. What the
-// simulated module answers through the platform's device I/O is what the end-to-end cases pin.
+// The simulator as a whole and the r4690-sim command over it. The shipped scenarios load, and a
+// stop does not wait for an answer that is held back. The command as scripts use it: bad input
+// gives one line and status 1 with no device published and nothing written that a live simulator
+// keeps; a good start announces its devices and the ready line, serves, and removes its endpoints
+// when it stops on SIGTERM, SIGINT, SIGHUP or SIGQUIT (status 0) or on a power loss (status 3); a
+// change that cannot be saved gives status 4. The table of requests in sim/README.md is the
+// code's. What the simulated module answers through the platform's device I/O is what the
+// end-to-end cases pin.
 #include "sim/simulator.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <map>
+#include <sstream>
 #include <thread>
 
 #include "contract/driver_contract.h"
 #include "platform/testing/posix/test_endpoint.h"
+#include "r4690_version.h"
+#include "sim/command.h"
+#include "sim/request.h"
 #include "sim/testing/device_client.h"
-#include "sim/testing/test_images.h"
+#include "sim/testing/test_helpers.h"
 
 namespace {
 
-using sim_test::ClientResult;
-
-TEST(Simulator, ShippedScenariosLoad) {
-  int count = 0;
-  for (const auto& entry : std::filesystem::directory_iterator(R4690_SIM_SCENARIO_DIR)) {
-    sim::Simulator simulator;
-    std::string error;
-    EXPECT_TRUE(simulator.LoadScenario(sim_test::ReadFile(entry.path().string()), &error))
-        << entry.path() << ": " << error;
-    ++count;
-  }
-  EXPECT_GE(count, 7);  // the seven of the README at least
-}
-
 namespace fs = std::filesystem;
+
+class CommandTest : public ::testing::Test {
+ protected:
+  ~CommandTest() override {
+    if (!pid_.empty()) Signal("KILL");
+  }
+
+  // Files of the test beside the device endpoints, in the folder that $QDEV_DEVICE_DIR names.
+  std::string Path(const std::string& name) const { return dir_.path() + "/" + name; }
+  std::string Read(const std::string& name) const { return sim_test::ReadFile(Path(name)); }
+  void Write(const std::string& name, const std::string& text) {
+    std::ofstream(Path(name)) << text;
+  }
+
+  // Starts the command in the background and waits up to ten seconds for its ready line or its
+  // end (its exit status then lands in the file rc). Its pid is written before it runs.
+  bool Start(const std::string& args) {
+    for (const char* file : {"rc", "out", "pid"}) fs::remove(Path(file));
+    const std::string script = "(sh -c 'echo $$ >" + Path("pid") + "; exec " R4690_SIM_COMMAND " " +
+                               args + "' >" + Path("out") + " 2>" + Path("err") +
+                               " </dev/null; echo $? >" + Path("rc") + ") &";
+    EXPECT_EQ(std::system(script.c_str()), 0);
+    for (int i = 0; i < 400 && !Ended() && !Ready(); ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(25));
+    }
+    pid_ = Ended() ? "" : std::to_string(std::atoi(Read("pid").c_str()));
+    return Ready();
+  }
+  bool Ready() const { return Read("out").find("r4690-sim: ready\n") != std::string::npos; }
+  bool Ended() const { return !Read("rc").empty(); }
+  int ExitStatus() {
+    for (int i = 0; i < 400 && !Ended(); ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(25));
+    }
+    pid_.clear();
+    return Ended() ? std::atoi(Read("rc").c_str()) : -1;
+  }
+  void Signal(const std::string& name) {
+    EXPECT_EQ(std::system(("kill -" + name + " " + pid_).c_str()), 0);
+  }
+
+  qdev_test::TempDeviceDir dir_;
+  std::string pid_;
+};
 
 // Every file below a folder with a hash of its contents.
 std::map<std::string, size_t> FilesIn(const std::string& folder) {
@@ -47,56 +88,195 @@ std::map<std::string, size_t> FilesIn(const std::string& folder) {
   return files;
 }
 
-// A second simulator is refused (or a start fails a later check) before it writes anything: the
-// live simulator's state folder and traffic file stay as they are, and whatever the refused start
-// claimed is released again.
-TEST(SimulatorStart, RefusedStartWritesNothingAndReleasesItsEndpoints) {
-  qdev_test::TempDeviceDir dir;
-  const std::string other = dir.path() + "/other";  // a device folder of its own
-  sim::SimulatorOptions live;
-  live.deviceDir = dir.path();
-  live.stateDir = dir.path() + "/state";
-  live.trafficFile = dir.path() + "/traffic";
-  sim::Simulator running;
+// Runs that end at once, and publish no device: the answers (--version, --help, --check: status
+// 0, nothing on standard error) and the refusals of bad input (status 1, one line on standard
+// error, nothing on standard output), run in-process. Scenario files' own refusals are
+// sim/scenario_json_test.cpp's; the syntax of numbers, and that a refusal is one line with the
+// user's bytes escaped, the sim_command_line fuzz target's. Here the command's refusals, and how
+// a scenario's refusal reaches its line. A refused start writes nothing that a live simulator
+// keeps, and releases whatever it claimed.
+TEST_F(CommandTest, AnswersAndRefusalsEndAtOnceWithoutPublishingADevice) {
+  Write("faults.json",
+        R"({"modules":[{"latencyMs":40,"faults":[{"action":"delay","ms":3000,"request":"write",
+            "address":"0x83000000"},{"action":"powerLoss","request":"0x55","nth":2}]}]})");
+  Write("typo.json", R"({"modules":[{"revison":"C"}]})");
+  Write("two.json", R"({"modules":[{},{"slot":1}]})");
+  Write("file", "");
+  fs::create_directory(Path("fifo-state"));
+  ASSERT_EQ(std::system(
+                ("mkfifo " + Path("fifo") + " " + Path("fifo-state/slot0-mcu-flash.bin")).c_str()),
+            0);
+  // Larger than a scenario may be, and valid JSON all the same.
+  Write("big.json", "{}" + std::string(5 << 20, ' '));
+  fs::create_directory(Path("damaged"));
+  Write("damaged/slot0-mcu-flash.bin", "short");
+  // Another simulator serves QDev5 of this device folder from a state folder whose boot flash is
+  // not the scenario's any more, and keeps a traffic file.
+  sim::Simulator holder;
+  sim::SimulatorOptions held;
+  held.stateDir = Path("locked");
+  held.trafficFile = Path("held-traffic");
   std::string error;
-  ASSERT_TRUE(running.Start(live, &error)) << error;
-  // Boot flash that is not the scenario's any more, written through the boot loader.
-  ASSERT_EQ(sim_test::Vendor("QDev0", 0, 0x0F, 0x3C00, 0, {}).error, 0u);
-  ASSERT_EQ(sim_test::Vendor("QDev0", 0, 0x0D, 0x0000, 0x9000, {1, 2, 3, 4}).error, 0u);
-  ASSERT_EQ(sim_test::Request("QDev0", IOCTL_GET_DEVICE_INFO, {}, std::vector<uint8_t>(80)).error,
-            0u);
-  ASSERT_EQ(FilesIn(dir.path()).size(), 3u);  // two state files and the traffic file
-
-  fs::create_directories(dir.path() + "/damaged");
-  std::ofstream(dir.path() + "/damaged/slot0-mcu-flash.bin") << "short";
+  ASSERT_TRUE(holder.LoadScenario(R"({"modules":[{"slot":5}]})", &error)) << error;
+  ASSERT_TRUE(holder.Start(held, &error)) << error;
+  ASSERT_EQ(sim_test::Vendor("QDev5", 0, 0x0F, 0x3C00, 0, {}).error, 0u);
+  ASSERT_EQ(sim_test::Vendor("QDev5", 0, 0x0D, 0x0000, 0x9000, {1, 2, 3, 4}).error, 0u);
+  const auto files = FilesIn(dir_.path());
+  const std::string valid =
+      "r4690-sim: " + Path("faults.json") + " is a valid scenario of 1 module\n";
   const struct {
-    const char* name;
-    std::string deviceDir, stateDir, trafficFile;
-    bool fresh;
-    const char* reason;  // part of the error
+    std::string args;  // split at spaces
+    std::string out;   // all of standard output; of --help's, a part
+    std::string err;   // all of standard error but "r4690-sim: "; "?": any one line
   } rows[] = {
-      {"DevicesOfALiveSimulator", dir.path(), other + "/state", live.trafficFile, true,
-       "already served"},
-      {"DamagedStateFile", other, dir.path() + "/damaged", other + "/traffic", false,
-       "has 5 bytes"},
-      {"UnwritableTrafficFile", other, other + "/state", "/nonexistent/traffic", true, "traffic"},
+      {"--version", std::string("r4690-sim ") + R4690_VERSION_TEXT + "\n", ""},
+      {"--help", "  4  a change could not be saved in the state folder (wins over 0 and 3)\n", ""},
+      {"--check --slot 3 --scenario " + Path("faults.json"),
+       "r4690-sim: slot 3: \\\\.\\QDev3 (R46-90, revision C), latency 40 ms\n"
+       "r4690-sim: slot 3: fault delay ms=3000 request=write address=0x83000000\n"
+       "r4690-sim: slot 3: fault powerLoss request=0x55 nth=2\n" +
+           valid,
+       ""},
+      {"--check --no-faults --naming both --slot 010 --latency-ms 0x1F --scenario " +
+           Path("faults.json"),
+       "r4690-sim: slot 10: \\\\.\\QDev10 \\\\.\\QDevUsb10 (R46-90, revision C), latency 31 ms\n" +
+           valid,
+       ""},
+      {"--check",
+       "r4690-sim: slot 0: \\\\.\\QDev0 (R46-90, revision C)\n"
+       "r4690-sim: the default scenario is a valid scenario of 1 module\n",
+       ""},
+      {"--scenaro x.json", "",
+       "unknown option --scenaro (did you mean --scenario?); see r4690-sim --help"},
+      {"--scenario /nonexistent/s.json", "", "cannot read the scenario file /nonexistent/s.json"},
+      {"--scenario " + Path("fifo"), "",
+       "the scenario file " + Path("fifo") + " is not a regular file"},
+      {"--scenario " + Path("big.json"), "",
+       "the scenario file " + Path("big.json") + " is larger than 4 MiB"},
+      {"--scenario " + Path("typo.json"), "",
+       Path("typo.json") + ": scenario: unknown key modules[0].revison (did you mean revision?)"},
+      {"--slot 1 --scenario " + Path("two.json"), "", "--slot needs a scenario with one module"},
+      {"--slot 999999", "",
+       "--slot must be an integer 0..65535 (decimal, or 0x and hexadecimal digits)"},
+      {"--check --naming qdev", "",
+       "--naming must be one of QDev, QDevUsb, both, not \"qdev\" (did you mean QDev?)"},
+      {"--state-dir " + Path("file") + "/state", "",
+       "cannot use the state folder " + Path("file") + "/state: Not a directory"},
+      {"--state-dir " + Path("fifo-state"), "",
+       "state file " + Path("fifo-state") + "/slot0-mcu-flash.bin is not a regular file"},
+      {"--state-dir " + Path("locked") + " --fresh", "",
+       "the state folder " + Path("locked") + " is in use by another simulator"},
+      {"--state-dir " + Path("damaged"), "",
+       "state file " + Path("damaged") + "/slot0-mcu-flash.bin has 5 bytes, not 16384"},
+      {"--traffic /nonexistent/t.txt", "", "cannot write the traffic file /nonexistent/t.txt"},
+      {"--device-dir " + Path("file") + "/dev", "",
+       "cannot create device folder \"" + Path("file") + "/dev\": Not a directory"},
+      {"--slot 5 --fresh --state-dir " + Path("other") + " --traffic " + Path("held-traffic"), "",
+       "device \"QDev5\" is already served at \"" + Path("QDev5") + "\""},
   };
   for (const auto& row : rows) {
-    SCOPED_TRACE(row.name);
-    sim::SimulatorOptions o;
-    o.deviceDir = row.deviceDir;
-    o.stateDir = row.stateDir;
-    o.trafficFile = row.trafficFile;
-    o.fresh = row.fresh;
-    sim::Simulator second;
-    const auto before = FilesIn(dir.path());
-    EXPECT_FALSE(second.Start(o, &error));
-    EXPECT_NE(error.find(row.reason), std::string::npos) << error;
-    EXPECT_EQ(FilesIn(dir.path()), before);
-    EXPECT_FALSE(fs::exists(other + "/QDev0"));
+    SCOPED_TRACE(row.args);
+    std::vector<std::string> words{"r4690-sim"};
+    std::istringstream split(row.args);
+    for (std::string word; std::getline(split, word, ' ');) words.push_back(word);
+    std::vector<char*> argv;
+    for (std::string& word : words) argv.push_back(word.data());
+    std::ostringstream out, err;
+    EXPECT_EQ(sim::RunCommand(static_cast<int>(argv.size()), argv.data(), out, err),
+              row.err.empty() ? sim::kExitStopped : sim::kExitBadInput);
+    if (row.args == "--help") {
+      EXPECT_NE(out.str().find(row.out), std::string::npos) << out.str();
+    } else {
+      EXPECT_EQ(out.str(), row.out);
+    }
+    EXPECT_EQ(err.str(), row.err.empty() ? "" : "r4690-sim: " + row.err + "\n");
+    EXPECT_FALSE(fs::exists(Path("QDev0")));
+    EXPECT_EQ(FilesIn(dir_.path()), files);
   }
-  EXPECT_EQ(sim_test::Request("QDev0", IOCTL_GET_DEVICE_INFO, {}, std::vector<uint8_t>(80)).error,
+  EXPECT_EQ(sim_test::Request("QDev5", IOCTL_GET_DEVICE_INFO, {}, std::vector<uint8_t>(80)).error,
             0u);
+}
+
+// A change that cannot be saved, in a file cut short while the simulator serves, ends the
+// command's run with status 4 and one line that names the file. The refused request and the
+// memory it leaves are sim/rack_test.cpp's.
+TEST_F(CommandTest, ChangeThatCannotBeSavedIsRefusedAndEndsTheRunWithStatusFour) {
+  const std::string file = Path("state/slot0-boot-flash.bin");
+  ASSERT_TRUE(Start("--state-dir " + Path("state"))) << Read("err");
+  ASSERT_EQ(sim_test::Vendor("QDev0", 0, 0x0F, 0x3C00, 0, {}).error, 0u);
+  fs::resize_file(file, 5);
+  EXPECT_EQ(sim_test::Vendor("QDev0", 0, 0x0D, 0x1000, 0x9000, std::vector<uint8_t>(16)).error,
+            31u);  // ERROR_GEN_FAILURE
+  Signal("TERM");
+  EXPECT_EQ(ExitStatus(), sim::kExitStateLost);
+  EXPECT_EQ(Read("err"),
+            "r4690-sim: a change could not be saved and its request was refused: state "
+            "file " +
+                file + " has 5 bytes, not 262144\n");
+}
+
+// A good start announces what each module holds (its revision from the state folder's memories
+// when they are used, whatever the options say) and which faults are armed, serves, and on each
+// of the four stop signals ends cleanly: status 0, the last line, no endpoint left; a power loss
+// ends it with status 3. --traffic - puts the time-stamped record on standard output after the
+// banner.
+TEST_F(CommandTest, AnnouncesTheModulesServesAndEndsCleanlyOnAStopSignalOrAPowerLoss) {
+  Write("loss.json", R"({"modules":[{"faults":[{"action":"powerLoss","request":"deviceInfo"}]}]})");
+  Write("two.json", R"({"modules":[{"naming":"both"},{"slot":3,"naming":"QDevUsb",
+                        "modelName":"P310","revision":""}]})");
+  Write("fault.json", R"({"modules":[{"faults":[{"action":"fail","request":"verifyPld"}]}]})");
+  const std::string common = "--scenario " + Path("fault.json") + " --state-dir " + Path("state");
+  const std::string folder = "r4690-sim: device folder " + dir_.path() + "\n";
+  const std::string names = folder + "r4690-sim: slot 0: \\\\.\\QDev0 (R46-90, revision C)";
+  const std::string fault = "r4690-sim: slot 0: fault fail request=verifyPld\n";
+  const std::string saved = names + ", memories from the state folder\n" + fault;
+  const struct {
+    std::string args;
+    std::string banner;  // without the ready line
+    const char* signal;  // that stops it; none: the request's power loss ends it
+  } rows[] = {
+      {"--scenario " + Path("loss.json"),
+       names + "\nr4690-sim: slot 0: fault powerLoss request=deviceInfo\n", nullptr},
+      {"--scenario " + Path("two.json"),
+       folder + "r4690-sim: slot 0: \\\\.\\QDev0 \\\\.\\QDevUsb0 (R46-90, revision C)\n"
+                "r4690-sim: slot 3: \\\\.\\QDevUsb3 (P310, revision none)\n",
+       "INT"},
+      {common, names + "\n" + fault, "HUP"},
+      {common + " --no-faults --fresh", names + "\n", "QUIT"},
+      {common + " --revision B --traffic -", saved, "TERM"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.args);
+    ASSERT_TRUE(Start(row.args)) << Read("err");
+    EXPECT_EQ(Read("out"), row.banner + "r4690-sim: ready\n");
+    EXPECT_EQ(sim_test::Request("QDev0", IOCTL_GET_DEVICE_INFO, {}, std::vector<uint8_t>(80)).error,
+              0u);
+    if (row.signal != nullptr) Signal(row.signal);
+    EXPECT_EQ(ExitStatus(), row.signal != nullptr ? sim::kExitStopped : sim::kExitPowerLost);
+    EXPECT_EQ(Read("out").substr(Read("out").rfind("r4690-sim:")),
+              row.signal != nullptr ? "r4690-sim: stopped\n" : "r4690-sim: power lost\n");
+    EXPECT_FALSE(fs::exists(Path("QDev0")));
+  }
+  // The run with --traffic - : its request between the banner and the stop, behind its time
+  // stamp, a column 13 characters wide.
+  const std::string out = Read("out");
+  const size_t line =
+      out.find("QDev0 ioctl=0x22005E deviceInfo len=80 -> ok\nr4690-sim: stopped\n");
+  ASSERT_NE(line, std::string::npos) << out;
+  EXPECT_EQ(out.find("r4690-sim: ready\n[ "), line - 30) << out;
+  EXPECT_EQ(out.compare(line - 5, 5, " ms] "), 0) << out;
+}
+
+TEST(Simulator, ShippedScenariosLoad) {
+  int count = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(R4690_SIM_SCENARIO_DIR)) {
+    sim::Simulator simulator;
+    std::string error;
+    EXPECT_TRUE(simulator.LoadScenario(sim_test::ReadFile(entry.path().string()), &error))
+        << entry.path() << ": " << error;
+    ++count;
+  }
+  EXPECT_GE(count, 7);  // the seven of the README at least
 }
 
 // A stop takes the device away without waiting for an answer that is held back. (That a delay is
@@ -115,7 +295,7 @@ TEST(Simulator, StopsWithoutWaitingForAHeldBackAnswer) {
       [&arrived](const std::string&, const qdev::DeviceRequest&) { arrived = true; }));
   ASSERT_TRUE(simulator.Start(dir.path(), &error)) << error;
 
-  ClientResult held;
+  sim_test::ClientResult held;
   std::thread client([&held] { held = sim_test::Vendor("QDev0", 1, 0x06, 0, 0, {0}); });
   while (!arrived) std::this_thread::sleep_for(std::chrono::milliseconds(5));
   const Clock::time_point stop = Clock::now();
@@ -126,6 +306,42 @@ TEST(Simulator, StopsWithoutWaitingForAHeldBackAnswer) {
   EXPECT_EQ(simulator.Traffic().back(),
             "QDev0 ioctl=0x22003E dir=1 req=0x06 usbSpeed value=0x0000 index=0x0000 len=1 -> ok "
             "after 600000 ms");
+}
+
+// A kind's row of the README's table, but for its first column (the request's name in words).
+std::string RowEnd(const sim::RequestKind& kind) {
+  const bool info = kind.code == sim::kDeviceInfoRequest;
+  char code[8];
+  std::snprintf(code, sizeof code, "0x%02X", kind.code);
+  std::string length = std::to_string(kind.minLength);
+  if (kind.maxLength == UINT32_MAX) {
+    length += " or more";
+  } else if (kind.maxLength != kind.minLength) {
+    length += ".." + std::to_string(kind.maxLength);
+  }
+  const char* address = "none";
+  if (kind.address == sim::AddressForm::kIndexValue) address = "`Index:Value`";
+  if (kind.address == sim::AddressForm::kMcuFlashValue) address = "0x8300`Value`";
+  return " | " + std::string(info ? "`IOCTL_GET_DEVICE_INFO`" : code) + " | `" + kind.name +
+         "` | " + (info ? "no header" : std::to_string(kind.direction)) + " | " + length + " | " +
+         (kind.whileApplicationRuns ? "answered" : "refused") + " | " + address + " |\n";
+}
+
+// The README's section on requests has a row for each kind and no other.
+TEST(SimulatorReadme, TableOfRequestsIsTheCodes) {
+  const std::string readme = sim_test::ReadFile(R4690_SIM_README);
+  const size_t start = readme.find("\n## Requests\n");
+  ASSERT_NE(start, std::string::npos) << R4690_SIM_README;
+  const std::string section = readme.substr(start, readme.find("\n## ", start + 1) - start);
+  size_t rows = 0;
+  for (size_t at = section.find("\n| "); at != std::string::npos;
+       at = section.find("\n| ", at + 1)) {
+    ++rows;
+  }
+  EXPECT_EQ(rows, sim::RequestKinds().size() + 1);  // and the heading
+  for (const sim::RequestKind& kind : sim::RequestKinds()) {
+    EXPECT_NE(section.find(RowEnd(kind)), std::string::npos) << "no row ending" << RowEnd(kind);
+  }
 }
 
 }  // namespace
