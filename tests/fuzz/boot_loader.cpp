@@ -81,9 +81,8 @@ void Answer(Sent& s) {
     FUZZ_CHECK(form != std::end(kForms) && h.Direction == form->direction);
     FUZZ_CHECK(length >= form->shortest && length <= form->longest);
     if (h.RequestCode == dc::kRequestRun) FUZZ_CHECK(h.Value == 0x0000 || h.Value == 0x3C00);
-    if (h.RequestCode == dc::kRequestReloadPld || h.RequestCode == dc::kRequestVerifyPld) {
-      FUZZ_CHECK(s.ioControlCode == IOCTL_VENDOR_REQUEST && h.Value == 0 && h.Index == 0);
-    }
+    FUZZ_CHECK((h.RequestCode != dc::kRequestReloadPld && h.RequestCode != dc::kRequestVerifyPld) ||
+               (s.ioControlCode == IOCTL_VENDOR_REQUEST && h.Value == 0 && h.Index == 0));
   }
   switch (in.ConsumeIntegralInRange<uint8_t>(0, 7)) {
     case 1:  // the input's data, and a count of its choice
@@ -104,10 +103,9 @@ void Answer(Sent& s) {
     default:  // what a healthy module answers
       s.data.assign(length, 0);
       if (info) dc::SetModuleTypeCode(s.data.data(), 32);
-      if (!info && s.header.RequestCode == dc::kRequestModuleName) {
-        std::memcpy(s.data.data(), "R46-90", 7);
-      }
-      if (!info && s.header.RequestCode == dc::kRequestUsbSpeed) s.data[0] = 1;
+      const uint16_t kind = info ? 0xFFFF : s.header.RequestCode;
+      if (kind == dc::kRequestModuleName) std::memcpy(s.data.data(), "R46-90", 7);
+      if (kind == dc::kRequestUsbSpeed) s.data[0] = 1;
       s.information = static_cast<uint32_t>(length);
   }
 }
@@ -168,7 +166,7 @@ bool Transfer(Context& c) {
   std::vector<uint8_t> before = in.ConsumeBytes<uint8_t>(size);
   before.resize(size, 0x5A);
   std::unique_ptr<uint8_t[]> after(new uint8_t[size]);
-  if (size != 0) std::memcpy(after.get(), before.data(), size);
+  std::copy(before.begin(), before.end(), after.get());
   gSent.clear();
   const bool ok = write ? c.loader->PutArray(address, after.get(), size)
                         : c.loader->GetArray(address, after.get(), size);
@@ -283,8 +281,7 @@ HANDLE WINAPI CreateFileA(LPCSTR name, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWOR
     return INVALID_HANDLE_VALUE;
   }
   HANDLE handle = qdev_posix::RegisterHandle(std::make_shared<Device>());
-  if (handle == nullptr) SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-  return handle != nullptr ? handle : INVALID_HANDLE_VALUE;
+  return handle != nullptr ? handle : (SetLastError(ERROR_NOT_ENOUGH_MEMORY), INVALID_HANDLE_VALUE);
 }
 
 // DeviceIoControl's Windows meaning (overlapped completion through the request's event, NTSTATUS
@@ -338,8 +335,7 @@ BOOL WINAPI GetOverlappedResult(HANDLE, LPOVERLAPPED overlapped, LPDWORD transfe
 BOOL WINAPI CancelIo(HANDLE file) {
   if (qdev_posix::IsCurrentProcess(file)) return TRUE;
   const auto d = qdev_posix::LookupHandleAs<Device>(file);
-  if (d) d->CancelAll();
-  if (!d) SetLastError(ERROR_INVALID_HANDLE);
+  d ? d->CancelAll() : SetLastError(ERROR_INVALID_HANDLE);
   return d ? TRUE : FALSE;
 }
 

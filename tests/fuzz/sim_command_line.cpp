@@ -52,8 +52,7 @@ void StopLikeCtrlC() {
     FUZZ_CHECK(syscall(SYS_tgkill, getpid(), tid, SIGINT) == 0);
     return;
   }
-  fuzz::CheckFailed("a serving command has a thread that reads its stop signals", __FILE__,
-                    __LINE__);
+  FUZZ_CHECK(!"a serving command has a thread that reads its stop signals");
 }
 
 // The output stream of a run: keeps the text, and once the run announces that it is ready calls
@@ -165,10 +164,9 @@ std::vector<uint8_t> Ask(uint32_t code, std::vector<uint8_t> input, size_t lengt
   return output;
 }
 
-// The value of a number in either syntax.
+// The value of a number in either syntax (base 16 takes the "0x").
 uint64_t NumberOf(const std::string& text) {
-  const bool hex = text.size() > 1 && (text[1] | 0x20) == 'x';
-  return std::stoull(hex ? text.substr(2) : text, nullptr, hex ? 16 : 10);
+  return std::stoull(text, nullptr, text.find_first_of("xX") != std::string::npos ? 16 : 10);
 }
 
 std::vector<uint8_t> Vendor(uint16_t direction, uint16_t request, uint32_t address, size_t length) {
@@ -182,13 +180,12 @@ int64_t Reported(const std::string& option) {
     const std::vector<uint8_t> info = Ask(IOCTL_GET_DEVICE_INFO, {}, dc::kDeviceInfoSize);
     return info.size() == dc::kDeviceInfoSize ? int64_t{dc::ModuleTypeCodeOf(info.data())} : -1;
   }
-  if (option == "--temperature-grade") {
+  const bool speed = option == "--usb-speed";
+  if (!speed)
     Vendor(dc::kDirectionToModule, dc::kRequestRun, module_addresses::kBootLoaderEntry, 0);
-  }
   const std::vector<uint8_t> byte =
-      option == "--usb-speed"
-          ? Vendor(dc::kDirectionToHost, dc::kRequestUsbSpeed, 0, 1)
-          : Vendor(dc::kDirectionToHost, dc::kRequestRead, SEL_MODULE_TG_DATA, 1);
+      Vendor(dc::kDirectionToHost, speed ? dc::kRequestUsbSpeed : dc::kRequestRead,
+             speed ? 0 : SEL_MODULE_TG_DATA, 1);
   return byte.size() == 1 ? byte[0] : -1;
 }
 
@@ -245,15 +242,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK(run.err.rfind("r4690-sim: ", 0) == 0 && run.err.back() == '\n' &&
                fuzz::IsOneLineOfText(run.err.substr(0, run.err.size() - 1)));
     // With nothing but the scenario to refuse, the refusal names its file.
-    if (args.size() == 2 && scenario) {
-      FUZZ_CHECK(run.err.find(gSandbox + "/scenario") != std::string::npos);
-    }
+    FUZZ_CHECK(args.size() != 2 || !scenario ||
+               run.err.find(gSandbox + "/scenario") != std::string::npos);
   }
   if (run.out.find("r4690-sim: ready\n") != std::string::npos) {
     // Every number it took is written in the one syntax, and the slot is the one it names.
     for (const auto& [name, max] : kNumericOptions) {
-      const std::optional<std::string> text = OptionValue(args, name);
-      FUZZ_CHECK(!text || IsOptionNumber(*text));
+      FUZZ_CHECK(!OptionValue(args, name) || IsOptionNumber(*OptionValue(args, name)));
     }
     CheckAnnouncedSlot(args, run);
   }

@@ -23,10 +23,6 @@ namespace {
 
 constexpr size_t kVersionWidth = 10;  // the Version field of every record
 
-bool IsBlank(char c) {
-  return c == ' ' || (c >= '\t' && c <= '\r');
-}
-
 // VersionNumber on a field of `width` bytes holding `text`, checked against std::from_chars,
 // which takes neither the leading blanks nor a '+' that the standard conversion takes, nor "0x".
 double CheckedVersionNumber(std::string_view text, size_t width) {
@@ -36,7 +32,9 @@ double CheckedVersionNumber(std::string_view text, size_t width) {
 
   std::string_view t = text.substr(0, std::min(text.size(), width));
   t = t.substr(0, t.find('\0'));
-  while (!t.empty() && IsBlank(t.front())) t.remove_prefix(1);
+  while (!t.empty() && (t.front() == ' ' || (t.front() >= '\t' && t.front() <= '\r'))) {
+    t.remove_prefix(1);
+  }
   if (!t.empty() && t.front() == '+') {
     t.remove_prefix(1);
     if (!t.empty() && t.front() == '-') t = {};  // "+-": no number
@@ -60,18 +58,16 @@ double CheckedVersionNumber(std::string_view text, size_t width) {
 // same from the text that it packs to.
 uint32_t CheckedPldVersion(std::string_view text, uint8_t* grade) {
   constexpr uint8_t kUntouched = 0xA5;
+  const auto parse = [&](size_t extra, uint32_t* number, uint8_t* g) {
+    return updater::GetPldVersionNumber(fuzz::Field(text, kVersionWidth, extra).get(), number, g);
+  };
   uint32_t number = 0xFFFFFFFF, alone = 0xFFFFFFFF, followed = 0xFFFFFFFF;
   *grade = kUntouched;
-  const bool parsed =
-      updater::GetPldVersionNumber(fuzz::Field(text, kVersionWidth).get(), &number, grade);
+  const bool parsed = parse(0, &number, grade);
   FUZZ_CHECK(parsed == (number != 0) && number <= 0xFFFFFF);
   FUZZ_CHECK(parsed ? *grade <= 2 : *grade == kUntouched);
-  FUZZ_CHECK(updater::GetPldVersionNumber(fuzz::Field(text, kVersionWidth).get(), &alone,
-                                          nullptr) == parsed);
-  FUZZ_CHECK(updater::GetPldVersionNumber(fuzz::Field(text, kVersionWidth, 12).get(), &followed,
-                                          nullptr) == parsed);
-  FUZZ_CHECK(alone == number && followed == number);
-  FUZZ_CHECK(!updater::GetPldVersionNumber(fuzz::Field(text, kVersionWidth).get(), nullptr, grade));
+  FUZZ_CHECK(parse(0, &alone, nullptr) == parsed && parse(12, &followed, nullptr) == parsed);
+  FUZZ_CHECK(alone == number && followed == number && !parse(0, nullptr, grade));
   const std::string again = std::to_string(number >> 16) + "." +
                             std::to_string(number >> 8 & 0xFF) + "." +
                             std::to_string(number & 0xFF) + "ci-"[parsed ? *grade : 2];
