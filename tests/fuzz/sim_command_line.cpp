@@ -39,41 +39,28 @@ namespace fs = std::filesystem;
 
 std::string gSandbox;  // the target's own folder
 
-// Sends SIGINT to the thread that reads the running command's stop signals, as Ctrl-C would reach
-// it in the program.
-void StopLikeCtrlC() {
-  const fs::path tasks = "/proc/self/task";
-  std::error_code ec;
-  for (const fs::directory_entry& task : fs::directory_iterator(tasks, ec)) {
-    std::string name;
-    std::getline(std::ifstream(task.path() / "comm"), name);
-    if (name != qdev::kStopSignalsThreadName) continue;
-    const long tid = std::stol(task.path().filename().string());
-    FUZZ_CHECK(syscall(SYS_tgkill, getpid(), tid, SIGINT) == 0);
-    return;
-  }
-  FUZZ_CHECK(!"a serving command has a thread that reads its stop signals");
-}
-
 // The output stream of a run: keeps the text, and once the run announces that it is ready calls
-// `whileServing` and stops the run, as an operator's Ctrl-C would.
-class StoppingOutput final : public std::stringbuf {
- public:
+// `whileServing` and stops the run as Ctrl-C would in the program: a SIGINT sent to the thread
+// that reads the command's stop signals.
+struct StoppingOutput final : std::stringbuf {
   std::function<void()> whileServing;
-
- protected:
+  bool stopped = false;
   int sync() override {
-    const std::string text = str();
-    if (!stopped_ && text.find("r4690-sim: ready\n") != std::string::npos) {
-      stopped_ = true;
-      if (whileServing) whileServing();
-      StopLikeCtrlC();
+    if (stopped || str().find("r4690-sim: ready\n") == std::string::npos) return 0;
+    stopped = true;
+    if (whileServing) whileServing();
+    std::error_code ec;
+    for (const fs::directory_entry& task : fs::directory_iterator("/proc/self/task", ec)) {
+      std::string name;
+      std::getline(std::ifstream(task.path() / "comm"), name);
+      if (name != qdev::kStopSignalsThreadName) continue;
+      const long tid = std::stol(task.path().filename().string());
+      FUZZ_CHECK(syscall(SYS_tgkill, getpid(), tid, SIGINT) == 0);
+      return 0;
     }
-    return std::stringbuf::sync();
+    FUZZ_CHECK(!"a serving command has a thread that reads its stop signals");
+    return 0;
   }
-
- private:
-  bool stopped_ = false;
 };
 
 struct Run {
@@ -94,22 +81,16 @@ Run RunCommand(std::vector<std::string> args, std::function<void()> whileServing
   // thread, handles them itself); libFuzzer's own handling of them comes back afterwards.
   sigset_t mask;
   pthread_sigmask(SIG_SETMASK, nullptr, &mask);
-  struct sigaction oldInt {
-  }, oldTerm{};
-  sigaction(SIGINT, nullptr, &oldInt);
-  sigaction(SIGTERM, nullptr, &oldTerm);
+  struct sigaction old[2];
+  for (int i : {0, 1}) sigaction(i == 0 ? SIGINT : SIGTERM, nullptr, &old[i]);
   StoppingOutput outBuffer;
   outBuffer.whileServing = std::move(whileServing);
   std::ostream out(&outBuffer);
   std::ostringstream err;
-  Run run;
-  run.status = sim::RunCommand(static_cast<int>(args.size()), argv.data(), out, err);
-  sigaction(SIGINT, &oldInt, nullptr);
-  sigaction(SIGTERM, &oldTerm, nullptr);
+  const int status = sim::RunCommand(static_cast<int>(args.size()), argv.data(), out, err);
+  for (int i : {0, 1}) sigaction(i == 0 ? SIGINT : SIGTERM, &old[i], nullptr);
   pthread_sigmask(SIG_SETMASK, &mask, nullptr);
-  run.out = outBuffer.str();
-  run.err = err.str();
-  return run;
+  return {status, outBuffer.str(), err.str()};
 }
 
 // A number written as the command's options are to take it: decimal digits, or "0x" and
@@ -169,22 +150,22 @@ uint64_t NumberOf(const std::string& text) {
   return std::stoull(text, nullptr, text.find_first_of("xX") != std::string::npos ? 16 : 10);
 }
 
-std::vector<uint8_t> Vendor(uint16_t direction, uint16_t request, uint32_t address, size_t length) {
-  return Ask(IOCTL_VENDOR_REQUEST, fuzz::VendorHeader(direction, request, address), length);
-}
-
 // What the module reports of the value that an option gives it (the slot is seen in the
 // announcement instead); -1 for an answer of another length.
 int64_t Reported(const std::string& option) {
+  if (option == "--slot") return 0;
   if (option == "--type-code") {
     const std::vector<uint8_t> info = Ask(IOCTL_GET_DEVICE_INFO, {}, dc::kDeviceInfoSize);
     return info.size() == dc::kDeviceInfoSize ? int64_t{dc::ModuleTypeCodeOf(info.data())} : -1;
   }
   const bool speed = option == "--usb-speed";
+  const auto vendor = [](uint16_t direction, uint16_t request, uint32_t address, size_t length) {
+    return Ask(IOCTL_VENDOR_REQUEST, fuzz::VendorHeader(direction, request, address), length);
+  };
   if (!speed)
-    Vendor(dc::kDirectionToModule, dc::kRequestRun, module_addresses::kBootLoaderEntry, 0);
+    vendor(dc::kDirectionToModule, dc::kRequestRun, module_addresses::kBootLoaderEntry, 0);
   const std::vector<uint8_t> byte =
-      Vendor(dc::kDirectionToHost, speed ? dc::kRequestUsbSpeed : dc::kRequestRead,
+      vendor(dc::kDirectionToHost, speed ? dc::kRequestUsbSpeed : dc::kRequestRead,
              speed ? 0 : SEL_MODULE_TG_DATA, 1);
   return byte.size() == 1 ? byte[0] : -1;
 }
@@ -256,15 +237,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // A decimal value in range, alone, is accepted, and the module has that value.
   for (const auto& [name, max] : kNumericOptions) {
     const std::optional<std::string> text = OptionValue(args, name);
-    if (!text || text->empty() || text->size() > 10 ||
-        text->find_first_not_of("0123456789") != std::string::npos || NumberOf(*text) > max) {
-      continue;
-    }
+    static const std::regex kDecimal("[0-9]{1,10}");
+    if (!text || !std::regex_match(*text, kDecimal) || NumberOf(*text) > max) continue;
     const std::vector<std::string> alone = {name, *text};
     int64_t reported = 0;
-    const Run aloneRun = RunCommand(alone, [&, n = name] {
-      if (n != "--slot") reported = Reported(n);
-    });
+    const Run aloneRun = RunCommand(alone, [&, n = name] { reported = Reported(n); });
     FUZZ_CHECK(aloneRun.status == sim::kExitStopped);
     CheckAnnouncedSlot(alone, aloneRun);
     FUZZ_CHECK(name == "--slot" || reported == static_cast<int64_t>(NumberOf(*text)));

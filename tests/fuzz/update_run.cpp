@@ -59,8 +59,7 @@ std::vector<int> gExits;
 using Write = std::pair<uint32_t, std::vector<uint8_t>>;  // an address and the bytes written there
 
 // The module, scripted by the input. It remembers what it reported and what was written.
-class ScriptedModule final : public IR4690_BOOT_LOADER {
- public:
+struct ScriptedModule final : IR4690_BOOT_LOADER {
   explicit ScriptedModule(FuzzedDataProvider& in)
       : in_(in), answeringSlot_(in.ConsumeIntegral<uint8_t>()) {}
 
@@ -128,7 +127,6 @@ class ScriptedModule final : public IR4690_BOOT_LOADER {
   bool READ_USER_FLASH(uint8_t*) override { return Unused(); }
   bool WRITE_USER_FLASH(const uint8_t*) override { return Unused(); }
 
- private:
   bool Called() {  // nothing is asked of a released module
     FUZZ_CHECK(releases == 0);
     return true;
@@ -136,11 +134,7 @@ class ScriptedModule final : public IR4690_BOOT_LOADER {
   // One answer: true unless the input says the operation fails.
   bool Succeeds() { return !fuzz::OneIn8(in_); }
   bool Answer() { return Called() && Succeeds(); }
-  void Fill(void* to, size_t n) {
-    std::memset(to, 0, n);
-    const std::vector<uint8_t> bytes = in_.ConsumeBytes<uint8_t>(n);
-    if (!bytes.empty()) std::memcpy(to, bytes.data(), bytes.size());
-  }
+  void Fill(void* to, size_t n) { in_.ConsumeData(std::memset(to, 0, n), n); }
   // A record read: the input's bytes, kept as what the module reported.
   template <typename Record>
   bool Give(Record* to, Record* reported) {
@@ -239,20 +233,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string text(transcript, length);
   std::free(transcript);
 
-  FUZZ_CHECK(gExits.size() == 1);
+  FUZZ_CHECK(gExits.size() == 1 && module.releases == (created ? 1 : 0));
   const int status = gExits[0];
   FUZZ_CHECK(status == updater::kExitSucceeded || status == updater::kExitFailed);
-  FUZZ_CHECK(module.releases == (created ? 1 : 0));
   const size_t tail = std::strlen(kSuccess);
   FUZZ_CHECK((text.size() >= tail && text.compare(text.size() - tail, tail, kSuccess) == 0) ==
              (status == updater::kExitSucceeded));
 
   const size_t summary = text.find(std::string("\n") + kRule + "  Module Info:\n");
   FUZZ_CHECK(status != updater::kExitSucceeded || summary != std::string::npos);
-  if (summary == std::string::npos) {
-    FUZZ_CHECK(module.writes.empty());
-    return 0;
-  }
+  FUZZ_CHECK(summary != std::string::npos || module.writes.empty());
+  if (summary == std::string::npos) return 0;
   const std::string expected = ExpectedSummary(module);
   FUZZ_CHECK(text.compare(summary, expected.size(), expected) == 0);
 
