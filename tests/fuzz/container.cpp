@@ -8,9 +8,6 @@
 //
 // Input (FuzzedDataProvider): a flags byte, a 32-bit register and a 16-bit split point, then the
 // boot-flash bytes.
-#include <cstdint>
-#include <cstring>
-#include <vector>
 
 #include "sim/pld.h"
 #include "tests/fuzz/fuzz_check.h"

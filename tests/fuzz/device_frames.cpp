@@ -8,9 +8,6 @@
 //
 // Input (FuzzedDataProvider): the stream, then from the end the sizes of the pieces in which it
 // arrives.
-#include <cstdint>
-#include <cstring>
-#include <vector>
 
 #include "platform/device_frame.h"
 #include "platform/frame_buffer.h"
@@ -39,11 +36,8 @@ Reading ReadStream(const std::vector<uint8_t>& s) {
                              : type == 4 ? Load32(w + 20)
                                          : 0;
     r.malformed = Load32(w) != 0x56454451 || type < 1 || type > 5 || payload > (1u << 20);
-    if (r.malformed) break;
-    if (s.size() - r.consumed - 24 < payload) {
-      r.awaited = 24 + payload;
-      break;
-    }
+    r.awaited = !r.malformed && s.size() - r.consumed - 24 < payload ? 24 + payload : 0;
+    if (r.malformed || r.awaited != 0) break;
     r.starts.push_back(r.consumed);
     r.consumed += 24 + payload;
   }
@@ -106,8 +100,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const size_t n = piece < cuts.size() ? std::min(cuts[piece], stream.size() - arrived)
                                          : stream.size() - arrived;
     // Room for more than arrives, as a read into a larger buffer leaves.
-    uint8_t* space = buffer.Space(n + (piece % 3) * 64);
-    if (n != 0) std::memcpy(space, stream.data() + arrived, n);
+    std::copy_n(stream.begin() + arrived, n, buffer.Space(n + (piece % 3) * 64));
     buffer.Commit(n);
     arrived += n;
     while ((last = buffer.Next(&frame)) == qf::Decoded::kFrame) {
@@ -118,8 +111,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       CheckFrame(frame, stream.data() + at);
     }
   }
-  FUZZ_CHECK(next == expected.starts.size());
-  FUZZ_CHECK((last == qf::Decoded::kMalformed) == expected.malformed);
+  FUZZ_CHECK(next == expected.starts.size() &&
+             (last == qf::Decoded::kMalformed) == expected.malformed);
   FUZZ_CHECK(expected.malformed || (buffer.Unconsumed() == stream.size() - expected.consumed &&
                                     (expected.awaited == 0 || frame.size() == expected.awaited)));
   return 0;

@@ -5,10 +5,6 @@
 // width, or the field's placeholder when one of the three is missing; zero bytes after it.
 //
 // Input: the revision letter of the module description, then the text.
-#include <cstdint>
-#include <cstring>
-#include <memory>
-#include <string_view>
 
 #include "modlib/pld_info_text.h"
 #include "modlib/records.h"

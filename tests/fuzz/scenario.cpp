@@ -10,7 +10,6 @@
 #include <exception>
 #include <initializer_list>
 #include <regex>
-#include <string>
 
 #include "sim/embedded_images.h"
 #include "sim/rack.h"

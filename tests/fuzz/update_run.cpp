@@ -11,8 +11,6 @@
 // operation succeeds with zero bytes.
 #include <map>
 #include <optional>
-#include <string>
-#include <vector>
 
 #include "contract/module_addresses.h"
 #include "images/image_list.h"
