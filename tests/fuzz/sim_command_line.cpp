@@ -113,19 +113,6 @@ std::optional<std::string> OptionValue(const std::vector<std::string>& args,
   return value;
 }
 
-// The options that name files and folders take ones in the sandbox instead.
-void Confine(std::vector<std::string>* args, bool haveScenario) {
-  for (const char* name : {"--scenario", "--state-dir", "--device-dir", "--traffic"}) {
-    const std::string path = gSandbox + "/" + (name + 2);
-    for (size_t i = 0; i < args->size(); ++i) {
-      std::string& a = (*args)[i];
-      if (a == name && i + 1 < args->size()) (*args)[i + 1] = path;
-      if (a.rfind(std::string(name) + "=", 0) == 0) a = name + ("=" + path);
-    }
-  }
-  if (haveScenario) args->insert(args->end(), {"--scenario", gSandbox + "/scenario"});
-}
-
 namespace dc = driver_contract;
 
 // The answer of the module in slot 0 to one request, through the platform's device calls; empty
@@ -214,7 +201,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   if (args.size() > 32) return 0;
   if (scenario) std::ofstream(gSandbox + "/scenario", std::ios::binary) << *scenario;
-  Confine(&args, scenario.has_value());
+  // The options that name files and folders take ones in the sandbox instead.
+  for (const char* name : {"--scenario", "--state-dir", "--device-dir", "--traffic"}) {
+    const std::string path = gSandbox + "/" + (name + 2);
+    for (size_t i = 0; i < args.size(); ++i) {
+      if (args[i] == name && i + 1 < args.size()) args[i + 1] = path;
+      if (args[i].rfind(std::string(name) + "=", 0) == 0) args[i] = name + ("=" + path);
+    }
+  }
+  if (scenario) args.insert(args.end(), {"--scenario", gSandbox + "/scenario"});
 
   const Run run = RunCommand(args);
   FUZZ_CHECK(run.status == sim::kExitStopped || run.status == sim::kExitBadInput ||

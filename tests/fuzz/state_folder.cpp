@@ -133,8 +133,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FUZZ_CHECK(rack.AttachStore(sim::StateStore(), {{0, mcuFlash, bootFlash}}, &error));
   rack.PowerUp();
   rack.traffic().Clear();
-  FUZZ_CHECK(rack.McuFlash(0) == mcuFlash && rack.BootFlash(0) == bootFlash);
-  FUZZ_CHECK(rack.ApplicationRunning(0) == !(mcuFlash[0] == 0xFF && mcuFlash[1] == 0xFF));
+  FUZZ_CHECK(rack.McuFlash(0) == mcuFlash && rack.BootFlash(0) == bootFlash &&
+             rack.ApplicationRunning(0) == !(mcuFlash[0] == 0xFF && mcuFlash[1] == 0xFF));
 
   // What the utility asks of a module, then whatever the input asks.
   rack.Serve(kDevice, IOCTL_VENDOR_REQUEST,
