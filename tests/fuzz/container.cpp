@@ -70,8 +70,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // The header check, on the input's header, sealed, and with one bit changed.
   std::vector<uint8_t> header(kHeader);
   if (n != 0) std::memcpy(header.data(), p, std::min<size_t>(n, kHeader));
-  const bool valid = Load32(header.data()) == Sum(header.data() + 4, kHeader - 4);
-  FUZZ_CHECK(updater::IsPldFlashHeaderValid(header.data()) == valid);
+  FUZZ_CHECK(updater::IsPldFlashHeaderValid(header.data()) ==
+             (Load32(header.data()) == Sum(header.data() + 4, kHeader - 4)));
   Store32(header.data(), Sum(header.data() + 4, kHeader - 4));
   FUZZ_CHECK(updater::IsPldFlashHeaderValid(header.data()));
   header[(initial / 8) % kHeader] ^= static_cast<uint8_t>(1u << (initial % 8));

@@ -44,8 +44,7 @@ images::ImageRange Lookup(const char* name) {
   return {image.data(), static_cast<uint32_t>(image.size()), images::LookupStep::kNone};
 }
 
-class InputHeap final : public updater::Allocator {
- public:
+struct InputHeap final : updater::Allocator {
   uint8_t* Allocate(size_t size) override {
     return fuzz::OneIn8(*gInput) ? nullptr : updater::HeapAllocator().Allocate(size);
   }
