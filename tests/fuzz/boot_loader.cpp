@@ -11,9 +11,6 @@
 //
 // Input (FuzzedDataProvider): the interface, then operations with their arguments, interleaved
 // with the driver's answers as the requests come.
-#include <memory>
-#include <string>
-#include <vector>
 
 #include "contract/module_addresses.h"
 #include "modlib/error_codes.h"
@@ -81,34 +78,25 @@ void Answer(Sent& s) {
     FUZZ_CHECK(form != std::end(kForms) && h.Direction == form->direction);
     FUZZ_CHECK(length >= form->shortest && length <= form->longest);
     if (h.RequestCode == dc::kRequestRun) FUZZ_CHECK(h.Value == 0x0000 || h.Value == 0x3C00);
-    if (h.RequestCode == dc::kRequestReloadPld || h.RequestCode == dc::kRequestVerifyPld) {
-      FUZZ_CHECK(s.ioControlCode == IOCTL_VENDOR_REQUEST && h.Value == 0 && h.Index == 0);
-    }
+    FUZZ_CHECK((h.RequestCode != dc::kRequestReloadPld && h.RequestCode != dc::kRequestVerifyPld) ||
+               (s.ioControlCode == IOCTL_VENDOR_REQUEST && h.Value == 0 && h.Index == 0));
   }
-  switch (in.ConsumeIntegralInRange<uint8_t>(0, 7)) {
-    case 1:  // the input's data, and a count of its choice
-      s.data = in.ConsumeBytes<uint8_t>(in.ConsumeIntegralInRange<size_t>(0, length + 16));
-      s.information = in.ConsumeIntegralInRange<uint32_t>(0, length + 1);
-      break;
-    case 2:  // the input's data, all of it reported
-      s.data = in.ConsumeBytes<uint8_t>(length);
-      s.data.resize(length);
-      s.information = static_cast<uint32_t>(length);
-      break;
-    case 3:
-      s.error = in.ConsumeIntegral<uint32_t>() | 1;
-      break;
-    case 4:
-      s.answered = false;
-      break;
-    default:  // what a healthy module answers
-      s.data.assign(length, 0);
-      if (info) dc::SetModuleTypeCode(s.data.data(), 32);
-      if (!info && s.header.RequestCode == dc::kRequestModuleName) {
-        std::memcpy(s.data.data(), "R46-90", 7);
-      }
-      if (!info && s.header.RequestCode == dc::kRequestUsbSpeed) s.data[0] = 1;
-      s.information = static_cast<uint32_t>(length);
+  // 1: the input's data and a count of its choice; 2: the input's data, all of it reported; 3: an
+  // error; 4: no answer; otherwise what a healthy module answers.
+  const uint8_t answer = in.ConsumeIntegralInRange<uint8_t>(0, 7);
+  s.answered = answer != 4;
+  if (answer == 3) s.error = in.ConsumeIntegral<uint32_t>() | 1;
+  if (answer == 1) {
+    s.data = in.ConsumeBytes<uint8_t>(in.ConsumeIntegralInRange<size_t>(0, length + 16));
+    s.information = in.ConsumeIntegralInRange<uint32_t>(0, length + 1);
+  } else if (answer != 3 && answer != 4) {
+    if (answer == 2) s.data = in.ConsumeBytes<uint8_t>(length);
+    s.data.resize(length);
+    const uint16_t kind = answer == 2 ? 0 : info ? 0xFFFF : s.header.RequestCode;
+    if (kind == 0xFFFF) dc::SetModuleTypeCode(s.data.data(), 32);
+    if (kind == dc::kRequestModuleName) std::memcpy(s.data.data(), "R46-90", 7);
+    if (kind == dc::kRequestUsbSpeed) s.data[0] = 1;
+    s.information = static_cast<uint32_t>(length);
   }
 }
 
@@ -168,42 +156,36 @@ bool Transfer(Context& c) {
   std::vector<uint8_t> before = in.ConsumeBytes<uint8_t>(size);
   before.resize(size, 0x5A);
   std::unique_ptr<uint8_t[]> after(new uint8_t[size]);
-  if (size != 0) std::memcpy(after.get(), before.data(), size);
+  std::copy(before.begin(), before.end(), after.get());
   gSent.clear();
   const bool ok = write ? c.loader->PutArray(address, after.get(), size)
                         : c.loader->GetArray(address, after.get(), size);
   uint32_t offset = 0;
   for (size_t i = 0; i < gSent.size(); ++i) {
     const Sent& s = gSent[i];
-    FUZZ_CHECK(offset < size);
-    const uint32_t chunk = std::min(size - offset, dc::kMaxTransferSize);
-    const uint32_t at = address + offset;
-    FUZZ_CHECK(s.ioControlCode == c.vendorCode);
-    FUZZ_CHECK(s.header.RequestCode == (write ? dc::kRequestWrite : dc::kRequestRead));
-    FUZZ_CHECK(s.header.Value == (at & 0xFFFF) && s.header.Index == at >> 16);
-    FUZZ_CHECK(s.output.size() == chunk);
-    if (write) {
-      FUZZ_CHECK(std::memcmp(s.output.data(), before.data() + offset, chunk) == 0);
-    } else {  // what the driver copied into the chunk, and the rest of it as it was
-      const size_t copied = s.answered ? std::min<size_t>(s.data.size(), chunk) : 0;
-      FUZZ_CHECK(copied == 0 || std::memcmp(after.get() + offset, s.data.data(), copied) == 0);
-      FUZZ_CHECK(std::memcmp(after.get() + offset + copied, before.data() + offset + copied,
-                             chunk - copied) == 0);
-    }
+    const uint32_t chunk = std::min(size - offset, dc::kMaxTransferSize), at = address + offset;
+    FUZZ_CHECK(offset < size && s.ioControlCode == c.vendorCode && s.output.size() == chunk &&
+               s.header.RequestCode == (write ? dc::kRequestWrite : dc::kRequestRead) &&
+               s.header.Value == (at & 0xFFFF) && s.header.Index == at >> 16);
+    // A write sends the chunk's data; a read copies what the driver gave, the rest as it was.
+    const auto from = before.begin() + offset;
+    const size_t copied = !write && s.answered ? std::min<size_t>(s.data.size(), chunk) : 0;
+    FUZZ_CHECK(write ? std::equal(s.output.begin(), s.output.end(), from)
+                     : std::equal(s.data.begin(), s.data.begin() + copied, after.get() + offset) &&
+                           std::equal(from + copied, from + chunk, after.get() + offset + copied));
     FUZZ_CHECK(s.done() || i + 1 == gSent.size());
     offset += chunk;
   }
   // Nothing beyond the chunks sent is touched, and success means that all of them were done.
-  FUZZ_CHECK(size == offset ||
-             std::memcmp(after.get() + offset, before.data() + offset, size - offset) == 0);
+  FUZZ_CHECK(std::equal(before.begin() + offset, before.end(), after.get() + offset));
   FUZZ_CHECK(!ok || (offset == size && !gSent.empty() && gSent.back().done()));
   FUZZ_CHECK(size != 0 || (!ok && gSent.empty()));
   return ok;
 }
 
-template <typename Record>
-bool ReadRecord(IR4690_BOOT_LOADER* object, bool (IR4690_BOOT_LOADER::*read)(Record*)) {
-  return (object->*read)(std::make_unique<Record>().get());
+template <typename Record, bool (IR4690_BOOT_LOADER::*read)(Record*)>
+bool ReadRecord(Context& c) {
+  return (c.loader->*read)(std::make_unique<Record>().get());
 }
 
 bool UserFlash(Context& c) {
@@ -221,10 +203,7 @@ bool (*const kOperations[])(Context&) = {
     [](Context& c) {
       return c.base->GetModuleName(std::make_unique<char[]>(dc::kModuleNameLength).get());
     },
-    [](Context& c) {
-      uint8_t speed = 0;
-      return c.base->GetUsbSpeed(&speed);
-    },
+    [](Context& c) { return c.base->GetUsbSpeed(std::make_unique<uint8_t>().get()); },
     [](Context&) { return false; },  // only the check of the last failure's code
     [](Context& c) {                 // platform faults: the n-th next close or event creation fails
       const bool close = c.in.ConsumeBool();
@@ -243,11 +222,9 @@ bool (*const kOperations[])(Context&) = {
     },
     [](Context& c) { return c.loader->StartReloadPld(); },
     [](Context& c) { return c.loader->VerifyPld(); },
-    [](Context& c) { return ReadRecord(c.loader, &IR4690_BOOT_LOADER::GET_MODULE_DESCRIPTION); },
-    [](Context& c) { return ReadRecord(c.loader, &IR4690_BOOT_LOADER::GET_FIRMWARE_DESCRIPTION); },
-    [](Context& c) {
-      return ReadRecord(c.loader, &IR4690_BOOT_LOADER::GET_BOOT_LOADER_DESCRIPTION);
-    },
+    ReadRecord<ModuleDescription, &IR4690_BOOT_LOADER::GET_MODULE_DESCRIPTION>,
+    ReadRecord<FirmwareDescription, &IR4690_BOOT_LOADER::GET_FIRMWARE_DESCRIPTION>,
+    ReadRecord<BootLoaderDescription, &IR4690_BOOT_LOADER::GET_BOOT_LOADER_DESCRIPTION>,
     [](Context& c) {
       const auto info = std::make_unique<PldInfo>();
       const bool ok = c.loader->GET_PLD_INFO(info.get());
@@ -273,18 +250,14 @@ bool (*const kOperations[])(Context&) = {
 // name has the object's naming and a slot number, and the input lets it.
 HANDLE WINAPI CreateFileA(LPCSTR name, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD flags,
                           HANDLE) {
-  FUZZ_CHECK(std::strncmp(name, dc::kDeviceNamespacePrefix, 4) == 0);
+  FUZZ_CHECK(std::strncmp(name, dc::kDeviceNamespacePrefix, 4) == 0 &&
+             (flags & FILE_FLAG_OVERLAPPED) != 0);
   const std::string device = name + 4;
-  FUZZ_CHECK(device.size() > gNaming.size() && device.compare(0, gNaming.size(), gNaming) == 0);
-  FUZZ_CHECK(device.find_first_not_of("0123456789", gNaming.size()) == std::string::npos);
-  FUZZ_CHECK((flags & FILE_FLAG_OVERLAPPED) != 0);
-  if (fuzz::OneIn8(*gIn)) {
-    SetLastError(ERROR_FILE_NOT_FOUND);
-    return INVALID_HANDLE_VALUE;
-  }
+  FUZZ_CHECK(device.size() > gNaming.size() && device.compare(0, gNaming.size(), gNaming) == 0 &&
+             device.find_first_not_of("0123456789", gNaming.size()) == std::string::npos);
+  if (fuzz::OneIn8(*gIn)) return SetLastError(ERROR_FILE_NOT_FOUND), INVALID_HANDLE_VALUE;
   HANDLE handle = qdev_posix::RegisterHandle(std::make_shared<Device>());
-  if (handle == nullptr) SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-  return handle != nullptr ? handle : INVALID_HANDLE_VALUE;
+  return handle != nullptr ? handle : (SetLastError(ERROR_NOT_ENOUGH_MEMORY), INVALID_HANDLE_VALUE);
 }
 
 // DeviceIoControl's Windows meaning (overlapped completion through the request's event, NTSTATUS
@@ -294,10 +267,7 @@ HANDLE WINAPI CreateFileA(LPCSTR name, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWOR
 BOOL WINAPI DeviceIoControl(HANDLE device, DWORD code, LPVOID in, DWORD inSize, LPVOID out,
                             DWORD outSize, LPDWORD, LPOVERLAPPED overlapped) {
   const auto d = qdev_posix::LookupHandleAs<Device>(device);
-  if (!d) {
-    SetLastError(ERROR_INVALID_HANDLE);
-    return FALSE;
-  }
+  if (!d) return SetLastError(ERROR_INVALID_HANDLE), FALSE;
   FUZZ_CHECK(overlapped != nullptr && (in != nullptr || inSize == 0) &&
              (out != nullptr || outSize == 0));
   const std::shared_ptr<Event> event = qdev_posix::LookupHandleAs<Event>(overlapped->hEvent);
@@ -312,8 +282,8 @@ BOOL WINAPI DeviceIoControl(HANDLE device, DWORD code, LPVOID in, DWORD inSize, 
   Answer(s);
   gSent.push_back(s);
   if (s.answered) {
-    const size_t n = std::min<size_t>(s.data.size(), outSize);
-    if (n != 0) std::memcpy(out, s.data.data(), n);
+    std::copy_n(s.data.begin(), std::min<size_t>(s.data.size(), outSize),
+                static_cast<uint8_t*>(out));
     Complete(overlapped, *event, qdev_posix::StatusFromError(s.error), s.information);
   } else {
     d->pending.push_back({overlapped, event});
@@ -323,12 +293,10 @@ BOOL WINAPI DeviceIoControl(HANDLE device, DWORD code, LPVOID in, DWORD inSize, 
 }
 
 BOOL WINAPI GetOverlappedResult(HANDLE, LPOVERLAPPED overlapped, LPDWORD transferred, BOOL wait) {
-  if (overlapped->Internal == qdev_posix::kStatusPending) {
-    // Nothing completes a request but CancelIo or closing its handle: a wait would never end.
-    FUZZ_CHECK(!wait);
-    SetLastError(ERROR_IO_INCOMPLETE);
-    return FALSE;
-  }
+  // Nothing completes a request but CancelIo or closing its handle: a wait would never end.
+  const bool pending = overlapped->Internal == qdev_posix::kStatusPending;
+  FUZZ_CHECK(!pending || !wait);
+  if (pending) return SetLastError(ERROR_IO_INCOMPLETE), FALSE;
   if (transferred != nullptr) *transferred = static_cast<DWORD>(overlapped->InternalHigh);
   const auto status = static_cast<qdev_posix::NtStatus>(overlapped->Internal);
   if (!qdev_posix::StatusSucceeded(status)) SetLastError(qdev_posix::ErrorFromStatus(status));
@@ -338,8 +306,7 @@ BOOL WINAPI GetOverlappedResult(HANDLE, LPOVERLAPPED overlapped, LPDWORD transfe
 BOOL WINAPI CancelIo(HANDLE file) {
   if (qdev_posix::IsCurrentProcess(file)) return TRUE;
   const auto d = qdev_posix::LookupHandleAs<Device>(file);
-  if (d) d->CancelAll();
-  if (!d) SetLastError(ERROR_INVALID_HANDLE);
+  d ? d->CancelAll() : SetLastError(ERROR_INVALID_HANDLE);
   return d ? TRUE : FALSE;
 }
 
@@ -370,9 +337,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // Up to 64 operations, as many as the input holds; each failure leaves a code with a text.
   constexpr size_t kLast = sizeof kOperations / sizeof *kOperations - 1;
   for (int n = 0; n < 64 && in.remaining_bytes() != 0; ++n) {
-    if (!kOperations[in.ConsumeIntegralInRange<size_t>(0, loader != nullptr ? kLast : 5)](c)) {
-      CheckLastError(base);
-    }
+    const size_t op = in.ConsumeIntegralInRange<size_t>(0, loader != nullptr ? kLast : 5);
+    if (!kOperations[op](c)) CheckLastError(base);
   }
   base->ReleaseInstance();
   qdev_test::ClearFaults();

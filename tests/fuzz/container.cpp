@@ -8,9 +8,6 @@
 //
 // Input (FuzzedDataProvider): a flags byte, a 32-bit register and a 16-bit split point, then the
 // boot-flash bytes.
-#include <cstdint>
-#include <cstring>
-#include <vector>
 
 #include "sim/pld.h"
 #include "tests/fuzz/fuzz_check.h"
@@ -22,18 +19,16 @@ namespace {
 constexpr size_t kHeader = sim::kContainerHeaderSize;
 using fuzz::Load32;
 
-uint32_t Sum(const uint8_t* p, size_t n) {
-  return sim::ContainerChecksum(p, n);
-}
+constexpr auto Sum = sim::ContainerChecksum;
 
 void Store32(uint8_t* p, uint32_t v) {
   for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
 }
 
 // An allocator that can refuse, so that a failed allocation is a branch like any other.
-class Heap final : public updater::Allocator {
- public:
-  bool refuse = false;
+struct Heap final : updater::Allocator {
+  explicit Heap(bool r) : refuse(r) {}
+  const bool refuse;
   uint8_t* Allocate(size_t size) override {
     return refuse ? nullptr : updater::HeapAllocator().Allocate(size);
   }
@@ -52,8 +47,7 @@ void CheckConfigured(const std::vector<uint8_t>& flash) {
                        std::all_of(p + kHeader, p + kHeader + sim::kPldSyncOnes,
                                    [](uint8_t b) { return b == 0xFF; }) &&
                        p[kHeader + sim::kPldSyncOnes] == sim::kPldSyncByte;
-  FUZZ_CHECK(got.data == (allowed ? p + kHeader : nullptr));
-  FUZZ_CHECK(got.size == (allowed ? length : 0));
+  FUZZ_CHECK(got.data == (allowed ? p + kHeader : nullptr) && got.size == (allowed ? length : 0));
 }
 
 }  // namespace
@@ -76,25 +70,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // The header check, on the input's header, sealed, and with one bit changed.
   std::vector<uint8_t> header(kHeader);
   if (n != 0) std::memcpy(header.data(), p, std::min<size_t>(n, kHeader));
-  const bool valid = Load32(header.data()) == Sum(header.data() + 4, kHeader - 4);
-  FUZZ_CHECK(updater::IsPldFlashHeaderValid(header.data()) == valid);
+  FUZZ_CHECK(updater::IsPldFlashHeaderValid(header.data()) ==
+             (Load32(header.data()) == Sum(header.data() + 4, kHeader - 4)));
   Store32(header.data(), Sum(header.data() + 4, kHeader - 4));
   FUZZ_CHECK(updater::IsPldFlashHeaderValid(header.data()));
   header[(initial / 8) % kHeader] ^= static_cast<uint8_t>(1u << (initial % 8));
   FUZZ_CHECK(!updater::IsPldFlashHeaderValid(header.data()));
 
   // A built container: its layout, the module's own container, and what the module configures.
-  Heap heap;
-  heap.refuse = (flags & 1) != 0;
+  Heap heap{(flags & 1) != 0};
   const updater::Buffer built = updater::BuildPldFlashImage(p, n, heap);
   FUZZ_CHECK(static_cast<bool>(built) == !heap.refuse);
   if (built) {
     const uint8_t* c = built.data();
-    FUZZ_CHECK(built.size() == kHeader + n);
-    FUZZ_CHECK(Load32(c + 4) == Sum(p, n) && Load32(c + 8) == n);
+    FUZZ_CHECK(built.size() == kHeader + n && Load32(c + 4) == Sum(p, n) && Load32(c + 8) == n);
     FUZZ_CHECK(std::all_of(c + 12, c + kHeader, [](uint8_t b) { return b == 0; }));
-    FUZZ_CHECK(n == 0 || std::memcmp(c + kHeader, p, n) == 0);
-    FUZZ_CHECK(updater::IsPldFlashHeaderValid(c));
+    FUZZ_CHECK(std::equal(p, p + n, c + kHeader) && updater::IsPldFlashHeaderValid(c));
     const std::vector<uint8_t> container(c, c + built.size());
     FUZZ_CHECK(container == sim::BuildContainer(p, n));
     CheckConfigured(container);

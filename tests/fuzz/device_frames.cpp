@@ -8,9 +8,6 @@
 //
 // Input (FuzzedDataProvider): the stream, then from the end the sizes of the pieces in which it
 // arrives.
-#include <cstdint>
-#include <cstring>
-#include <vector>
 
 #include "platform/device_frame.h"
 #include "platform/frame_buffer.h"
@@ -39,11 +36,8 @@ Reading ReadStream(const std::vector<uint8_t>& s) {
                              : type == 4 ? Load32(w + 20)
                                          : 0;
     r.malformed = Load32(w) != 0x56454451 || type < 1 || type > 5 || payload > (1u << 20);
-    if (r.malformed) break;
-    if (s.size() - r.consumed - 24 < payload) {
-      r.awaited = 24 + payload;
-      break;
-    }
+    r.awaited = !r.malformed && s.size() - r.consumed - 24 < payload ? 24 + payload : 0;
+    if (r.malformed || r.awaited != 0) break;
     r.starts.push_back(r.consumed);
     r.consumed += 24 + payload;
   }
@@ -55,7 +49,7 @@ Reading ReadStream(const std::vector<uint8_t>& s) {
 void CheckFrame(const qf::Frame& frame, const uint8_t* at) {
   const qf::Header& h = frame.header;
   FUZZ_CHECK(h.magic == Load32(at) && h.type == Load32(at + 4) && h.id == Load32(at + 8));
-  FUZZ_CHECK(frame.payloadSize == 0 || std::memcmp(frame.payload, at + 24, frame.payloadSize) == 0);
+  FUZZ_CHECK(std::equal(frame.payload, frame.payload + frame.payloadSize, at + 24));
   std::vector<uint8_t> out(frame.size());
   if (h.type == qf::kOpen) {
     FUZZ_CHECK(h.open.desiredAccess == Load32(at + 12) && h.open.shareMode == Load32(at + 16));
@@ -64,12 +58,13 @@ void CheckFrame(const qf::Frame& frame, const uint8_t* at) {
                h.reply.dataSize == Load32(at + 20));
   } else if (h.type == qf::kReply) {
     FUZZ_CHECK(qf::EncodeReply(h.id, h.reply.error, h.reply.information, frame.payload,
-                               h.reply.dataSize, out.data()) == frame.size());
-    FUZZ_CHECK(std::memcmp(out.data(), at, frame.size()) == 0);
+                               h.reply.dataSize, out.data()) == frame.size() &&
+               std::memcmp(out.data(), at, frame.size()) == 0);
   } else if (h.type == qf::kRequest) {
     FUZZ_CHECK(qf::EncodeRequest(h.id, h.request.ioControlCode, frame.input(), h.request.inputSize,
-                                 frame.output(), h.request.outputSize, out.data()) == frame.size());
-    FUZZ_CHECK(std::memcmp(out.data(), at, frame.size()) == 0);
+                                 frame.output(), h.request.outputSize,
+                                 out.data()) == frame.size() &&
+               std::memcmp(out.data(), at, frame.size()) == 0);
     // The server's reply: the request's output buffer back, as a handler that echoes it would.
     std::vector<uint8_t> reply(qf::kHeaderSize + h.request.outputSize);
     qf::EncodeReply(h.id, h.request.ioControlCode, h.request.inputSize, frame.output(),
@@ -78,12 +73,11 @@ void CheckFrame(const qf::Frame& frame, const uint8_t* at) {
     client.Append(reply.data(), reply.size());
     qf::Frame read;
     FUZZ_CHECK(client.Next(&read) == qf::Decoded::kFrame && client.Unconsumed() == 0);
-    FUZZ_CHECK(read.header.type == qf::kReply && read.header.id == h.id);
-    FUZZ_CHECK(read.header.reply.error == h.request.ioControlCode);
-    FUZZ_CHECK(read.header.reply.information == h.request.inputSize);
-    FUZZ_CHECK(read.payloadSize == h.request.outputSize);
-    FUZZ_CHECK(read.payloadSize == 0 ||
-               std::memcmp(read.payload, frame.output(), read.payloadSize) == 0);
+    const qf::Header& r = read.header;
+    FUZZ_CHECK(r.type == qf::kReply && r.id == h.id && r.reply.error == h.request.ioControlCode &&
+               r.reply.information == h.request.inputSize &&
+               read.payloadSize == h.request.outputSize);
+    FUZZ_CHECK(std::equal(read.payload, read.payload + read.payloadSize, frame.output()));
   }
 }
 
@@ -106,8 +100,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const size_t n = piece < cuts.size() ? std::min(cuts[piece], stream.size() - arrived)
                                          : stream.size() - arrived;
     // Room for more than arrives, as a read into a larger buffer leaves.
-    uint8_t* space = buffer.Space(n + (piece % 3) * 64);
-    if (n != 0) std::memcpy(space, stream.data() + arrived, n);
+    std::copy_n(stream.begin() + arrived, n, buffer.Space(n + (piece % 3) * 64));
     buffer.Commit(n);
     arrived += n;
     while ((last = buffer.Next(&frame)) == qf::Decoded::kFrame) {
@@ -118,11 +111,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       CheckFrame(frame, stream.data() + at);
     }
   }
-  FUZZ_CHECK(next == expected.starts.size());
-  FUZZ_CHECK((last == qf::Decoded::kMalformed) == expected.malformed);
-  if (!expected.malformed) {
-    FUZZ_CHECK(buffer.Unconsumed() == stream.size() - expected.consumed);
-    if (expected.awaited != 0) FUZZ_CHECK(frame.size() == expected.awaited);
-  }
+  FUZZ_CHECK(next == expected.starts.size() &&
+             (last == qf::Decoded::kMalformed) == expected.malformed);
+  FUZZ_CHECK(expected.malformed || (buffer.Unconsumed() == stream.size() - expected.consumed &&
+                                    (expected.awaited == 0 || frame.size() == expected.awaited)));
   return 0;
 }

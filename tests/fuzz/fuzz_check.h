@@ -1,6 +1,7 @@
 // What the fuzz targets share: FUZZ_CHECK, which names a property that does not hold and aborts,
 // so that libFuzzer keeps the input as a crash and reports its stack (whatever NDEBUG says); and
-// the few pieces every target builds its inputs and checks from.
+// the few pieces every target builds its inputs and checks from, with the standard headers that
+// they all use.
 #pragma once
 
 #include <fuzzer/FuzzedDataProvider.h>

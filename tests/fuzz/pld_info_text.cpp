@@ -5,10 +5,6 @@
 // width, or the field's placeholder when one of the three is missing; zero bytes after it.
 //
 // Input: the revision letter of the module description, then the text.
-#include <cstdint>
-#include <cstring>
-#include <memory>
-#include <string_view>
 
 #include "modlib/pld_info_text.h"
 #include "modlib/records.h"
@@ -24,13 +20,9 @@ struct Value {
 
 Value FindValue(std::string_view text, std::string_view marker, char open, char close,
                 std::string_view placeholder) {
-  const size_t at = text.find(marker);
-  if (at == std::string_view::npos) return {placeholder, false};
-  const size_t opening = text.find(open, at);
-  const size_t closing = text.find(close, at);
-  if (opening == std::string_view::npos || closing == std::string_view::npos) {
-    return {placeholder, false};
-  }
+  const size_t at = text.find(marker), opening = text.find(open, at),
+               closing = text.find(close, at);
+  if (std::max({at, opening, closing}) == std::string_view::npos) return {placeholder, false};
   if (closing < opening) return {text.substr(opening + 1), true};
   return {text.substr(opening + 1, closing - opening - 1), false};
 }
@@ -39,11 +31,7 @@ Value FindValue(std::string_view text, std::string_view marker, char open, char 
 template <size_t N>
 void CheckField(const char (&field)[N], const Value& value) {
   const std::string_view stored = FieldText(field);
-  if (value.prefixOnly) {
-    FUZZ_CHECK(value.text.substr(0, stored.size()) == stored);
-  } else {
-    FUZZ_CHECK(stored == value.text.substr(0, N));
-  }
+  FUZZ_CHECK(stored == value.text.substr(0, value.prefixOnly ? stored.size() : N));
   for (size_t i = stored.size(); i < N; ++i) FUZZ_CHECK(field[i] == '\0');
 }
 

@@ -39,42 +39,28 @@ namespace fs = std::filesystem;
 
 std::string gSandbox;  // the target's own folder
 
-// Sends SIGINT to the thread that reads the running command's stop signals, as Ctrl-C would reach
-// it in the program.
-void StopLikeCtrlC() {
-  const fs::path tasks = "/proc/self/task";
-  std::error_code ec;
-  for (const fs::directory_entry& task : fs::directory_iterator(tasks, ec)) {
-    std::string name;
-    std::getline(std::ifstream(task.path() / "comm"), name);
-    if (name != qdev::kStopSignalsThreadName) continue;
-    const long tid = std::stol(task.path().filename().string());
-    FUZZ_CHECK(syscall(SYS_tgkill, getpid(), tid, SIGINT) == 0);
-    return;
-  }
-  fuzz::CheckFailed("a serving command has a thread that reads its stop signals", __FILE__,
-                    __LINE__);
-}
-
 // The output stream of a run: keeps the text, and once the run announces that it is ready calls
-// `whileServing` and stops the run, as an operator's Ctrl-C would.
-class StoppingOutput final : public std::stringbuf {
- public:
+// `whileServing` and stops the run as Ctrl-C would in the program: a SIGINT sent to the thread
+// that reads the command's stop signals.
+struct StoppingOutput final : std::stringbuf {
   std::function<void()> whileServing;
-
- protected:
+  bool stopped = false;
   int sync() override {
-    const std::string text = str();
-    if (!stopped_ && text.find("r4690-sim: ready\n") != std::string::npos) {
-      stopped_ = true;
-      if (whileServing) whileServing();
-      StopLikeCtrlC();
+    if (stopped || str().find("r4690-sim: ready\n") == std::string::npos) return 0;
+    stopped = true;
+    if (whileServing) whileServing();
+    std::error_code ec;
+    for (const fs::directory_entry& task : fs::directory_iterator("/proc/self/task", ec)) {
+      std::string name;
+      std::getline(std::ifstream(task.path() / "comm"), name);
+      if (name != qdev::kStopSignalsThreadName) continue;
+      const long tid = std::stol(task.path().filename().string());
+      FUZZ_CHECK(syscall(SYS_tgkill, getpid(), tid, SIGINT) == 0);
+      return 0;
     }
-    return std::stringbuf::sync();
+    FUZZ_CHECK(!"a serving command has a thread that reads its stop signals");
+    return 0;
   }
-
- private:
-  bool stopped_ = false;
 };
 
 struct Run {
@@ -95,22 +81,16 @@ Run RunCommand(std::vector<std::string> args, std::function<void()> whileServing
   // thread, handles them itself); libFuzzer's own handling of them comes back afterwards.
   sigset_t mask;
   pthread_sigmask(SIG_SETMASK, nullptr, &mask);
-  struct sigaction oldInt {
-  }, oldTerm{};
-  sigaction(SIGINT, nullptr, &oldInt);
-  sigaction(SIGTERM, nullptr, &oldTerm);
+  struct sigaction old[2];
+  for (int i : {0, 1}) sigaction(i == 0 ? SIGINT : SIGTERM, nullptr, &old[i]);
   StoppingOutput outBuffer;
   outBuffer.whileServing = std::move(whileServing);
   std::ostream out(&outBuffer);
   std::ostringstream err;
-  Run run;
-  run.status = sim::RunCommand(static_cast<int>(args.size()), argv.data(), out, err);
-  sigaction(SIGINT, &oldInt, nullptr);
-  sigaction(SIGTERM, &oldTerm, nullptr);
+  const int status = sim::RunCommand(static_cast<int>(args.size()), argv.data(), out, err);
+  for (int i : {0, 1}) sigaction(i == 0 ? SIGINT : SIGTERM, &old[i], nullptr);
   pthread_sigmask(SIG_SETMASK, &mask, nullptr);
-  run.out = outBuffer.str();
-  run.err = err.str();
-  return run;
+  return {status, outBuffer.str(), err.str()};
 }
 
 // A number written as the command's options are to take it: decimal digits, or "0x" and
@@ -133,19 +113,6 @@ std::optional<std::string> OptionValue(const std::vector<std::string>& args,
   return value;
 }
 
-// The options that name files and folders take ones in the sandbox instead.
-void Confine(std::vector<std::string>* args, bool haveScenario) {
-  for (const char* name : {"--scenario", "--state-dir", "--device-dir", "--traffic"}) {
-    const std::string path = gSandbox + "/" + (name + 2);
-    for (size_t i = 0; i < args->size(); ++i) {
-      std::string& a = (*args)[i];
-      if (a == name && i + 1 < args->size()) (*args)[i + 1] = path;
-      if (a.rfind(std::string(name) + "=", 0) == 0) a = name + ("=" + path);
-    }
-  }
-  if (haveScenario) args->insert(args->end(), {"--scenario", gSandbox + "/scenario"});
-}
-
 namespace dc = driver_contract;
 
 // The answer of the module in slot 0 to one request, through the platform's device calls; empty
@@ -165,30 +132,28 @@ std::vector<uint8_t> Ask(uint32_t code, std::vector<uint8_t> input, size_t lengt
   return output;
 }
 
-// The value of a number in either syntax.
+// The value of a number in either syntax (base 16 takes the "0x").
 uint64_t NumberOf(const std::string& text) {
-  const bool hex = text.size() > 1 && (text[1] | 0x20) == 'x';
-  return std::stoull(hex ? text.substr(2) : text, nullptr, hex ? 16 : 10);
-}
-
-std::vector<uint8_t> Vendor(uint16_t direction, uint16_t request, uint32_t address, size_t length) {
-  return Ask(IOCTL_VENDOR_REQUEST, fuzz::VendorHeader(direction, request, address), length);
+  return std::stoull(text, nullptr, text.find_first_of("xX") != std::string::npos ? 16 : 10);
 }
 
 // What the module reports of the value that an option gives it (the slot is seen in the
 // announcement instead); -1 for an answer of another length.
 int64_t Reported(const std::string& option) {
+  if (option == "--slot") return 0;
   if (option == "--type-code") {
     const std::vector<uint8_t> info = Ask(IOCTL_GET_DEVICE_INFO, {}, dc::kDeviceInfoSize);
     return info.size() == dc::kDeviceInfoSize ? int64_t{dc::ModuleTypeCodeOf(info.data())} : -1;
   }
-  if (option == "--temperature-grade") {
-    Vendor(dc::kDirectionToModule, dc::kRequestRun, module_addresses::kBootLoaderEntry, 0);
-  }
+  const bool speed = option == "--usb-speed";
+  const auto vendor = [](uint16_t direction, uint16_t request, uint32_t address, size_t length) {
+    return Ask(IOCTL_VENDOR_REQUEST, fuzz::VendorHeader(direction, request, address), length);
+  };
+  if (!speed)
+    vendor(dc::kDirectionToModule, dc::kRequestRun, module_addresses::kBootLoaderEntry, 0);
   const std::vector<uint8_t> byte =
-      option == "--usb-speed"
-          ? Vendor(dc::kDirectionToHost, dc::kRequestUsbSpeed, 0, 1)
-          : Vendor(dc::kDirectionToHost, dc::kRequestRead, SEL_MODULE_TG_DATA, 1);
+      vendor(dc::kDirectionToHost, speed ? dc::kRequestUsbSpeed : dc::kRequestRead,
+             speed ? 0 : SEL_MODULE_TG_DATA, 1);
   return byte.size() == 1 ? byte[0] : -1;
 }
 
@@ -236,7 +201,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   if (args.size() > 32) return 0;
   if (scenario) std::ofstream(gSandbox + "/scenario", std::ios::binary) << *scenario;
-  Confine(&args, scenario.has_value());
+  // The options that name files and folders take ones in the sandbox instead.
+  for (const char* name : {"--scenario", "--state-dir", "--device-dir", "--traffic"}) {
+    const std::string path = gSandbox + "/" + (name + 2);
+    for (size_t i = 0; i < args.size(); ++i) {
+      if (args[i] == name && i + 1 < args.size()) args[i + 1] = path;
+      if (args[i].rfind(std::string(name) + "=", 0) == 0) args[i] = name + ("=" + path);
+    }
+  }
+  if (scenario) args.insert(args.end(), {"--scenario", gSandbox + "/scenario"});
 
   const Run run = RunCommand(args);
   FUZZ_CHECK(run.status == sim::kExitStopped || run.status == sim::kExitBadInput ||
@@ -245,15 +218,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK(run.err.rfind("r4690-sim: ", 0) == 0 && run.err.back() == '\n' &&
                fuzz::IsOneLineOfText(run.err.substr(0, run.err.size() - 1)));
     // With nothing but the scenario to refuse, the refusal names its file.
-    if (args.size() == 2 && scenario) {
-      FUZZ_CHECK(run.err.find(gSandbox + "/scenario") != std::string::npos);
-    }
+    FUZZ_CHECK(args.size() != 2 || !scenario ||
+               run.err.find(gSandbox + "/scenario") != std::string::npos);
   }
   if (run.out.find("r4690-sim: ready\n") != std::string::npos) {
     // Every number it took is written in the one syntax, and the slot is the one it names.
     for (const auto& [name, max] : kNumericOptions) {
-      const std::optional<std::string> text = OptionValue(args, name);
-      FUZZ_CHECK(!text || IsOptionNumber(*text));
+      FUZZ_CHECK(!OptionValue(args, name) || IsOptionNumber(*OptionValue(args, name)));
     }
     CheckAnnouncedSlot(args, run);
   }
@@ -261,15 +232,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // A decimal value in range, alone, is accepted, and the module has that value.
   for (const auto& [name, max] : kNumericOptions) {
     const std::optional<std::string> text = OptionValue(args, name);
-    if (!text || text->empty() || text->size() > 10 ||
-        text->find_first_not_of("0123456789") != std::string::npos || NumberOf(*text) > max) {
-      continue;
-    }
+    static const std::regex kDecimal("[0-9]{1,10}");
+    if (!text || !std::regex_match(*text, kDecimal) || NumberOf(*text) > max) continue;
     const std::vector<std::string> alone = {name, *text};
     int64_t reported = 0;
-    const Run aloneRun = RunCommand(alone, [&, n = name] {
-      if (n != "--slot") reported = Reported(n);
-    });
+    const Run aloneRun = RunCommand(alone, [&, n = name] { reported = Reported(n); });
     FUZZ_CHECK(aloneRun.status == sim::kExitStopped);
     CheckAnnouncedSlot(alone, aloneRun);
     FUZZ_CHECK(name == "--slot" || reported == static_cast<int64_t>(NumberOf(*text)));

@@ -78,8 +78,8 @@ void Read(sim::Rack& rack, uint32_t address, uint32_t size) {
                  std::vector<uint8_t>(size));
   CheckReply(reply, size);
   std::vector<uint8_t> memory;
-  if (reply.error == 0) FUZZ_CHECK(rack.Peek(0, address, size, &memory) && memory == reply.data);
-  if (address == SEL_PLD_INFO) FUZZ_CHECK((reply.error == 0) == rack.PldConfigured(0));
+  FUZZ_CHECK(reply.error != 0 || (rack.Peek(0, address, size, &memory) && memory == reply.data));
+  FUZZ_CHECK(address != SEL_PLD_INFO || (reply.error == 0) == rack.PldConfigured(0));
 }
 
 // Any request: a vendor request with the input's header, or another code, with data.
@@ -102,17 +102,15 @@ void AnyRequest(sim::Rack& rack, FuzzedDataProvider& in) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   sim::Rack& rack = TheRack();
-  static const std::vector<uint8_t> kFreshMcu = rack.McuFlash(0);
-  static const std::vector<uint8_t> kFreshBoot = rack.BootFlash(0);
+  static const std::vector<uint8_t> kFreshMcu = rack.McuFlash(0), kFreshBoot = rack.BootFlash(0);
+  static const std::vector<uint8_t> kErasedMcu(sim::kMcuFlashSize, 0xFF),
+      kErasedBoot(sim::kBootFlashSize, 0xFF);
 
   FuzzedDataProvider in(data, size);
   const uint8_t flags = in.ConsumeIntegral<uint8_t>();
-  const bool patched = (flags & 4) != 0;
-  const bool fresh = (flags & 8) != 0;
+  const bool patched = (flags & 4) != 0, fresh = (flags & 8) != 0;
   sim::StateStore::SavedFile mcu{"state/slot0-mcu-flash.bin", std::nullopt};
   sim::StateStore::SavedFile boot{"state/slot0-boot-flash.bin", std::nullopt};
-  static const std::vector<uint8_t> kErasedMcu(sim::kMcuFlashSize, 0xFF);
-  static const std::vector<uint8_t> kErasedBoot(sim::kBootFlashSize, 0xFF);
   if ((flags & 1) != 0) mcu.bytes = FileBytes(in, patched, fresh ? kFreshMcu : kErasedMcu);
   if ((flags & 2) != 0) boot.bytes = FileBytes(in, patched, fresh ? kFreshBoot : kErasedBoot);
 
@@ -135,8 +133,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FUZZ_CHECK(rack.AttachStore(sim::StateStore(), {{0, mcuFlash, bootFlash}}, &error));
   rack.PowerUp();
   rack.traffic().Clear();
-  FUZZ_CHECK(rack.McuFlash(0) == mcuFlash && rack.BootFlash(0) == bootFlash);
-  FUZZ_CHECK(rack.ApplicationRunning(0) == !(mcuFlash[0] == 0xFF && mcuFlash[1] == 0xFF));
+  FUZZ_CHECK(rack.McuFlash(0) == mcuFlash && rack.BootFlash(0) == bootFlash &&
+             rack.ApplicationRunning(0) == !(mcuFlash[0] == 0xFF && mcuFlash[1] == 0xFF));
 
   // What the utility asks of a module, then whatever the input asks.
   rack.Serve(kDevice, IOCTL_VENDOR_REQUEST,
@@ -151,8 +149,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   for (int n = 0; n < 16 && in.remaining_bytes() > 0; ++n) AnyRequest(rack, in);
   for (const std::string& line : rack.traffic().Lines()) {
     sim::TrafficEntry entry;
-    FUZZ_CHECK(line.find('\n') == std::string::npos && sim::ParseTrafficLine(line, &entry));
-    FUZZ_CHECK(sim::FormatTrafficLine(entry) == line);
+    FUZZ_CHECK(line.find('\n') == std::string::npos && sim::ParseTrafficLine(line, &entry) &&
+               sim::FormatTrafficLine(entry) == line);
   }
   return 0;
 }
