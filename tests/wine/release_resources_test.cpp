@@ -11,16 +11,13 @@
 
 namespace {
 
-// A file of the build folder, found from this executable's place in it (tests/wine/).
-std::string BuiltFile(const std::string& relative) {
+// The utility of the build folder, found from this executable's place in it (tests/wine/).
+const std::string kUtility = [] {
   char path[MAX_PATH];
-  const DWORD n = GetModuleFileNameA(nullptr, path, sizeof path);
-  std::string folder(path, n);
+  std::string folder(path, GetModuleFileNameA(nullptr, path, sizeof path));
   for (int up = 0; up < 3; ++up) folder.erase(folder.find_last_of('\\'));
-  return folder + "\\" + relative;
-}
-
-const std::string kUtility = BuiltFile("updater\\r4690-update.exe");
+  return folder + "\\updater\\r4690-update.exe";
+}();
 
 TEST(UtilityVersionInfo, FixedPartAndTextsAreThoseOfTheRelease) {
   DWORD ignored = 0;

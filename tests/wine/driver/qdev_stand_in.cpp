@@ -87,8 +87,7 @@ bool Transfer(StandInDevice* device, bool write, UCHAR* data, ULONG size) {
   const HANDLE event = write ? device->writeEvent : device->readEvent;
   for (ULONG done = 0; done < size;) {
     IO_STATUS_BLOCK io;
-    LARGE_INTEGER offset;
-    offset.QuadPart = 0;
+    LARGE_INTEGER offset{};
     NTSTATUS status = write ? ZwWriteFile(device->pipe, event, nullptr, nullptr, &io, data + done,
                                           size - done, &offset, nullptr)
                             : ZwReadFile(device->pipe, event, nullptr, nullptr, &io, data + done,
@@ -202,9 +201,8 @@ NTSTATUS DispatchDeviceControl(PDEVICE_OBJECT deviceObject, PIRP irp) {
   const ULONG outputSize = stack->Parameters.DeviceIoControl.OutputBufferLength;
 
   // The module's codes all carry their data in the output buffer, locked down as an MDL.
-  if ((code & 3) != METHOD_OUT_DIRECT && (code & 3) != METHOD_IN_DIRECT) {
+  if ((code & 3) != METHOD_OUT_DIRECT && (code & 3) != METHOD_IN_DIRECT)
     return Complete(irp, STATUS_INVALID_DEVICE_REQUEST, 0);
-  }
   if (inputSize + outputSize > kMaxReplyPayload) return Complete(irp, STATUS_INVALID_PARAMETER, 0);
   const UCHAR* input = static_cast<const UCHAR*>(irp->AssociatedIrp.SystemBuffer);
   UCHAR* output = nullptr;
@@ -260,9 +258,8 @@ NTSTATUS OpenPipe(const WCHAR* name, USHORT nameChars, HANDLE* pipe) {
   WCHAR buffer[kNameBufferChars];
   UNICODE_STRING path;
   if (!BuildName(&path, buffer, L"\\Device\\NamedPipe\\", qdev_frame::kPipeNamePrefix, name,
-                 nameChars)) {
+                 nameChars))
     return STATUS_NAME_TOO_LONG;
-  }
   OBJECT_ATTRIBUTES attributes;
   InitializeObjectAttributes(&attributes, &path, OBJ_CASE_INSENSITIVE | OBJ_KERNEL_HANDLE, nullptr,
                              nullptr);
@@ -378,19 +375,12 @@ extern "C" NTSTATUS DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING registryP
   // One device per non-empty entry of the multi-string.
   const WCHAR* names = reinterpret_cast<const WCHAR*>(list->Data);
   const ULONG chars = list->DataLength / sizeof(WCHAR);
-  ULONG created = 0;
-  for (ULONG i = 0; i < chars && NT_SUCCESS(status);) {
-    ULONG end = i;
-    while (end < chars && names[end] != L'\0') ++end;
-    const ULONG length = end - i;
-    if (length == 0) break;
-    if (length > driver_contract::kLongestDeviceName || created == kMaxDevices) {
-      status = STATUS_INVALID_PARAMETER;
-    } else {
-      status = CreateStandInDevice(driver, names + i, static_cast<USHORT>(length));
-      ++created;
-    }
-    i = end + 1;
+  for (ULONG i = 0, end = 0, created = 0; i < chars && NT_SUCCESS(status); i = end + 1, ++created) {
+    for (end = i; end < chars && names[end] != L'\0';) ++end;
+    if (end == i) break;
+    status = end - i > driver_contract::kLongestDeviceName || created == kMaxDevices
+                 ? STATUS_INVALID_PARAMETER
+                 : CreateStandInDevice(driver, names + i, static_cast<USHORT>(end - i));
   }
   if (!NT_SUCCESS(status)) DriverUnload(driver);
   return status;
