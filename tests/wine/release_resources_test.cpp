@@ -1,30 +1,23 @@
-// What Windows reads from the release's files, through the Win32 API: the utility's version
-// information and application manifest, and the module interface library DLL's export and string
-// table, each from the file that the build made. This executable loads both files as data or as a
-// DLL; it links neither the utility's code nor the library.
+// What Windows reads from the utility's file, through the Win32 API: its version information and
+// application manifest, from the file that the build made, loaded as data. (The module interface
+// DLL's export and its texts from its own string table: scripts/check-windows-imports and the
+// example consumer's run without a driver in scripts/test-windows.)
 #include <gtest/gtest.h>
 
-#include <cstdint>
 #include <string>
 
-#include "modlib/error_codes.h"
-#include "modlib/interfaces.h"
-#include "modlib/testing/error_texts.h"
 #include "platform/win32.h"
 #include "r4690_version.h"
 
 namespace {
 
-// A file of the build folder, found from this executable's place in it (tests/wine/).
-std::string BuiltFile(const std::string& relative) {
+// The utility of the build folder, found from this executable's place in it (tests/wine/).
+const std::string kUtility = [] {
   char path[MAX_PATH];
-  const DWORD n = GetModuleFileNameA(nullptr, path, sizeof path);
-  std::string folder(path, n);
+  std::string folder(path, GetModuleFileNameA(nullptr, path, sizeof path));
   for (int up = 0; up < 3; ++up) folder.erase(folder.find_last_of('\\'));
-  return folder + "\\" + relative;
-}
-
-const std::string kUtility = BuiltFile("updater\\r4690-update.exe");
+  return folder + "\\updater\\r4690-update.exe";
+}();
 
 TEST(UtilityVersionInfo, FixedPartAndTextsAreThoseOfTheRelease) {
   DWORD ignored = 0;
@@ -94,31 +87,6 @@ TEST(UtilityManifest, RunsAsInvokerForTheWindowsVersionsItNames) {
   // Nothing that changes what the console shows or how the window behaves.
   for (const char* setting : {"activeCodePage", "dpiAware", "gdiScaling", "printerDriverIsolation"})
     EXPECT_EQ(manifest.find(setting), std::string::npos) << setting;
-}
-
-// The DLL finds the texts in its own string table: this executable has none.
-TEST(ModuleLibraryDll, ExportsTheFactoryAndReportsTextsFromItsOwnStrings) {
-  HMODULE dll = LoadLibraryA(BuiltFile("modlib\\r4690module.dll").c_str());
-  ASSERT_NE(dll, nullptr);
-  using Factory = void* (*)(const char*, uint8_t, int32_t);
-  // Through a function type without arguments, the way to cast what GetProcAddress gives.
-  const auto create = reinterpret_cast<Factory>(
-      reinterpret_cast<void (*)()>(GetProcAddress(dll, "CreateInstance")));
-  ASSERT_NE(create, nullptr);
-
-  auto* base = static_cast<IQUSBBASE*>(create("QUSBBASE", 1, 0));
-  ASSERT_NE(base, nullptr);
-  char name[7];
-  EXPECT_FALSE(base->GetModuleName(name));  // no device open
-  LastErrorInfo info;
-  EXPECT_TRUE(base->GetLastErrorInfo(&info));
-  EXPECT_EQ(info.ErrorNumber, module_error::kNoDevice);
-  EXPECT_EQ(std::string(info.ErrorString), modlib_test::ErrorText(module_error::kNoDevice));
-  EXPECT_TRUE(base->ReleaseInstance());
-
-  char text[256];
-  EXPECT_EQ(LoadStringA(GetModuleHandleA(nullptr), module_error::kNoDevice, text, sizeof text), 0);
-  FreeLibrary(dll);
 }
 
 }  // namespace

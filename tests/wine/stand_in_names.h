@@ -16,7 +16,4 @@ constexpr char kDevicesValue[] = "Devices";
 constexpr wchar_t kParametersKeyW[] = L"\\Parameters";
 constexpr wchar_t kDevicesValueW[] = L"Devices";
 
-// Longest device name the driver accepts ("QDevUsb65535" has 12 characters).
-constexpr unsigned kMaxDeviceNameLength = 16;
-
 }  // namespace stand_in

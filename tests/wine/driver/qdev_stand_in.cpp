@@ -41,15 +41,6 @@ struct StandInDevice {
   UCHAR* replyBuffer;  // the reader thread's frame buffer, kReplyBufferSize bytes
 };
 
-// A pending IRP keeps its request id and the system address of its output buffer in its
-// driver context.
-ULONG IdOf(PIRP irp) {
-  return static_cast<ULONG>(reinterpret_cast<ULONG_PTR>(irp->Tail.Overlay.DriverContext[0]));
-}
-UCHAR* OutputOf(PIRP irp) {
-  return static_cast<UCHAR*>(irp->Tail.Overlay.DriverContext[1]);
-}
-
 StandInDevice* ExtensionOf(PDEVICE_OBJECT device) {
   return static_cast<StandInDevice*>(device->DeviceExtension);
 }
@@ -68,10 +59,6 @@ NTSTATUS StatusOf(ULONG windowsError) {
   if (windowsError == 87) return STATUS_INVALID_PARAMETER;       // ERROR_INVALID_PARAMETER
   if (windowsError == 1167) return STATUS_DEVICE_NOT_CONNECTED;  // ERROR_DEVICE_NOT_CONNECTED
   return STATUS_UNSUCCESSFUL;  // ERROR_GEN_FAILURE (31), the model's refusal, and anything else
-}
-
-void CopyBytes(UCHAR* to, const UCHAR* from, ULONG size) {
-  for (ULONG i = 0; i < size; ++i) to[i] = from[i];
 }
 
 // prefix + infix + name into a caller's buffer; false when it does not fit.
@@ -100,8 +87,7 @@ bool Transfer(StandInDevice* device, bool write, UCHAR* data, ULONG size) {
   const HANDLE event = write ? device->writeEvent : device->readEvent;
   for (ULONG done = 0; done < size;) {
     IO_STATUS_BLOCK io;
-    LARGE_INTEGER offset;
-    offset.QuadPart = 0;
+    LARGE_INTEGER offset{};
     NTSTATUS status = write ? ZwWriteFile(device->pipe, event, nullptr, nullptr, &io, data + done,
                                           size - done, &offset, nullptr)
                             : ZwReadFile(device->pipe, event, nullptr, nullptr, &io, data + done,
@@ -139,7 +125,9 @@ PIRP TakePending(StandInDevice* device, bool byId, ULONG id, PFILE_OBJECT file) 
   PIRP taken = nullptr;
   for (PLIST_ENTRY e = device->pending.Flink; e != &device->pending; e = e->Flink) {
     PIRP irp = CONTAINING_RECORD(e, IRP, Tail.Overlay.ListEntry);
-    if (byId && IdOf(irp) != id) continue;
+    // A pending IRP keeps its request id, and the system address of its output buffer, in its
+    // driver context.
+    if (byId && reinterpret_cast<ULONG_PTR>(irp->Tail.Overlay.DriverContext[0]) != id) continue;
     if (file != nullptr && IoGetCurrentIrpStackLocation(irp)->FileObject != file) continue;
     if (IoSetCancelRoutine(irp, nullptr) == nullptr) {
       if (byId) break;  // being cancelled: the cancel routine completes it
@@ -159,17 +147,16 @@ void FailAllPending(StandInDevice* device, PFILE_OBJECT file, NTSTATUS status) {
 
 // Completes the request that a reply answers; a reply for a request that is gone is dropped.
 void CompleteReply(StandInDevice* device, const qdev_frame::Frame& frame) {
-  const qdev_frame::Header& reply = frame.header;
-  const UCHAR* data = frame.payload;
-  PIRP irp = TakePending(device, true, reply.id, nullptr);
+  const auto& reply = frame.header.reply;
+  PIRP irp = TakePending(device, true, frame.header.id, nullptr);
   if (irp == nullptr) return;
   const ULONG outputSize =
       IoGetCurrentIrpStackLocation(irp)->Parameters.DeviceIoControl.OutputBufferLength;
-  const ULONG copied = reply.reply.dataSize < outputSize ? reply.reply.dataSize : outputSize;
-  if (copied != 0 && OutputOf(irp) != nullptr) CopyBytes(OutputOf(irp), data, copied);
-  const ULONG information =
-      reply.reply.information < outputSize ? reply.reply.information : outputSize;
-  Complete(irp, StatusOf(reply.reply.error), information);
+  auto* output = static_cast<UCHAR*>(irp->Tail.Overlay.DriverContext[1]);
+  for (ULONG i = 0; output != nullptr && i < reply.dataSize && i < outputSize; ++i)
+    output[i] = frame.payload[i];
+  Complete(irp, StatusOf(reply.error),
+           reply.information < outputSize ? reply.information : outputSize);
 }
 
 // One per device: reads the model's replies until the pipe breaks or carries garbage.
@@ -198,10 +185,6 @@ void ReaderThread(PVOID context) {
 
 // --- dispatch routines ------------------------------------------------------------------------
 
-NTSTATUS DispatchCreate(PDEVICE_OBJECT, PIRP irp) {
-  return Complete(irp, STATUS_SUCCESS, 0);
-}
-
 // The caller's last handle has gone: its requests that are still pending go with it. Windows
 // says so with IRP_MJ_CLEANUP; Wine 8 sends only IRP_MJ_CLOSE, even while requests are pending.
 NTSTATUS DispatchCleanupOrClose(PDEVICE_OBJECT deviceObject, PIRP irp) {
@@ -218,9 +201,8 @@ NTSTATUS DispatchDeviceControl(PDEVICE_OBJECT deviceObject, PIRP irp) {
   const ULONG outputSize = stack->Parameters.DeviceIoControl.OutputBufferLength;
 
   // The module's codes all carry their data in the output buffer, locked down as an MDL.
-  if ((code & 3) != METHOD_OUT_DIRECT && (code & 3) != METHOD_IN_DIRECT) {
+  if ((code & 3) != METHOD_OUT_DIRECT && (code & 3) != METHOD_IN_DIRECT)
     return Complete(irp, STATUS_INVALID_DEVICE_REQUEST, 0);
-  }
   if (inputSize + outputSize > kMaxReplyPayload) return Complete(irp, STATUS_INVALID_PARAMETER, 0);
   const UCHAR* input = static_cast<const UCHAR*>(irp->AssociatedIrp.SystemBuffer);
   UCHAR* output = nullptr;
@@ -244,16 +226,15 @@ NTSTATUS DispatchDeviceControl(PDEVICE_OBJECT deviceObject, PIRP irp) {
   // Queue before sending, so that the reply always finds the request.
   KIRQL irql;
   KeAcquireSpinLock(&device->pendingLock, &irql);
-  if (device->broken) {
-    KeReleaseSpinLock(&device->pendingLock, irql);
-    ExFreePoolWithTag(frame, kPoolTag);
-    return Complete(irp, STATUS_DEVICE_NOT_CONNECTED, 0);
+  NTSTATUS refused = device->broken ? STATUS_DEVICE_NOT_CONNECTED : STATUS_SUCCESS;
+  if (!device->broken && (IoSetCancelRoutine(irp, CancelPending), irp->Cancel) &&
+      IoSetCancelRoutine(irp, nullptr) != nullptr) {
+    refused = STATUS_CANCELLED;
   }
-  IoSetCancelRoutine(irp, CancelPending);
-  if (irp->Cancel && IoSetCancelRoutine(irp, nullptr) != nullptr) {
+  if (refused != STATUS_SUCCESS) {
     KeReleaseSpinLock(&device->pendingLock, irql);
     ExFreePoolWithTag(frame, kPoolTag);
-    return Complete(irp, STATUS_CANCELLED, 0);
+    return Complete(irp, refused, 0);
   }
   IoMarkIrpPending(irp);
   InsertTailList(&device->pending, &irp->Tail.Overlay.ListEntry);
@@ -277,9 +258,8 @@ NTSTATUS OpenPipe(const WCHAR* name, USHORT nameChars, HANDLE* pipe) {
   WCHAR buffer[kNameBufferChars];
   UNICODE_STRING path;
   if (!BuildName(&path, buffer, L"\\Device\\NamedPipe\\", qdev_frame::kPipeNamePrefix, name,
-                 nameChars)) {
+                 nameChars))
     return STATUS_NAME_TOO_LONG;
-  }
   OBJECT_ATTRIBUTES attributes;
   InitializeObjectAttributes(&attributes, &path, OBJ_CASE_INSENSITIVE | OBJ_KERNEL_HANDLE, nullptr,
                              nullptr);
@@ -299,9 +279,8 @@ void DestroyDevice(PDEVICE_OBJECT deviceObject) {
     if (ZwWaitForSingleObject(device->readerThread, FALSE, &timeout) != STATUS_SUCCESS) {
       ZwClose(device->pipe);
       device->pipe = nullptr;
-      if (ZwWaitForSingleObject(device->readerThread, FALSE, &timeout) != STATUS_SUCCESS) {
-        return;  // the reader still runs: leave the device and its memory to it
-      }
+      // The reader still runs: leave the device and its memory to it.
+      if (ZwWaitForSingleObject(device->readerThread, FALSE, &timeout) != STATUS_SUCCESS) return;
     }
     ZwClose(device->readerThread);
   }
@@ -315,9 +294,8 @@ void DestroyDevice(PDEVICE_OBJECT deviceObject) {
 NTSTATUS CreateStandInDevice(PDRIVER_OBJECT driver, const WCHAR* name, USHORT nameChars) {
   WCHAR deviceBuffer[kNameBufferChars];
   UNICODE_STRING deviceName;
-  if (!BuildName(&deviceName, deviceBuffer, L"\\Device\\", "", name, nameChars)) {
+  if (!BuildName(&deviceName, deviceBuffer, L"\\Device\\", "", name, nameChars))
     return STATUS_NAME_TOO_LONG;
-  }
   PDEVICE_OBJECT deviceObject = nullptr;
   NTSTATUS status = IoCreateDevice(driver, sizeof(StandInDevice), &deviceName, FILE_DEVICE_UNKNOWN,
                                    0, FALSE, &deviceObject);
@@ -355,17 +333,25 @@ NTSTATUS CreateStandInDevice(PDRIVER_OBJECT driver, const WCHAR* name, USHORT na
 }
 
 void DriverUnload(PDRIVER_OBJECT driver) {
-  PDEVICE_OBJECT next = nullptr;
-  for (PDEVICE_OBJECT d = driver->DeviceObject; d != nullptr; d = next) {
+  for (PDEVICE_OBJECT d = driver->DeviceObject, next; d != nullptr; d = next) {
     next = d->NextDevice;
     DestroyDevice(d);
   }
 }
 
-// Parameters\Devices (REG_MULTI_SZ) of the service key, read once by DriverEntry.
-alignas(8) UCHAR deviceList[sizeof(KEY_VALUE_PARTIAL_INFORMATION) + 4096];
+}  // namespace
 
-NTSTATUS ReadDeviceList(PUNICODE_STRING registryPath, KEY_VALUE_PARTIAL_INFORMATION** list) {
+extern "C" NTSTATUS DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING registryPath) {
+  driver->MajorFunction[IRP_MJ_CREATE] = [](PDEVICE_OBJECT, PIRP irp) {
+    return Complete(irp, STATUS_SUCCESS, 0);
+  };
+  driver->MajorFunction[IRP_MJ_CLEANUP] = DispatchCleanupOrClose;
+  driver->MajorFunction[IRP_MJ_CLOSE] = DispatchCleanupOrClose;
+  driver->MajorFunction[IRP_MJ_DEVICE_CONTROL] = DispatchDeviceControl;
+  driver->DriverUnload = DriverUnload;
+
+  // Parameters\Devices (REG_MULTI_SZ) of the service key.
+  alignas(8) static UCHAR deviceList[sizeof(KEY_VALUE_PARTIAL_INFORMATION) + 4096];
   WCHAR buffer[256];
   UNICODE_STRING keyPath = {0, sizeof buffer, buffer};
   NTSTATUS status = RtlAppendUnicodeStringToString(&keyPath, registryPath);
@@ -378,43 +364,23 @@ NTSTATUS ReadDeviceList(PUNICODE_STRING registryPath, KEY_VALUE_PARTIAL_INFORMAT
   if (!NT_SUCCESS(status)) return status;
   UNICODE_STRING valueName;
   RtlInitUnicodeString(&valueName, stand_in::kDevicesValueW);
-  *list = reinterpret_cast<KEY_VALUE_PARTIAL_INFORMATION*>(deviceList);
+  auto* list = reinterpret_cast<KEY_VALUE_PARTIAL_INFORMATION*>(deviceList);
   ULONG returned = 0;
-  status = ZwQueryValueKey(key, &valueName, KeyValuePartialInformation, *list, sizeof deviceList,
+  status = ZwQueryValueKey(key, &valueName, KeyValuePartialInformation, list, sizeof deviceList,
                            &returned);
   ZwClose(key);
-  return NT_SUCCESS(status) && (*list)->Type != REG_MULTI_SZ ? STATUS_OBJECT_TYPE_MISMATCH : status;
-}
-
-}  // namespace
-
-extern "C" NTSTATUS DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING registryPath) {
-  driver->MajorFunction[IRP_MJ_CREATE] = DispatchCreate;
-  driver->MajorFunction[IRP_MJ_CLEANUP] = DispatchCleanupOrClose;
-  driver->MajorFunction[IRP_MJ_CLOSE] = DispatchCleanupOrClose;
-  driver->MajorFunction[IRP_MJ_DEVICE_CONTROL] = DispatchDeviceControl;
-  driver->DriverUnload = DriverUnload;
-
-  KEY_VALUE_PARTIAL_INFORMATION* list = nullptr;
-  NTSTATUS status = ReadDeviceList(registryPath, &list);
+  if (NT_SUCCESS(status) && list->Type != REG_MULTI_SZ) status = STATUS_OBJECT_TYPE_MISMATCH;
   if (!NT_SUCCESS(status)) return status;
 
   // One device per non-empty entry of the multi-string.
   const WCHAR* names = reinterpret_cast<const WCHAR*>(list->Data);
   const ULONG chars = list->DataLength / sizeof(WCHAR);
-  ULONG created = 0;
-  for (ULONG i = 0; i < chars && NT_SUCCESS(status);) {
-    ULONG end = i;
-    while (end < chars && names[end] != L'\0') ++end;
-    const ULONG length = end - i;
-    if (length == 0) break;
-    if (length > driver_contract::kLongestDeviceName || created == kMaxDevices) {
-      status = STATUS_INVALID_PARAMETER;
-    } else {
-      status = CreateStandInDevice(driver, names + i, static_cast<USHORT>(length));
-      ++created;
-    }
-    i = end + 1;
+  for (ULONG i = 0, end = 0, created = 0; i < chars && NT_SUCCESS(status); i = end + 1, ++created) {
+    for (end = i; end < chars && names[end] != L'\0';) ++end;
+    if (end == i) break;
+    status = end - i > driver_contract::kLongestDeviceName || created == kMaxDevices
+                 ? STATUS_INVALID_PARAMETER
+                 : CreateStandInDevice(driver, names + i, static_cast<USHORT>(end - i));
   }
   if (!NT_SUCCESS(status)) DriverUnload(driver);
   return status;

@@ -53,16 +53,8 @@ class DriverService {
     list += '\0';
     const std::string keyPath =
         std::string("SYSTEM\\CurrentControlSet\\Services\\") + kServiceName + "\\" + kParametersKey;
-    HKEY key = nullptr;
-    LONG written = RegCreateKeyExA(HKEY_LOCAL_MACHINE, keyPath.c_str(), 0, nullptr, 0,
-                                   KEY_SET_VALUE, nullptr, &key, nullptr);
-    if (written == ERROR_SUCCESS) {
-      written = RegSetValueExA(key, kDevicesValue, 0, REG_MULTI_SZ,
-                               reinterpret_cast<const BYTE*>(list.data()),
-                               static_cast<DWORD>(list.size()));
-      RegCloseKey(key);
-    }
-    if (written != ERROR_SUCCESS)
+    if (RegSetKeyValueA(HKEY_LOCAL_MACHINE, keyPath.c_str(), kDevicesValue, REG_MULTI_SZ,
+                        list.data(), static_cast<DWORD>(list.size())) != ERROR_SUCCESS)
       return Failed("cannot write the device list into " + keyPath, error);
 
     if (!StartServiceA(service_, 0, nullptr))

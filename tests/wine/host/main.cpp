@@ -38,15 +38,14 @@ int main(int argc, char** argv) {
   int i = 1;
   for (; i < argc && std::string(argv[i]) != "--"; ++i) {
     const std::string arg = argv[i];
-    const bool valued = i + 1 < argc;
+    std::string* value = arg == "--scenario"    ? &scenario
+                         : arg == "--traffic"   ? &options.trafficFile
+                         : arg == "--state-dir" ? &options.stateDir
+                                                : nullptr;
     if (arg == "--fresh" || arg == "--no-faults") {
       (arg == "--fresh" ? options.fresh : options.noFaults) = true;
-    } else if (arg == "--scenario" && valued) {
-      scenario = argv[++i];
-    } else if (arg == "--traffic" && valued) {
-      options.trafficFile = argv[++i];
-    } else if (arg == "--state-dir" && valued) {
-      options.stateDir = argv[++i];
+    } else if (value != nullptr && i + 1 < argc) {
+      *value = argv[++i];
     } else {
       scenario.clear();
       break;
@@ -97,9 +96,8 @@ int main(int argc, char** argv) {
   driver.Stop();
   if (!ran) return Fail(error);
   error = simulator.TakeStateError();
-  if (!error.empty()) {
+  if (!error.empty())
     return Fail("a change could not be saved and its request was refused: " + error);
-  }
   std::fflush(stdout);
   return static_cast<int>(exitCode);
 }
