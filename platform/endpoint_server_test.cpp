@@ -21,12 +21,7 @@
 
 namespace {
 
-using qdev_test::Cancels;
-using qdev_test::EndpointConnection;
-using qdev_test::FrameBytes;
-using qdev_test::Got;
-using qdev_test::ReceivedFrame;
-using qdev_test::Request;
+using namespace qdev_test;
 
 constexpr uint32_t kAnswered = 1;  // I/O-control codes that tell the handler what to do
 constexpr uint32_t kRefused = 2;
@@ -35,7 +30,7 @@ constexpr uint32_t kHeld = 4;  // answered once the test releases it
 
 template <typename Condition>
 bool WaitUntil(Condition done) {
-  for (DWORD waited = 0; !done() && waited < qdev_test::kConnectionWaitMs; waited += 5) Sleep(5);
+  for (DWORD waited = 0; !done() && waited < kConnectionWaitMs; waited += 5) Sleep(5);
   return done();
 }
 
@@ -95,7 +90,7 @@ class EndpointServerTest : public ::testing::Test {
     ExpectServed(&c);
   }
 
-  qdev_test::EndpointPlace place_;
+  EndpointPlace place_;
   Handler handler_;
   qdev::EndpointServer server_{place_.dir};
 };
@@ -234,7 +229,7 @@ TEST_F(EndpointServerTest, ALongBatchDoesNotHoldUpAnotherClient) {
 // A socket nobody serves, as a crash leaves it, is replaced in any case of its name; Stop removes
 // the sockets this server bound and leaves other files.
 TEST_F(EndpointServerTest, ReplacesAStaleSocketAndRemovesItsOwnOnStop) {
-  close(qdev_test::BindUnixSocket(Path("qDev3")));
+  close(BindUnixSocket(Path("qDev3")));
   std::ofstream(Path("QDev4")) << "x";
   std::string error;
   ASSERT_TRUE(server_.AddDevice("QDev3", &handler_, &error)) << error;
