@@ -75,19 +75,15 @@ class EndpointServerTest : public ::testing::Test {
   void TearDown() override { handler_.released = true; }
 
   std::string Path(const char* device = "QDev5") const { return place_.Path(device); }
-  // One request answered on the connection, or on a fresh one.
-  static void ExpectServed(EndpointConnection* c, uint32_t id = 41) {
-    ASSERT_TRUE(c->connected());
-    ASSERT_TRUE(c->Send(Request(id, kRefused)));
-    const ReceivedFrame f = c->Receive();
+  // One request answered on the connection, an open one or a fresh one.
+  template <typename Connection>
+  static void ExpectServed(Connection&& c) {
+    ASSERT_TRUE(c.connected());
+    ASSERT_TRUE(c.Send(Request(41, kRefused)));
+    const ReceivedFrame f = c.Receive();
     ASSERT_EQ(f.got, Got::kFrame);
     EXPECT_EQ(f.header.type, qdev_frame::kReply);
-    EXPECT_EQ(f.header.id, id);
-  }
-
-  void ExpectServed() {
-    EndpointConnection c(Path());
-    ExpectServed(&c);
+    EXPECT_EQ(f.header.id, 41u);
   }
 
   EndpointPlace place_;
@@ -134,12 +130,12 @@ TEST_F(EndpointServerTest, AConnectionThatEndsLeavesTheDeviceForTheNext) {
     SCOPED_TRACE(row.name);
     {
       EndpointConnection c(Path());
-      ExpectServed(&c);
+      ExpectServed(c);
       if (row.frame.empty()) server_.DropConnections("QDev5");
       ASSERT_TRUE(row.frame.empty() || c.Send(row.frame));
       EXPECT_EQ(c.Receive().got, Got::kBroken);
     }
-    ExpectServed();
+    ExpectServed(EndpointConnection(Path()));
   }
 }
 
@@ -148,7 +144,7 @@ TEST_F(EndpointServerTest, AConnectionThatEndsLeavesTheDeviceForTheNext) {
 // the device alone is granted all the same.
 TEST_F(EndpointServerTest, AClosedConnectionLeavesTheDeviceHoweverItsLastFramesArrive) {
   auto closing = std::make_unique<EndpointConnection>(Path());
-  ExpectServed(closing.get());
+  ExpectServed(*closing);
   EndpointConnection busy(Path("QDev6"));
   ASSERT_TRUE(busy.Send(Request(1, kHeld)));
   ASSERT_TRUE(WaitUntil([this] { return handler_.holding.load(); }));
@@ -156,7 +152,7 @@ TEST_F(EndpointServerTest, AClosedConnectionLeavesTheDeviceHoweverItsLastFramesA
   closing.reset();
   EndpointConnection reopened(Path());
   handler_.released = true;
-  ExpectServed(&reopened, 42);
+  ExpectServed(reopened);
   EXPECT_EQ(busy.Receive().header.id, 1u);
 }
 
@@ -205,7 +201,7 @@ TEST_F(EndpointServerTest, RefusesANameThatIsServedAndKeepsServingIt) {
     EXPECT_FALSE(row.server->AddDevice(row.name, &handler_, &error));
     EXPECT_NE(error.find(row.reason), std::string::npos) << error;
     EXPECT_EQ(error.find('\n'), std::string::npos);
-    ExpectServed();
+    ExpectServed(EndpointConnection(Path()));
   }
 }
 
@@ -236,7 +232,7 @@ TEST_F(EndpointServerTest, ReplacesAStaleSocketAndRemovesItsOwnOnStop) {
   EXPECT_FALSE(server_.Start(&error));
   EXPECT_FALSE(std::filesystem::exists(Path("qDev3")));
   EndpointConnection c(Path("QDev3"));
-  ExpectServed(&c);
+  ExpectServed(c);
   server_.Stop();
   EXPECT_FALSE(std::filesystem::exists(Path("QDev3")));
   EXPECT_TRUE(std::filesystem::exists(Path("QDev4")));
