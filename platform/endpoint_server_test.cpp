@@ -21,12 +21,7 @@
 
 namespace {
 
-using qdev_test::Cancels;
-using qdev_test::EndpointConnection;
-using qdev_test::FrameBytes;
-using qdev_test::Got;
-using qdev_test::ReceivedFrame;
-using qdev_test::Request;
+using namespace qdev_test;
 
 constexpr uint32_t kAnswered = 1;  // I/O-control codes that tell the handler what to do
 constexpr uint32_t kRefused = 2;
@@ -35,7 +30,7 @@ constexpr uint32_t kHeld = 4;  // answered once the test releases it
 
 template <typename Condition>
 bool WaitUntil(Condition done) {
-  for (DWORD waited = 0; !done() && waited < qdev_test::kConnectionWaitMs; waited += 5) Sleep(5);
+  for (DWORD waited = 0; !done() && waited < kConnectionWaitMs; waited += 5) Sleep(5);
   return done();
 }
 
@@ -80,22 +75,18 @@ class EndpointServerTest : public ::testing::Test {
   void TearDown() override { handler_.released = true; }
 
   std::string Path(const char* device = "QDev5") const { return place_.Path(device); }
-  // One request answered on the connection, or on a fresh one.
-  static void ExpectServed(EndpointConnection* c, uint32_t id = 41) {
-    ASSERT_TRUE(c->connected());
-    ASSERT_TRUE(c->Send(Request(id, kRefused)));
-    const ReceivedFrame f = c->Receive();
+  // One request answered on the connection, an open one or a fresh one.
+  template <typename Connection>
+  static void ExpectServed(Connection&& c) {
+    ASSERT_TRUE(c.connected());
+    ASSERT_TRUE(c.Send(Request(41, kRefused)));
+    const ReceivedFrame f = c.Receive();
     ASSERT_EQ(f.got, Got::kFrame);
     EXPECT_EQ(f.header.type, qdev_frame::kReply);
-    EXPECT_EQ(f.header.id, id);
+    EXPECT_EQ(f.header.id, 41u);
   }
 
-  void ExpectServed() {
-    EndpointConnection c(Path());
-    ExpectServed(&c);
-  }
-
-  qdev_test::EndpointPlace place_;
+  EndpointPlace place_;
   Handler handler_;
   qdev::EndpointServer server_{place_.dir};
 };
@@ -139,12 +130,12 @@ TEST_F(EndpointServerTest, AConnectionThatEndsLeavesTheDeviceForTheNext) {
     SCOPED_TRACE(row.name);
     {
       EndpointConnection c(Path());
-      ExpectServed(&c);
+      ExpectServed(c);
       if (row.frame.empty()) server_.DropConnections("QDev5");
       ASSERT_TRUE(row.frame.empty() || c.Send(row.frame));
       EXPECT_EQ(c.Receive().got, Got::kBroken);
     }
-    ExpectServed();
+    ExpectServed(EndpointConnection(Path()));
   }
 }
 
@@ -153,7 +144,7 @@ TEST_F(EndpointServerTest, AConnectionThatEndsLeavesTheDeviceForTheNext) {
 // the device alone is granted all the same.
 TEST_F(EndpointServerTest, AClosedConnectionLeavesTheDeviceHoweverItsLastFramesArrive) {
   auto closing = std::make_unique<EndpointConnection>(Path());
-  ExpectServed(closing.get());
+  ExpectServed(*closing);
   EndpointConnection busy(Path("QDev6"));
   ASSERT_TRUE(busy.Send(Request(1, kHeld)));
   ASSERT_TRUE(WaitUntil([this] { return handler_.holding.load(); }));
@@ -161,7 +152,7 @@ TEST_F(EndpointServerTest, AClosedConnectionLeavesTheDeviceHoweverItsLastFramesA
   closing.reset();
   EndpointConnection reopened(Path());
   handler_.released = true;
-  ExpectServed(&reopened, 42);
+  ExpectServed(reopened);
   EXPECT_EQ(busy.Receive().header.id, 1u);
 }
 
@@ -210,7 +201,7 @@ TEST_F(EndpointServerTest, RefusesANameThatIsServedAndKeepsServingIt) {
     EXPECT_FALSE(row.server->AddDevice(row.name, &handler_, &error));
     EXPECT_NE(error.find(row.reason), std::string::npos) << error;
     EXPECT_EQ(error.find('\n'), std::string::npos);
-    ExpectServed();
+    ExpectServed(EndpointConnection(Path()));
   }
 }
 
@@ -234,14 +225,14 @@ TEST_F(EndpointServerTest, ALongBatchDoesNotHoldUpAnotherClient) {
 // A socket nobody serves, as a crash leaves it, is replaced in any case of its name; Stop removes
 // the sockets this server bound and leaves other files.
 TEST_F(EndpointServerTest, ReplacesAStaleSocketAndRemovesItsOwnOnStop) {
-  close(qdev_test::BindUnixSocket(Path("qDev3")));
+  close(BindUnixSocket(Path("qDev3")));
   std::ofstream(Path("QDev4")) << "x";
   std::string error;
   ASSERT_TRUE(server_.AddDevice("QDev3", &handler_, &error)) << error;
   EXPECT_FALSE(server_.Start(&error));
   EXPECT_FALSE(std::filesystem::exists(Path("qDev3")));
   EndpointConnection c(Path("QDev3"));
-  ExpectServed(&c);
+  ExpectServed(c);
   server_.Stop();
   EXPECT_FALSE(std::filesystem::exists(Path("QDev3")));
   EXPECT_TRUE(std::filesystem::exists(Path("QDev4")));

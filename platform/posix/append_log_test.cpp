@@ -12,20 +12,9 @@
 
 namespace {
 
-std::string Read(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-class AppendLogTest : public testing::Test {
- protected:
-  std::string Path() const { return folder_.path() + "/record.jsonl"; }
-  qdev_test::TempDeviceDir folder_;
-};
-
-TEST_F(AppendLogTest, OneLineGoesAfterTheWholeLinesAlone) {
+TEST(AppendLogTest, OneLineGoesAfterTheWholeLinesAloneAndAFolderIsRefused) {
+  qdev_test::TempDeviceDir folder;
+  const std::string path = folder.path() + "/record.jsonl";
   const std::string longCut(5000, 'x');  // longer than one block of the search for a line feed
   const struct {
     std::string before;  // "-": no file at all
@@ -38,19 +27,19 @@ TEST_F(AppendLogTest, OneLineGoesAfterTheWholeLinesAlone) {
                {"a\n" + longCut, "a\nnew\n"},
                {longCut + "\n" + longCut, longCut + "\nnew\n"}};
   for (const auto& c : cases) {
-    std::filesystem::remove(Path());
-    if (c.before != "-") std::ofstream(Path(), std::ios::binary) << c.before;
+    std::filesystem::remove(path);
+    if (c.before != "-") std::ofstream(path, std::ios::binary) << c.before;
     std::string error;
-    auto log = append_log::AppendLog::Open(Path(), &error);
+    auto log = append_log::AppendLog::Open(path, &error);
     ASSERT_NE(log, nullptr) << error;
     ASSERT_TRUE(log->Append("new\n", &error)) << error;
-    EXPECT_EQ(Read(Path()), c.after) << c.before.substr(0, 20);
+    std::ostringstream text;
+    text << std::ifstream(path, std::ios::binary).rdbuf();
+    EXPECT_EQ(text.str(), c.after) << c.before.substr(0, 20);
   }
-}
-
-TEST_F(AppendLogTest, AFolderIsRefused) {
+  // A folder is refused.
   std::string error;
-  EXPECT_EQ(append_log::AppendLog::Open(folder_.path(), &error), nullptr);
+  EXPECT_EQ(append_log::AppendLog::Open(folder.path(), &error), nullptr);
   EXPECT_EQ(error, append_log::kNotAFile);
 }
 

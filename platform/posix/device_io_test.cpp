@@ -1,6 +1,8 @@
-// Device I/O against an endpoint: byte counts and data in both directions, a vanishing
-// endpoint, share modes, failed opens, a request that is never answered and its late reply, and
-// an open not answered in time.
+// Device I/O against an endpoint: byte counts and data in both directions, a vanishing endpoint,
+// share modes, failed opens; waits for requests, whose threads read the replies themselves (several
+// threads on one handle, a wait ended by CancelIo, CloseHandle or SetEvent from another thread, a
+// result asked for without waiting, one event shared by two devices); a request that is never
+// answered and its late reply, and an open not answered in time.
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -8,7 +10,9 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <functional>
+#include <future>
 #include <string>
 #include <thread>
 #include <vector>
@@ -28,7 +32,7 @@ using qdev_test::TempDeviceDir;
 constexpr DWORD kCode = 0x22003E;
 constexpr DWORD kReadWrite = GENERIC_READ | GENERIC_WRITE;
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE;
-constexpr char kQDev5[] = "\\\\.\\QDev5";
+constexpr ULONG_PTR kCancelled = 0xC0000120;  // STATUS_CANCELLED
 
 std::vector<uint8_t> Pattern(size_t n, uint8_t seed) {
   std::vector<uint8_t> v(n);
@@ -36,7 +40,7 @@ std::vector<uint8_t> Pattern(size_t n, uint8_t seed) {
   return v;
 }
 
-HANDLE Open(const char* name = kQDev5, DWORD access = kReadWrite, DWORD share = 0) {
+HANDLE Open(const char* name = "\\\\.\\QDev5", DWORD access = kReadWrite, DWORD share = kShareAll) {
   return CreateFileA(name, access, share, nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
 }
 
@@ -49,11 +53,36 @@ void Issue(HANDLE device, OVERLAPPED* ov, uint8_t* out, DWORD outSize,
   ASSERT_EQ(GetLastError(), ERROR_IO_PENDING);
 }
 
+// An overlapped request with its own event (unless given one) and 4-byte buffers; its input is
+// `tag`, and a tag of 0 is never answered.
+struct Request {
+  OVERLAPPED ov{};
+  std::vector<uint8_t> in, out = std::vector<uint8_t>(4, 0);
+  const bool owned;
+  Request(HANDLE device, uint8_t tag, HANDLE event = nullptr)
+      : in(4, tag), owned(event == nullptr) {
+    ov.hEvent = owned ? CreateEventA(nullptr, FALSE, FALSE, nullptr) : event;
+    Issue(device, &ov, out.data(), 4, in);
+  }
+  ~Request() {
+    if (owned) CloseHandle(ov.hEvent);
+  }
+};
+
+// Devices QDev5 and QDev6, whose handler gives a request its input back unless the input starts
+// with 0.
 class DeviceTest : public ::testing::Test {
  protected:
   void SetUp() override {
+    handler_.SetAnswer([](const DeviceRequest& request, DeviceReply* reply) {
+      if (request.input.empty() || request.input[0] == 0) return false;
+      *reply = DeviceReply{0, static_cast<uint32_t>(request.input.size()), request.input};
+      return true;
+    });
     std::string error;
-    ASSERT_TRUE(server_.AddDevice("QDev5", &handler_, &error)) << error;
+    for (const char* name : {"QDev5", "QDev6"}) {
+      ASSERT_TRUE(server_.AddDevice(name, &handler_, &error)) << error;
+    }
     ASSERT_TRUE(server_.Start(&error)) << error;
   }
 
@@ -130,23 +159,18 @@ INSTANTIATE_TEST_SUITE_P(Cases, TransferTest, ::testing::ValuesIn(kTransfers),
 
 // A pending request fails when its endpoint goes, and so does every later one on the handle.
 TEST_F(DeviceTest, LostEndpointFailsThePendingRequestAndTheNextAtOnce) {
-  handler_.SetAnswer([](const DeviceRequest&, DeviceReply*) { return false; });
   HANDLE device = Open();
   ASSERT_NE(device, INVALID_HANDLE_VALUE);
-  OVERLAPPED ov{};
-  ov.hEvent = CreateEventA(nullptr, FALSE, FALSE, nullptr);
-  uint8_t out[8] = {};
-  Issue(device, &ov, out, 8);
+  Request r(device, 0);
   ASSERT_TRUE(handler_.WaitForRequests(1));
   server_.DropConnections("QDev5");
-  EXPECT_EQ(WaitForSingleObject(ov.hEvent, 5000), WAIT_OBJECT_0);
+  EXPECT_EQ(WaitForSingleObject(r.ov.hEvent, 5000), WAIT_OBJECT_0);
   DWORD count = 1;
-  EXPECT_FALSE(GetOverlappedResult(device, &ov, &count, TRUE));
+  EXPECT_FALSE(GetOverlappedResult(device, &r.ov, &count, TRUE));
   EXPECT_EQ(GetLastError(), ERROR_DEVICE_NOT_CONNECTED);
   EXPECT_EQ(count, 0u);
-  EXPECT_FALSE(DeviceIoControl(device, kCode, nullptr, 0, out, 8, nullptr, &ov));
+  EXPECT_FALSE(DeviceIoControl(device, kCode, nullptr, 0, r.out.data(), 4, nullptr, &r.ov));
   EXPECT_EQ(GetLastError(), ERROR_DEVICE_NOT_CONNECTED);
-  EXPECT_TRUE(CloseHandle(ov.hEvent));
   EXPECT_TRUE(CloseHandle(device));
 }
 
@@ -164,15 +188,15 @@ TEST_F(DeviceTest, SecondOpenFollowsTheShareModesAndTheDeviceReopensAfterClose) 
   for (const auto& c : cases) {
     SCOPED_TRACE(::testing::Message() << c.firstAccess << "/" << c.firstShare << " then "
                                       << c.secondAccess << "/" << c.secondShare);
-    HANDLE first = Open(kQDev5, c.firstAccess, c.firstShare);
+    HANDLE first = Open("\\\\.\\QDev5", c.firstAccess, c.firstShare);
     ASSERT_NE(first, INVALID_HANDLE_VALUE);
-    HANDLE second = Open(kQDev5, c.secondAccess, c.secondShare);
+    HANDLE second = Open("\\\\.\\QDev5", c.secondAccess, c.secondShare);
     EXPECT_EQ(second == INVALID_HANDLE_VALUE ? GetLastError() : ERROR_SUCCESS, c.error);
     CloseHandle(second);
     EXPECT_TRUE(CloseHandle(first));
-    second = Open(kQDev5, c.secondAccess, c.secondShare);  // at once after the close
-    ASSERT_NE(second, INVALID_HANDLE_VALUE);
-    EXPECT_TRUE(CloseHandle(second));
+    second = Open("\\\\.\\QDev5", c.secondAccess, c.secondShare);  // at once after the close
+    EXPECT_NE(second, INVALID_HANDLE_VALUE);
+    CloseHandle(second);
   }
 }
 
@@ -197,8 +221,98 @@ TEST_F(DeviceTest, OpensFindTheDeviceAsOnWindows) {
   }
 }
 
-// An endpoint written by hand, for what EndpointServer never does: answer a cancelled request.
-// Runs `script` on the first connection.
+// Whichever of the two threads reads the replies, each gets its own: the one whose request is
+// answered completes, the other's wait times out and its request is cancelled.
+TEST_F(DeviceTest, ThreadsWaitingOnOneHandleEachGetTheirOwnReply) {
+  HANDLE device = Open();
+  ASSERT_NE(device, INVALID_HANDLE_VALUE);
+  for (uint8_t round = 1; round <= 5; ++round) {
+    SCOPED_TRACE(round);
+    auto silent = std::async(std::launch::async, [device] {
+      Request r(device, 0);
+      const DWORD waited = WaitForSingleObject(r.ov.hEvent, 100);
+      CancelIo(device);
+      DWORD count = 0;
+      GetOverlappedResult(device, &r.ov, &count, TRUE);
+      return waited == WAIT_TIMEOUT && r.ov.Internal == kCancelled;
+    });
+    Request answered(device, round);
+    ASSERT_EQ(WaitForSingleObject(answered.ov.hEvent, 5000), WAIT_OBJECT_0);
+    DWORD count = 0;
+    EXPECT_TRUE(GetOverlappedResult(device, &answered.ov, &count, FALSE));
+    EXPECT_EQ(count, 4u);
+    EXPECT_EQ(answered.out, answered.in);
+    EXPECT_TRUE(silent.get());
+  }
+  EXPECT_TRUE(CloseHandle(device));
+}
+
+// Another thread waits for a request that is never answered; what the issuing thread does next
+// ends that wait at once, however long it was to last.
+TEST_F(DeviceTest, WaitEndsWhenTheRequestIsCancelledClosedOrItsEventSet) {
+  enum class End { kCancelIo, kCloseHandle, kSetEvent };
+  for (End end : {End::kCancelIo, End::kCloseHandle, End::kSetEvent}) {
+    SCOPED_TRACE(static_cast<int>(end));
+    HANDLE device = Open();
+    ASSERT_NE(device, INVALID_HANDLE_VALUE);
+    const size_t before = handler_.requests().size();
+    Request r(device, 0);
+    auto waiter =
+        std::async(std::launch::async, [&r] { return WaitForSingleObject(r.ov.hEvent, 60000); });
+    ASSERT_TRUE(handler_.WaitForRequests(before + 1));
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));  // most likely in its wait now
+    if (end == End::kCancelIo) CancelIo(device);
+    if (end == End::kCloseHandle) CloseHandle(device);
+    if (end == End::kSetEvent) SetEvent(r.ov.hEvent);
+    // Long before the wait's own time-out.
+    ASSERT_EQ(waiter.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+    EXPECT_EQ(waiter.get(), WAIT_OBJECT_0);
+    EXPECT_EQ(r.ov.Internal, end == End::kSetEvent ? STATUS_PENDING : kCancelled);
+    if (end != End::kCloseHandle) {
+      EXPECT_TRUE(CloseHandle(device));
+    }
+  }
+}
+
+// Nobody waits; asking for the result without waiting reads the reply that has arrived.
+TEST_F(DeviceTest, ResultAskedForWithoutWaitingSeesAReplyThatHasArrived) {
+  HANDLE device = Open();
+  ASSERT_NE(device, INVALID_HANDLE_VALUE);
+  Request r(device, 7);
+  DWORD count = 0;
+  int polls = 0;
+  for (; !GetOverlappedResult(device, &r.ov, &count, FALSE) && polls < 5000; ++polls) {
+    ASSERT_EQ(GetLastError(), ERROR_IO_INCOMPLETE);
+    Sleep(1);
+  }
+  EXPECT_LT(polls, 5000);
+  EXPECT_EQ(count, 4u);
+  EXPECT_EQ(r.out, r.in);
+  EXPECT_TRUE(CloseHandle(device));
+}
+
+// One event for requests on two devices, the later of them never answered: the wait reads both
+// devices and ends with the answer of the first.
+TEST_F(DeviceTest, OneEventSharedByTwoDevices) {
+  HANDLE first = Open("\\\\.\\QDev5"), second = Open("\\\\.\\QDev6");
+  ASSERT_NE(first, INVALID_HANDLE_VALUE);
+  ASSERT_NE(second, INVALID_HANDLE_VALUE);
+  HANDLE event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  Request answered(first, 3, event);
+  Request silent(second, 0, event);
+  EXPECT_EQ(WaitForSingleObject(event, 5000), WAIT_OBJECT_0);
+  DWORD count = 0;
+  EXPECT_TRUE(GetOverlappedResult(first, &answered.ov, &count, FALSE));
+  EXPECT_EQ(answered.out, answered.in);
+  EXPECT_EQ(silent.ov.Internal, STATUS_PENDING);
+  EXPECT_TRUE(CancelIo(second));
+  EXPECT_TRUE(CloseHandle(event));
+  EXPECT_TRUE(CloseHandle(first));
+  EXPECT_TRUE(CloseHandle(second));
+}
+
+// An endpoint written by hand, for what EndpointServer never does: answer a cancelled request, or
+// drip-feed an open's reply. Runs `script` on the first connection.
 class RawEndpoint {
  public:
   RawEndpoint(const std::string& path, std::function<void(int fd)> script)
@@ -227,14 +341,10 @@ class RawEndpoint {
     std::vector<uint8_t> payload(size);
     return size == 0 || recv(fd, payload.data(), size, MSG_WAITALL) == ssize_t(size);
   }
-  // Sends a successful open reply, or a reply frame whose byte count is its data's size.
-  static void Send(int fd, uint32_t type, uint32_t id, std::vector<uint8_t> data) {
-    const uint32_t size = static_cast<uint32_t>(data.size());
+  // Sends a frame with `header` and then `data`.
+  static void Send(int fd, const qdev_frame::Header& header, std::vector<uint8_t> data = {}) {
     uint8_t head[qdev_frame::kHeaderSize];
-    qdev_frame::EncodeHeader(type == qdev_frame::kOpenReply
-                                 ? qdev_frame::OpenReplyHeader(0)
-                                 : qdev_frame::ReplyHeader(id, 0, size, size),
-                             head);
+    qdev_frame::EncodeHeader(header, head);
     data.insert(data.begin(), head, head + sizeof head);
     ASSERT_EQ(send(fd, data.data(), data.size(), MSG_NOSIGNAL), ssize_t(data.size()));
   }
@@ -249,16 +359,16 @@ TEST(RawEndpointTest, UnansweredRequestTimesOutIsCancelledAndItsLateReplyIsDropp
   RawEndpoint endpoint(dir.path() + "/QDev1", [](int fd) {
     qdev_frame::Header h{};
     ASSERT_TRUE(RawEndpoint::Read(fd, &h));
-    RawEndpoint::Send(fd, qdev_frame::kOpenReply, 0, {});
+    RawEndpoint::Send(fd, qdev_frame::OpenReplyHeader(0));
     ASSERT_TRUE(RawEndpoint::Read(fd, &h));  // left unanswered until cancelled
     const uint32_t first = h.id;
     ASSERT_TRUE(RawEndpoint::Read(fd, &h));
     EXPECT_EQ(h.type, qdev_frame::kCancel);
     EXPECT_EQ(h.id, first);
-    RawEndpoint::Send(fd, qdev_frame::kReply, first, {0xFF, 0xFF, 0xFF, 0xFF});  // too late
+    RawEndpoint::Send(fd, qdev_frame::ReplyHeader(first, 0, 4, 4), {0xFF, 0xFF, 0xFF, 0xFF});
     ASSERT_TRUE(RawEndpoint::Read(fd, &h));
     EXPECT_NE(h.id, first);
-    RawEndpoint::Send(fd, qdev_frame::kReply, h.id, {1, 2, 3, 4});
+    RawEndpoint::Send(fd, qdev_frame::ReplyHeader(h.id, 0, 4, 4), {1, 2, 3, 4});
   });
   HANDLE device = Open("\\\\.\\QDev1");
   ASSERT_NE(device, INVALID_HANDLE_VALUE);
@@ -275,7 +385,7 @@ TEST(RawEndpointTest, UnansweredRequestTimesOutIsCancelledAndItsLateReplyIsDropp
 
   ASSERT_TRUE(CancelIo(device));
   EXPECT_EQ(WaitForSingleObject(ov.hEvent, 0), WAIT_OBJECT_0);
-  EXPECT_EQ(ov.Internal, 0xC0000120u);  // STATUS_CANCELLED
+  EXPECT_EQ(ov.Internal, kCancelled);
   EXPECT_FALSE(GetOverlappedResult(device, &ov, &count, TRUE));
   EXPECT_EQ(GetLastError(), ERROR_OPERATION_ABORTED);
   EXPECT_EQ(count, 0u);

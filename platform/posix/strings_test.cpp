@@ -31,21 +31,16 @@ TEST(WsprintfTest, FormatsDevicePathsAndStopsAt1024BytesWithItsZero) {
   EXPECT_EQ(big[1024], 'z');  // nothing beyond the bound is touched
 }
 
-HMODULE ModuleOf(const void* address) {
-  HMODULE module = nullptr;
-  EXPECT_TRUE(GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
-                                 static_cast<LPCSTR>(address), &module));
-  return module;
-}
-
 // The module handles that LoadStringA is asked with: no name gives the executable, an address
 // the module that holds it.
 TEST(LoadStringTest, FindsThisModulesStringsOnly) {
-  HMODULE executable = nullptr;
+  constexpr DWORD kFromAddress = GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS;
+  HMODULE executable = nullptr, ofStrings = nullptr, library = nullptr;
   ASSERT_TRUE(GetModuleHandleExA(0, nullptr, &executable));
-  EXPECT_EQ(ModuleOf(&kStrings), executable);
-  const HMODULE library = ModuleOf(reinterpret_cast<const void*>(&std::strlen));
-  EXPECT_NE(library, nullptr);
+  ASSERT_TRUE(GetModuleHandleExA(kFromAddress, reinterpret_cast<LPCSTR>(&kStrings), &ofStrings));
+  EXPECT_EQ(ofStrings, executable);
+  ASSERT_TRUE(GetModuleHandleExA(kFromAddress, reinterpret_cast<LPCSTR>(&std::strlen), &library));
+  EXPECT_NE(library, executable);
   const struct {
     const char* label;
     HINSTANCE module;
@@ -78,7 +73,7 @@ TEST(LoadStringTest, FindsThisModulesStringsOnly) {
   EXPECT_EQ(LoadStringA(executable, 7, nullptr, 64), 0);
   EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
   HMODULE module = executable;
-  EXPECT_FALSE(GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, nullptr, &module));
+  EXPECT_FALSE(GetModuleHandleExA(kFromAddress, nullptr, &module));
   EXPECT_EQ(module, nullptr);
   EXPECT_EQ(GetLastError(), ERROR_MOD_NOT_FOUND);
   EXPECT_FALSE(GetModuleHandleExA(0, nullptr, nullptr));

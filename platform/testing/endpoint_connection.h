@@ -7,7 +7,6 @@
 // kernel driver's; it waits while the pipe is busy with its last connection.
 #pragma once
 
-#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -66,12 +65,12 @@ inline std::vector<uint8_t> Request(uint32_t id, uint32_t code,
 
 // Cancels of requests long gone, as many as `count`, and then the frame `last`.
 inline std::vector<uint8_t> Cancels(size_t count, const std::vector<uint8_t>& last = {}) {
-  std::vector<uint8_t> bytes(count * qdev_frame::kHeaderSize + last.size());
-  for (size_t i = 0; i < count; ++i) {
-    qdev_frame::EncodeHeader(qdev_frame::CancelHeader(static_cast<uint32_t>(i)),
-                             bytes.data() + i * qdev_frame::kHeaderSize);
+  std::vector<uint8_t> bytes;
+  for (uint32_t i = 0; i < count; ++i) {
+    const std::vector<uint8_t> cancel = FrameBytes(qdev_frame::CancelHeader(i));
+    bytes.insert(bytes.end(), cancel.begin(), cancel.end());
   }
-  std::copy(last.begin(), last.end(), bytes.end() - static_cast<std::ptrdiff_t>(last.size()));
+  bytes.insert(bytes.end(), last.begin(), last.end());
   return bytes;
 }
 

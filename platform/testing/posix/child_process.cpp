@@ -21,16 +21,14 @@ namespace {
 
 // The parent's environment with every variable of `overrides` replaced by its new value.
 std::vector<std::string> ChildEnvironment(const std::vector<std::string>& overrides) {
-  std::vector<std::string> result;
+  std::vector<std::string> result = overrides;
   for (char** entry = environ; *entry != nullptr; ++entry) {
-    const std::string variable = *entry;
-    const std::string name = variable.substr(0, variable.find('='));
-    const bool replaced = std::any_of(overrides.begin(), overrides.end(), [&](const auto& o) {
-      return o.compare(0, name.size() + 1, name + "=") == 0;
-    });
-    if (!replaced) result.push_back(variable);
+    const std::string variable = *entry, name = variable.substr(0, variable.find('=') + 1);
+    if (std::none_of(overrides.begin(), overrides.end(),
+                     [&](const std::string& o) { return o.compare(0, name.size(), name) == 0; })) {
+      result.push_back(variable);
+    }
   }
-  result.insert(result.end(), overrides.begin(), overrides.end());
   return result;
 }
 
@@ -71,7 +69,6 @@ ChildResult RunChild(const ChildOptions& options) {
   }
 
   const auto deadline = start + std::chrono::milliseconds(options.timeLimitMs);
-  auto pause = std::chrono::microseconds(100);
   int status = 0;
   for (;;) {
     const pid_t ended = waitpid(pid, &status, WNOHANG);
@@ -87,8 +84,7 @@ ChildResult RunChild(const ChildOptions& options) {
       result.end = ChildResult::End::kTimedOut;
       break;
     }
-    std::this_thread::sleep_for(pause);
-    pause = std::min(pause * 2, std::chrono::microseconds(5000));
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
   result.elapsedMs = static_cast<uint32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
                                                std::chrono::steady_clock::now() - start)
