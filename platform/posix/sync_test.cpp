@@ -63,9 +63,11 @@ TEST(TimeScaleTest, SleepsFollowTheTimeScaleAndWaitsTheWaitScale) {
     }
     const std::chrono::duration<double, std::milli> realMs =
         std::chrono::steady_clock::now() - real;
-    const double expected = c.shortened ? nominal / 100.0 : nominal;
-    EXPECT_GE(realMs.count(), expected - 1);
-    EXPECT_LT(realMs.count(), 20 * expected);
+    EXPECT_GE(realMs.count(), (c.shortened ? nominal / 100.0 : nominal) - 1);
+    // A shortened one ends long before its nominal time, however busy the machine.
+    if (c.shortened) {
+      EXPECT_LT(realMs.count(), nominal / 2.0);
+    }
     // The clock measures a sleep, and a wait at equal scales, in full.
     if (c.sleep || c.timeScale == c.waitScale) {
       EXPECT_GE(GetTickCount64() - ticks, nominal - 1u);
