@@ -1,5 +1,5 @@
 // The C interface (r4690module.h): every function refuses a null handle and a null argument. What
-// each function sends is its C++ operation's (r4690_boot_loader_test.cpp); a module opened by slot
+// each function sends is its C++ operation's (module_objects_test.cpp); a module opened by slot
 // or by serial number, used and closed through it, is the Python package's tests' (python/tests,
 // run by scripts/check-install).
 #include <gtest/gtest.h>

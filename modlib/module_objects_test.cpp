@@ -1,0 +1,471 @@
+// TQUSBBASE with its driver transport, and TR4690_BOOT_LOADER, against the in-process simulator
+// playing the driver and its modules in a device folder of the test's own: device naming, the
+// open sequences, the request sequence and headers of each operation with every code it stores,
+// the last-error report and the factory's names. The requests of the update's own successful
+// operations, and the bytes that reach the module, are pinned by the end-to-end traffic records;
+// the chunking of block transfers and their time-outs by the boot_loader fuzz target.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <functional>
+#include <random>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "contract/driver_contract.h"
+#include "modlib/qusbbase.h"
+#include "modlib/r4690_boot_loader.h"
+#include "modlib/testing/error_texts.h"
+#include "platform/testing/test_facilities.h"
+#include "sim/scenario_json.h"
+#include "sim/simulator.h"
+
+// Friend of TQUSBBASE and TR4690_BOOT_LOADER.
+struct ModlibTestPeer {
+  static uint16_t LastErrorCode(TQUSBBASE& o) { return o.LastErrorCode; }
+};
+
+namespace modlib_test {
+namespace {
+
+using Lines = std::vector<std::string>;
+
+uint16_t LastErrorCode(TQUSBBASE& object) {
+  return ModlibTestPeer::LastErrorCode(object);
+}
+
+// The platform's fault hooks are cleared, and every object made here released, after each test.
+class ModuleTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    folder_ = (std::filesystem::temp_directory_path() /
+               ("modlib-test-" + std::to_string(std::random_device()())))
+                  .string();
+    std::filesystem::create_directories(folder_);
+    ASSERT_EQ(setenv("QDEV_DEVICE_DIR", folder_.c_str(), 1), 0);  // where CreateFileA looks
+  }
+  void TearDown() override {
+    for (TQUSBBASE* object : objects_) object->ReleaseInstance();
+    simulator_.Stop();
+    qdev_test::ClearFaults();
+    std::error_code ignored;
+    std::filesystem::remove_all(folder_, ignored);
+  }
+
+  // (Re)starts the simulator with these module entries of a scenario (JSON objects).
+  void Start(const std::string& modules = "{}") {
+    std::string error;
+    simulator_.Stop();
+    ASSERT_TRUE(simulator_.LoadScenario(R"({"modules":[)" + modules + "]}", &error)) << error;
+    ASSERT_TRUE(simulator_.Start(folder_, &error)) << error;
+  }
+  // Replaces the faults of the module in slot 0 (a JSON list); they count from now.
+  void SetFaults(const std::string& faults) {
+    sim::Scenario scenario;
+    std::string error;
+    ASSERT_TRUE(sim::ParseScenario(R"({"modules":[{"faults":)" + faults + "}]}", &scenario, &error))
+        << error;
+    ASSERT_TRUE(simulator_.SetFaults(0, scenario.modules[0].faults));
+  }
+  // The traffic since the last call, shortened: "1 0E 3000 9100 256" for an answered vendor
+  // request (ioctl 22003E) of QDev0, with the device name in front for any other device, the
+  // ioctl for any other, and "-> refused" and the like behind for any other outcome.
+  Lines Traffic() {
+    static const std::regex noise(
+        "^QDev0 |ioctl=0x(22003E )?|dir=|req=0x|value=0x|index=0x|len=| -> ok$| addr=0x[0-9A-F]+|"
+        " (deviceInfo|modelName|usbSpeed|read|write|run|reloadPld|verifyPld)(?= )");
+    Lines lines;
+    for (const std::string& line : simulator_.Traffic())
+      lines.push_back(std::regex_replace(line, noise, ""));
+    simulator_.ClearTraffic();
+    return lines;
+  }
+
+  TQUSBBASE* NewBase() {
+    void* made = CreateInstance("QUSBBASE", 1, 0);
+    objects_.push_back(static_cast<TQUSBBASE*>(static_cast<IQUSBBASE*>(made)));
+    return objects_.back();
+  }
+  TR4690_BOOT_LOADER* NewBootLoader(uint8_t driverKind = 1, int32_t skipNameCheck = 0) {
+    auto* object = static_cast<TR4690_BOOT_LOADER*>(static_cast<IR4690_BOOT_LOADER*>(
+        CreateInstance("R4690_BOOT_LOADER", driverKind, skipNameCheck)));
+    objects_.push_back(object);
+    return object;
+  }
+
+ private:
+  sim::Simulator simulator_;
+  std::string folder_;
+  std::vector<TQUSBBASE*> objects_;
+};
+
+using Base = ModuleTest;
+using BootLoader = ModuleTest;
+using Operation = std::function<bool(TR4690_BOOT_LOADER&)>;
+const char kRefuseAll[] = R"([{"action":"fail"}])";
+uint8_t gBuffer[4097];
+
+bool Open(TQUSBBASE& o) {
+  return o.OpenQDevice(0);
+}
+
+// The model-name request straight through the transport.
+bool NameRequest(TQUSBBASE& o) {
+  uint8_t header[8], name[7];
+  driver_contract::EncodeVendorRequest({1, 0x0B, 0, 0}, header);
+  return o.DriverRequest(IOCTL_VENDOR_REQUEST, header, 8, name, sizeof name, 5000);
+}
+
+// The object ends whatever its close gives; the sanitizer build reports it if it is not freed.
+TEST_F(Base, ReleaseReportsAFailedCloseAndStillEnds) {
+  Start();
+  auto* base = static_cast<IQUSBBASE*>(CreateInstance("QUSBBASE", 1, 0));
+  ASSERT_TRUE(base != nullptr && base->OpenQDevice(0));
+  qdev_test::FailNthCloseHandle(1);
+  EXPECT_FALSE(base->ReleaseInstance());
+}
+
+TEST_F(Base, DriverKindChoosesDeviceNameAndCode) {
+  Start(R"({"slot":7,"naming":"both"})");
+  for (int kind : {0, 1, 2, 255}) {
+    TQUSBBASE& object = *NewBootLoader(static_cast<uint8_t>(kind));
+    char name[7];
+    ASSERT_TRUE(object.OpenDriverDevice(7) && object.GetModuleName(name) && object.CloseDevice());
+    EXPECT_EQ(Traffic(),
+              Lines{kind == 0 ? "QDevUsb7 220012 1 0B 0000 0000 7" : "QDev7 1 0B 0000 0000 7"});
+  }
+}
+
+// Every accepted type opens with the same three requests, and a success leaves the last code;
+// full-speed models are not asked for their speed.
+TEST_F(Base, OpenReadsDeviceInfoNameAndSpeed) {
+  for (int type : {38, 31, 30, 32, 39, 33, 36, 37}) {
+    Start(R"({"typeCode":)" + std::to_string(type) + "}");
+    TQUSBBASE& object = *NewBase();
+    char name[7];
+    ASSERT_FALSE(object.GetModuleName(name));
+    EXPECT_TRUE(Open(object)) << type;
+    EXPECT_EQ(LastErrorCode(object), 107);
+    EXPECT_EQ(Traffic(), (Lines{"22005E 80", "1 0B 0000 0000 7", "1 06 0000 0000 1"}));
+  }
+  Start(R"({"modelName":"P310"})");
+  EXPECT_TRUE(Open(*NewBase()));
+  EXPECT_EQ(Traffic(), (Lines{"22005E 80", "1 0B 0000 0000 7"}));
+}
+
+// A fault and the code it leaves: on a fresh base object, `run` fails.
+struct FaultCase {
+  const char* label;
+  const char* module;  // the module's scenario entry
+  std::function<bool(TQUSBBASE&)> run;
+  uint16_t code;
+  size_t requests;  // that reached the module
+  bool leftOpen;
+};
+
+class BaseFault : public ModuleTest, public testing::WithParamInterface<FaultCase> {};
+
+TEST_P(BaseFault, StoresItsCode) {
+  const FaultCase& c = GetParam();
+  Start(c.module);
+  TQUSBBASE& object = *NewBase();
+  EXPECT_FALSE(c.run(object));
+  EXPECT_EQ(LastErrorCode(object), c.code);
+  EXPECT_EQ(Traffic().size(), c.requests);
+  EXPECT_EQ(object.GetDeviceHandle() != INVALID_HANDLE_VALUE, c.leftOpen);
+  // The report gives the code with its text from the library's string table.
+  LastErrorInfo info;
+  EXPECT_TRUE(object.GetLastErrorInfo(&info));
+  EXPECT_EQ(info.ErrorNumber, c.code);
+  EXPECT_EQ(info.ErrorString, ErrorText(c.code));
+}
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Faults, BaseFault, testing::Values(
+  FaultCase{"DeviceInfoRefused", R"({"faults":[{"action":"fail","request":"deviceInfo"}]})",
+            Open, 877, 1, false},
+  // a refused type alone leaves the device open
+  FaultCase{"TypeRefused", R"({"typeCode":34})", Open, 877, 1, true},
+  FaultCase{"NameRefused", R"({"faults":[{"action":"fail","request":"modelName"}]})",
+            Open, 103, 2, false},
+  FaultCase{"SpeedRefused", R"({"faults":[{"action":"fail","request":"usbSpeed"}]})",
+            Open, 104, 3, false},
+  // GetUsbSpeed knows no such model (110), so the open reports 104
+  FaultCase{"ModelUnknown", R"({"modelName":"r46-90"})", Open, 104, 2, false},
+  FaultCase{"SpeedTwo", R"({"usbSpeed":2})", Open, 105, 3, false},
+  FaultCase{"Speed255", R"({"usbSpeed":255})", Open, 105, 3, false},
+  FaultCase{"CloseHandleFails", "{}", [](TQUSBBASE& o) {
+    Open(o);
+    qdev_test::FailNthCloseHandle(1);
+    return o.CloseDevice();
+  }, 106, 3, false},
+  FaultCase{"NoDevice", "{}", [](TQUSBBASE& o) { uint8_t s; return o.GetUsbSpeed(&s); },
+            107, 0, false},
+  FaultCase{"NoNameBuffer", "{}", [](TQUSBBASE& o) { return Open(o) && o.GetModuleName(nullptr); },
+            108, 3, true},
+  FaultCase{"NameRefusedLater", R"({"faults":[{"action":"fail","request":"modelName","nth":2}]})",
+            [](TQUSBBASE& o) { char n[7]; return Open(o) && o.GetModuleName(n); }, 109, 4, true},
+  FaultCase{"SpeedRefusedLater", R"({"faults":[{"action":"fail","request":"usbSpeed","nth":2}]})",
+            [](TQUSBBASE& o) { uint8_t s; return Open(o) && o.GetUsbSpeed(&s); }, 109, 4, true},
+  FaultCase{"SpeedOfUnnamedModule", "{}",
+            [](TQUSBBASE& o) { uint8_t s; return o.OpenDriverDevice(0) && o.GetUsbSpeed(&s); },
+            110, 0, true},
+  FaultCase{"RequestRefused", R"({"faults":[{"action":"fail"}]})",
+            [](TQUSBBASE& o) { return o.OpenDriverDevice(0) && NameRequest(o); }, 1001, 1, true},
+  FaultCase{"ShortRead", R"({"faults":[{"action":"short"}]})",
+            [](TQUSBBASE& o) { return o.OpenDriverDevice(0) && NameRequest(o); }, 1001, 1, true},
+  FaultCase{"EventNotClosed", "{}", [](TQUSBBASE& o) {
+    if (!o.OpenDriverDevice(0) || !NameRequest(o)) return true;  // works without the fault
+    qdev_test::FailNthCloseHandle(1);
+    return NameRequest(o);
+  }, 1001, 2, true},
+  // no event: the request fails before the driver and leaves the code of the failed open
+  FaultCase{"NoEvent", "{}", [](TQUSBBASE& o) {
+    o.OpenDriverDevice(3);
+    o.OpenDriverDevice(0);
+    qdev_test::FailNthCreateEvent(1);
+    return NameRequest(o);
+  }, 102, 0, true}),
+  [](const testing::TestParamInfo<FaultCase>& info) { return info.param.label; });
+// clang-format on
+
+// Without a text for the code (here: resources looked up in a module that has none, the C
+// library), the report falls back to 199 and the fixed text, and the code itself stays.
+TEST(LastErrorInfoReport, FallbackTextAndCode199) {
+  // The fallback text in code page 1251.
+  const char* hex =
+      "CEF8E8E1EAE0205451555342424153453A3A4765744C6173744572726F72496E666F28292E20CDE5E2EE"
+      "E7ECEEE6EDEE20EFEEEBF3F7E8F2FC20F1F2F0EEEAF320F120EFEEF1EBE5E4EDE5E920EEF8E8E1EAEEE9"
+      "20EFEEF1EAEEEBFCEAF320EDE520E2FBEFEEEBEDE8EBE0F1FC2057696E41504920F4F3EDEAF6E8FF204C"
+      "6F6164537472696E6728292E";
+  std::string expected;
+  for (; *hex != '\0'; hex += 2) expected += static_cast<char>(std::stoi({hex, 2}, nullptr, 16));
+
+  HMODULE elsewhere = nullptr, executable = nullptr;
+  ASSERT_TRUE(GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
+                                 reinterpret_cast<LPCSTR>(&std::strlen), &elsewhere));
+  ASSERT_TRUE(GetModuleHandleExA(0, nullptr, &executable));
+  ASSERT_NE(elsewhere, executable);
+  TQUSBBASE& object = *new TQUSBBASE(elsewhere);
+  char name[7];
+  ASSERT_FALSE(object.GetModuleName(name));  // 107: no device
+  EXPECT_FALSE(object.GetLastErrorInfo(nullptr));
+  LastErrorInfo info;
+  std::memset(&info, 0x7F, sizeof info);
+  EXPECT_FALSE(object.GetLastErrorInfo(&info));
+  EXPECT_EQ(info.ErrorNumber, 199u);
+  EXPECT_EQ(std::string(info.ErrorString, 139), expected + '\0');
+  EXPECT_EQ(LastErrorCode(object), 107);
+  object.ReleaseInstance();
+}
+
+// Names match without regard to letter case and nothing else: 1 a base object, 2 a boot loader.
+TEST(Factory, NamesIgnoreLetterCaseOnly) {
+  const std::pair<const char*, int> cases[] = {
+      {"QUSBBASE", 1},          {"qusbbase", 1},  {"QusbBase", 1},  {"R4690_BOOT_LOADER", 2},
+      {"r4690_boot_loader", 2}, {"QUSBBASE ", 0}, {" QUSBBASE", 0}, {"R4690_BOOT_LOADER ", 0},
+      {"QUSBBAS", 0},           {"", 0},          {nullptr, 0}};
+  for (const auto& [name, kind] : cases) {
+    void* made = CreateInstance(name, 1, 0);
+    ASSERT_EQ(made != nullptr, kind != 0) << (name ? name : "null");
+    if (made == nullptr) continue;
+    // Which class a name makes, the tests of each class show through the fixture's objects.
+    IQUSBBASE* base =
+        kind == 1 ? static_cast<IQUSBBASE*>(made) : static_cast<IR4690_BOOT_LOADER*>(made);
+    EXPECT_TRUE(base->ReleaseInstance());
+  }
+}
+
+// DriverKind 0: no device information, any module type, and the USB code for all but the PLD
+// and user-flash write requests.
+TEST_F(BootLoader, UsbNamingKeepsTheCodeOfPldAndUserFlashWrites) {
+  Start(R"({"naming":"QDevUsb","typeCode":12345})");
+  TR4690_BOOT_LOADER& object = *NewBootLoader(0);
+  ASSERT_TRUE(object.OpenQDevice(0) && object.StartReloadPld());
+  ASSERT_TRUE(object.ENABLE_USER_FLASH_WRITE(TRUE) && object.WRITE_USER_FLASH(gBuffer));
+  ASSERT_TRUE(object.READ_USER_FLASH(gBuffer));
+  EXPECT_EQ(Traffic(),
+            (Lines{"QDevUsb0 220012 1 0B 0000 0000 7", "QDevUsb0 220012 1 06 0000 0000 1",
+                   "QDevUsb0 220012 1 0B 0000 0000 7", "QDevUsb0 220012 0 0F 3C00 0000 0",
+                   "QDevUsb0 0 0C 0000 0000 0", "QDevUsb0 0 0D 1D00 9100 512",
+                   "QDevUsb0 220012 1 0E 1D00 9100 512"}));
+}
+struct OpenCase {
+  const char* label;
+  const char* module;  // scenario entry; its faults count the open's requests from the first
+  int32_t skipNameCheck;
+  bool opens;
+  uint16_t code;
+  bool leftOpen;
+};
+
+class BootLoaderOpen : public ModuleTest, public testing::WithParamInterface<OpenCase> {};
+
+// The open tries type 32, then type 39, then checks the name and runs the boot loader.
+TEST_P(BootLoaderOpen, Outcome) {
+  const OpenCase& c = GetParam();
+  Start(c.module);
+  TR4690_BOOT_LOADER& object = *NewBootLoader(1, c.skipNameCheck);
+  EXPECT_EQ(object.OpenQDevice(0), c.opens);
+  EXPECT_EQ(LastErrorCode(object), c.code);
+  EXPECT_EQ(object.GetDeviceHandle() != INVALID_HANDLE_VALUE, c.leftOpen);
+}
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Modules, BootLoaderOpen, testing::Values(
+  OpenCase{"Healthy", "{}", 0, true, 100, true},
+  OpenCase{"TypeCode39", R"({"typeCode":39})", 0, true, 877, true},  // left by the first attempt
+  // neither type, or the first attempt failing past its type check: the second attempt's
+  // mismatch leaves the device open
+  OpenCase{"NeitherType", R"({"typeCode":33})", 0, false, 877, true},
+  OpenCase{"FirstAttemptFailsLate", R"({"faults":[{"action":"fail","nth":2}]})",
+           0, false, 877, true},
+  // the second attempt's own failures
+  OpenCase{"SecondAttemptFails", R"({"typeCode":39,"faults":[{"action":"fail","nth":3}]})",
+           0, false, 103, false},
+  OpenCase{"SecondAttemptOtherModel", R"({"typeCode":39,"modelName":"R46-90X"})",
+           0, false, 104, false},
+  // the name check's read, the run request, and a full-speed model's name
+  OpenCase{"NameCheckRefused", R"({"faults":[{"action":"fail","nth":4}]})", 0, false, 1001, false},
+  OpenCase{"RunRefused", R"({"faults":[{"action":"fail","nth":5}]})", 0, false, 1001, false},
+  OpenCase{"FullSpeedModel", R"({"modelName":"P310"})", 0, false, 1001, false},
+  // a skipped name check opens another model and still runs the boot loader
+  OpenCase{"NameCheckSkipped", R"({"modelName":"P620"})", -1, true, 100, true}),
+  [](const testing::TestParamInfo<OpenCase>& info) { return info.param.label; });
+// clang-format on
+
+// An open object, with user-flash writes enabled, before each case's operation.
+struct OperationCase {
+  const char* label;
+  Operation run;
+  bool ok;
+  uint16_t code;  // 100: left as it was
+  Lines traffic;
+  const char* faults = nullptr;  // the module's faults from the operation on
+  char revision = 0;             // the module's; when set, GET_MODULE_DESCRIPTION has read it first
+  bool running = false;          // the application was started first
+};
+
+class BootLoaderOperation : public ModuleTest, public testing::WithParamInterface<OperationCase> {};
+
+TEST_P(BootLoaderOperation, RequestsAndCode) {
+  const OperationCase& c = GetParam();
+  Start(c.revision == 0 ? "{}"
+                        : R"({"aliases":true,"revision":")" + std::string(1, c.revision) + "\"}");
+  TR4690_BOOT_LOADER& object = *NewBootLoader();
+  ASSERT_TRUE(object.OpenQDevice(0) && object.ENABLE_USER_FLASH_WRITE(TRUE));
+  ModuleDescription description;
+  ASSERT_TRUE(c.revision == 0 || object.GET_MODULE_DESCRIPTION(&description));
+  ASSERT_TRUE(!c.running || object.RunMcuApplication(0x83000000, TRUE));
+  Traffic();
+  if (c.faults != nullptr) SetFaults(c.faults);
+  EXPECT_EQ(c.run(object), c.ok);
+  EXPECT_EQ(LastErrorCode(object), c.code);
+  EXPECT_EQ(Traffic(), c.traffic);
+}
+
+Operation Get(uint32_t address, uint32_t size, void* to = gBuffer) {
+  return [=](TR4690_BOOT_LOADER& o) { return o.GetArray(address, to, size); };
+}
+Operation Put(uint32_t address, uint32_t size) {
+  return [=](TR4690_BOOT_LOADER& o) { return o.PutArray(address, gBuffer, size); };
+}
+Operation Run(uint32_t address, BOOL flag) {
+  return [=](TR4690_BOOT_LOADER& o) { return o.RunMcuApplication(address, flag); };
+}
+template <typename Record>
+Operation Read(bool (TR4690_BOOT_LOADER::*op)(Record*)) {
+  return [op](TR4690_BOOT_LOADER& o) {
+    Record record;
+    return (o.*op)(&record);
+  };
+}
+const Operation kModule = Read(&TR4690_BOOT_LOADER::GET_MODULE_DESCRIPTION);
+const Operation kFirmware = Read(&TR4690_BOOT_LOADER::GET_FIRMWARE_DESCRIPTION);
+const Operation kBootLoader = Read(&TR4690_BOOT_LOADER::GET_BOOT_LOADER_DESCRIPTION);
+const Operation kPld = Read(&TR4690_BOOT_LOADER::GET_PLD_INFO);
+const Operation kReload = [](TR4690_BOOT_LOADER& o) { return o.StartReloadPld(); };
+const Operation kVerify = [](TR4690_BOOT_LOADER& o) { return o.VerifyPld(); };
+const Operation kReadUser = [](TR4690_BOOT_LOADER& o) { return o.READ_USER_FLASH(gBuffer); };
+const Operation kWriteUser = [](TR4690_BOOT_LOADER& o) { return o.WRITE_USER_FLASH(gBuffer); };
+const char* const kNone = nullptr;
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Operations, BootLoaderOperation, testing::Values(
+  OperationCase{"GetRefusedAddress", Get(0x90000000, 4097), false, 1001,
+                {"1 0E 0000 9000 4096", "1 0E 1000 9000 1 -> refused"},
+                R"([{"action":"fail","address":"0x90001000"}])"},
+  OperationCase{"GetNull", Get(0x90000000, 1, nullptr), false, 1001, {}},
+  OperationCase{"PutZero", Put(0x90000000, 0), false, 1001, {}},
+  OperationCase{"RunApplicationFlag5", Run(0x83000000, 5), true, 100, {"0 0F 0000 0001 0"}},
+  OperationCase{"RunApplicationNoFlag", Run(0x83000000, FALSE), true, 100, {"0 0F 0000 0000 0"}},
+  OperationCase{"RunBootLoaderFlagTrue", Run(0x83003C00, TRUE), true, 100, {"0 0F 3C00 0000 0"},
+                kNone, 0, true},
+  OperationCase{"RunOtherAddress", Run(0x83000004, TRUE), false, 1001, {}},
+  OperationCase{"RunRefused", Run(0x83000000, TRUE), false, 1001,
+                {"0 0F 0000 0001 0 -> refused"}, kRefuseAll},
+  // a refused run leaves the boot-loader services open: the next read goes out (and finds the
+  // application still running)
+  OperationCase{"RunRefusedWhileRunning", [](TR4690_BOOT_LOADER& o) {
+                  return o.RunMcuApplication(0x83000000, TRUE) ||
+                         o.GetArray(0x90000000, gBuffer, 1);
+                }, false, 1001, {"0 0F 0000 0001 0 -> refused", "1 0E 0000 9000 1 -> refused"},
+                R"([{"action":"fail","nth":1}])", 0, true},
+  OperationCase{"ReloadRefused", kReload, false, 519, {"0 0C 0000 0000 0 -> refused"}, kRefuseAll},
+  OperationCase{"VerifyUnread", kVerify, true, 100, {}},
+  OperationCase{"VerifyA", kVerify, true, 100, {}, kNone, 'A'},
+  OperationCase{"VerifyD", kVerify, true, 100, {"0 07 0000 0000 0"}, kNone, 'D'},
+  OperationCase{"VerifyRefused", kVerify, false, 519, {"0 07 0000 0000 0 -> refused"}, kRefuseAll,
+                'C'},
+  // the second address serves; the first read's code stays behind
+  OperationCase{"ModuleSecond", kModule, true, 1001,
+                {"1 0E 3000 9100 256 -> refused", "1 0E 3000 8300 256"},
+                R"([{"action":"fail","address":"0x91003000"}])"},
+  OperationCase{"ModuleNone", kModule, false, 1501,
+                {"1 0E 3000 9100 256 -> refused", "1 0E 3000 8300 256 -> refused"}, kRefuseAll},
+  OperationCase{"FirmwareNone", kFirmware, false, 1501,
+                {"1 0E 1F00 9100 227 -> refused", "1 0E 2F00 8300 227 -> refused"}, kRefuseAll},
+  OperationCase{"BootLoaderNone", kBootLoader, false, 1501, {"1 0E 3FB0 8300 79 -> refused"},
+                kRefuseAll},
+  OperationCase{"PldNone", kPld, false, 1501, {"1 0E 0000 8F00 512 -> refused"}, kRefuseAll},
+  OperationCase{"ReadUser", kReadUser, true, 100, {"1 0E 1D00 9100 512"}},
+  OperationCase{"ReadUserNone", kReadUser, false, 516,
+                {"1 0E 1D00 9100 512 -> refused", "1 0E 2D00 8300 512 -> refused"}, kRefuseAll},
+  OperationCase{"ReadUserNull", [](TR4690_BOOT_LOADER& o) { return o.READ_USER_FLASH(nullptr); },
+                false, 503, {}},
+  OperationCase{"WriteUserA", kWriteUser, true, 100, {"0 0D 2D00 8300 512"}, kNone, 'A'},
+  OperationCase{"WriteUserB", kWriteUser, true, 100, {"0 0D 2D00 8300 512"}, kNone, 'B'},
+  OperationCase{"WriteUserC", kWriteUser, true, 100, {"0 0D 1D00 9100 512"}, kNone, 'C'},
+  OperationCase{"WriteUserD", kWriteUser, true, 100, {"0 0D 1D00 9100 512"}, kNone, 'D'},
+  OperationCase{"WriteUserRefused", kWriteUser, false, 519, {"0 0D 1D00 9100 512 -> refused"},
+                kRefuseAll, 'C'},
+  OperationCase{"WriteUserNull", [](TR4690_BOOT_LOADER& o) { return o.WRITE_USER_FLASH(nullptr); },
+                false, 503, {}, kNone, 'C'},
+  // the enable flag is tested before the buffer
+  OperationCase{"WriteUserDisabled", [](TR4690_BOOT_LOADER& o) {
+                  return o.ENABLE_USER_FLASH_WRITE(FALSE) && o.WRITE_USER_FLASH(nullptr);
+                }, false, 528, {}, kNone, 'C'},
+  // a running application: the user-flash write returns to the boot loader first...
+  OperationCase{"WriteUserRunning", kWriteUser, true, 100,
+                {"0 0F 3C00 0000 0", "0 0D 1D00 9100 512"}, kNone, 'C', true},
+  OperationCase{"WriteUserNoBootLoader", kWriteUser, false, 501, {"0 0F 3C00 0000 0 -> refused"},
+                kRefuseAll, 'C', true},
+  // ...while every other service refuses without a request
+  OperationCase{"RunningGet", Get(0x90000000, 1), false, 1001, {}, kNone, 0, true},
+  OperationCase{"RunningPut", Put(0x90000000, 1), false, 1001, {}, kNone, 0, true},
+  OperationCase{"RunningReload", kReload, false, 1001, {}, kNone, 0, true},
+  OperationCase{"RunningVerify", kVerify, false, 1001, {}, kNone, 'C', true},
+  OperationCase{"RunningModule", kModule, false, 1001, {}, kNone, 0, true},
+  OperationCase{"RunningFirmware", kFirmware, false, 1001, {}, kNone, 0, true},
+  OperationCase{"RunningBootLoader", kBootLoader, false, 1001, {}, kNone, 0, true},
+  OperationCase{"RunningPld", kPld, false, 1001, {}, kNone, 0, true},
+  OperationCase{"RunningReadUser", kReadUser, false, 516, {}, kNone, 0, true}),
+  [](const testing::TestParamInfo<OperationCase>& info) { return info.param.label; });
+// clang-format on
+
+}  // namespace
+}  // namespace modlib_test
