@@ -35,7 +35,6 @@ class FakeModule final : public IR4690_BOOT_LOADER {
     std::memcpy(containerHeader, container.data(), sizeof containerHeader);
   }
 
-  ModuleDescription module = {};
   FirmwareDescription fw = {};
   BootLoaderDescription bl = {};
   PldInfo pld = {};
@@ -49,48 +48,41 @@ class FakeModule final : public IR4690_BOOT_LOADER {
   bool ReleaseInstance() override { return releaseResult; }
   HANDLE GetDeviceHandle() override { return INVALID_HANDLE_VALUE; }
   bool GetModuleName(char* name) override { return std::memcpy(name, "R46-90", 7) != nullptr; }
-  bool GetUsbSpeed(uint8_t* speed) override { return Give(speed, uint8_t{1}); }
+  bool GetUsbSpeed(uint8_t* speed) override { return (*speed = 1, true); }
   bool GetLastErrorInfo(LastErrorInfo*) override { return false; }
   // The grade byte, 0 (commercial), and the container header in boot flash.
   bool GetArray(uint32_t address, void* to, uint32_t n) override {
     if (address == SEL_BOOT_FLASH && n == sizeof containerHeader) {
       return std::memcpy(to, containerHeader, n) != nullptr;
     }
-    return address == SEL_MODULE_TG_DATA && n == 1 && Give(static_cast<uint8_t*>(to), uint8_t{0});
+    return address == SEL_MODULE_TG_DATA && n == 1 && std::memset(to, 0, 1) != nullptr;
   }
   bool PutArray(uint32_t, const void*, uint32_t) override { return true; }
   bool RunMcuApplication(uint32_t, BOOL) override { return true; }
   bool StartReloadPld() override { return true; }
   bool VerifyPld() override {
-    if (verifies.empty()) return true;
-    const bool result = verifies.front();
-    verifies.erase(verifies.begin());
+    const bool result = verifies.empty() || verifies.front();
+    if (!verifies.empty()) verifies.erase(verifies.begin());
     return result;
   }
-  bool GET_MODULE_DESCRIPTION(ModuleDescription* d) override { return Give(d, module); }
-  bool GET_FIRMWARE_DESCRIPTION(FirmwareDescription* d) override { return Give(d, fw); }
-  bool GET_BOOT_LOADER_DESCRIPTION(BootLoaderDescription* d) override { return Give(d, bl); }
-  bool GET_PLD_INFO(PldInfo* d) override { return pldInfoFailures-- <= 0 && Give(d, pld); }
+  bool GET_MODULE_DESCRIPTION(ModuleDescription* d) override { return (*d = {}, true); }
+  bool GET_FIRMWARE_DESCRIPTION(FirmwareDescription* d) override { return (*d = fw, true); }
+  bool GET_BOOT_LOADER_DESCRIPTION(BootLoaderDescription* d) override { return (*d = bl, true); }
+  bool GET_PLD_INFO(PldInfo* d) override { return pldInfoFailures-- <= 0 && (*d = pld, true); }
   bool ENABLE_USER_FLASH_WRITE(BOOL) override { return true; }
   bool READ_USER_FLASH(uint8_t*) override { return false; }
   bool WRITE_USER_FLASH(const uint8_t*) override { return false; }
-
- private:
-  template <typename T>
-  static bool Give(T* to, const T& value) {
-    *to = value;
-    return true;
-  }
 };
 
 constexpr char kRule[] = "-------------------------------------------------------------------\n";
+const std::string kSummaryEnd = std::string(kRule) + "\n";
 constexpr char kReleasedOk[] = " ReleaseDevice() --> OK\n\n";
-constexpr char kSuccess[] = "\n The program was completed successfully!!!\n";
 
-// The images the test's lookup serves (the module needs only these two); a failing step, when
-// set, fails every lookup.
+// The images that the lookup serves (the module needs only the MCU image C and the commercial
+// PLD image); a failing step, when set, fails every lookup.
 std::map<std::string, std::vector<uint8_t>> gImages;
-images::LookupStep gFailingStep = images::LookupStep::kNone;
+images::LookupStep gFailingStep;
+std::vector<int> gExits;  // the statuses with which the runs ended, in turn
 
 images::ImageRange Lookup(const char* name) {
   if (gFailingStep != images::LookupStep::kNone) return {nullptr, 0, gFailingStep};
@@ -98,20 +90,14 @@ images::ImageRange Lookup(const char* name) {
   return {image.data(), static_cast<uint32_t>(image.size()), images::LookupStep::kNone};
 }
 
-// The statuses with which the runs ended, in turn.
-std::vector<int> gExits;
+std::string Text(FILE* stream) {
+  std::rewind(stream);
+  static char text[1 << 16];
+  return std::string(text, std::fread(text, 1, sizeof text, stream));
+}
 
-// The heap, except for one request size that it refuses.
-class RefusingAllocator final : public updater::Allocator {
- public:
-  size_t refusedSize = SIZE_MAX;
-  uint8_t* Allocate(size_t size) override {
-    return size == refusedSize ? nullptr : updater::HeapAllocator().Allocate(size);
-  }
-  void Free(uint8_t* block) override { updater::HeapAllocator().Free(block); }
-};
-
-class UpdateSequenceTest : public ::testing::Test {
+// The fixture is the run's heap too: the heap, except for one request size that it refuses.
+class UpdateSequenceTest : public ::testing::Test, public updater::Allocator {
  protected:
   void SetUp() override {
     gImages = {{images::kR4690C_APPL, std::vector<uint8_t>(200, 0x5A)},
@@ -120,6 +106,10 @@ class UpdateSequenceTest : public ::testing::Test {
     gExits.clear();
   }
   void TearDown() override { std::fclose(err_); }
+  uint8_t* Allocate(size_t size) override {
+    return size == refusedSize_ ? nullptr : updater::HeapAllocator().Allocate(size);
+  }
+  void Free(uint8_t* block) override { updater::HeapAllocator().Free(block); }
 
   // Runs the whole update to its end and returns what it printed.
   std::string Run(int expectedExit) {
@@ -130,7 +120,7 @@ class UpdateSequenceTest : public ::testing::Test {
     if (transcriptUnwritable_) std::fclose(std::fopen(unwritable.c_str(), "wb"));
     deps.out = transcriptUnwritable_ ? std::fopen(unwritable.c_str(), "rb") : std::tmpfile();
     deps.err = err_;
-    deps.allocator = &allocator_;
+    deps.allocator = this;
     deps.lookupImage = Lookup;
     deps.sleep = [](uint32_t) {};  // a PLD restart's wait takes no time
     deps.exit = [](int status) { gExits.push_back(status); };
@@ -141,21 +131,12 @@ class UpdateSequenceTest : public ::testing::Test {
     return transcript;
   }
 
-  static std::string Text(FILE* stream) {
-    std::rewind(stream);
-    std::string text;
-    for (int c = std::fgetc(stream); c != EOF; c = std::fgetc(stream)) text += static_cast<char>(c);
-    return text;
-  }
-
   FakeModule fake_;
-  RefusingAllocator allocator_;
+  size_t refusedSize_ = SIZE_MAX;
   IR4690_BOOT_LOADER* module_ = &fake_;  // what the factory gives
   bool transcriptUnwritable_ = false;
   FILE* err_ = std::tmpfile();
 };
-
-const std::string kSummaryEnd = std::string(kRule) + "\n";
 
 TEST_F(UpdateSequenceTest, NoInterfaceObjectMeansNoReleaseLine) {
   module_ = nullptr;
@@ -169,44 +150,38 @@ TEST_F(UpdateSequenceTest, NoInterfaceObjectMeansNoReleaseLine) {
 TEST_F(UpdateSequenceTest, UnwritableTranscriptIsReportedWithoutChangingTheExit) {
   transcriptUnwritable_ = true;
   EXPECT_EQ(Run(0), "");
-  EXPECT_THAT(Text(err_),
-              testing::StartsWith(
-                  "r4690-update: the transcript could not be written to standard output ("));
+  const std::string said = "r4690-update: the transcript could not be written to standard output (";
+  EXPECT_THAT(Text(err_), testing::StartsWith(said));
 }
 
 TEST_F(UpdateSequenceTest, FailingReleaseStillEndsInSuccess) {
   fake_.releaseResult = false;
-  EXPECT_THAT(Run(0), testing::EndsWith(kSummaryEnd + "\n ReleaseDevice() --> Bad\n\n" + kSuccess));
+  const std::string end =
+      "\n ReleaseDevice() --> Bad\n\n\n The program was completed successfully!!!\n";
+  EXPECT_THAT(Run(0), testing::EndsWith(kSummaryEnd + end));
 }
 
 // A run that fails after the summary, given the module's versions (application 3.1 takes the MCU
 // image, PLD 3.0.6c the PLD image), the PLD image's size, a refused allocation size and a failing
 // lookup step.
 struct FailureCase {
-  const char* name;
-  const char* fw;
-  const char* pld;
-  size_t pldImageSize;
-  size_t refused;                  // the one allocation size refused; 0: none is asked for here
+  const char *name, *fw, *pld;
+  size_t pldImageSize, refused;    // refused: the one allocation size refused, 0 for none
   images::LookupStep failingStep;  // fails every lookup unless kNone
   const char* message;
 };
 
-constexpr auto kFound = images::LookupStep::kNone;
+using Step = images::LookupStep;
+// clang-format off
 const FailureCase kFailures[] = {
-    {"McuBufferAllocation", "3.1", "3.0.7c", 1000, 200, kFound,
-     " Can't allocate    200 bytes!!!\n"},
-    {"PldContainerAllocation", "3.2", "3.0.6c", 1000, 1256, kFound,
-     " Can't allocate   1256 bytes!!!\n"},
-    {"AllocationCountWiderThanItsField", "3.2", "3.0.6c", 999744, 1000000, kFound,
-     " Can't allocate 1000000 bytes!!!\n"},
-    {"McuImageMissing", "3.1", "3.0.7c", 1000, 0, images::LookupStep::kFindResource,
-     " FindResource() --> Bad\n"},
-    {"McuImageNotLoadable", "3.1", "3.0.7c", 1000, 0, images::LookupStep::kLoadResource,
-     " LoadResource() --> Bad\n"},
-    {"McuImageNotLockable", "3.1", "3.0.7c", 1000, 0, images::LookupStep::kLockResource,
-     " LockResource() --> Bad\n"},
+    {"McuBufferAllocation", "3.1", "3.0.7c", 1000, 200, Step::kNone, " Can't allocate    200 bytes!!!"},
+    {"PldContainerAllocation", "3.2", "3.0.6c", 1000, 1256, Step::kNone, " Can't allocate   1256 bytes!!!"},
+    {"CountWiderThanItsField", "3.2", "3.0.6c", 999744, 1000000, Step::kNone, " Can't allocate 1000000 bytes!!!"},
+    {"McuImageMissing", "3.1", "3.0.7c", 1000, 0, Step::kFindResource, " FindResource() --> Bad"},
+    {"McuImageNotLoadable", "3.1", "3.0.7c", 1000, 0, Step::kLoadResource, " LoadResource() --> Bad"},
+    {"McuImageNotLockable", "3.1", "3.0.7c", 1000, 0, Step::kLockResource, " LockResource() --> Bad"},
 };
+// clang-format on
 
 class UpdateFailureTest : public UpdateSequenceTest,
                           public ::testing::WithParamInterface<FailureCase> {};
@@ -216,22 +191,14 @@ TEST_P(UpdateFailureTest, EndsAfterTheSummaryWithItsMessage) {
   SetFieldText(fake_.fw.Version, c.fw);
   SetFieldText(fake_.pld.Version, c.pld);
   gImages[images::kR4690CC_PLD].resize(c.pldImageSize);
-  allocator_.refusedSize = c.refused;
+  refusedSize_ = c.refused;
   gFailingStep = c.failingStep;
-  EXPECT_THAT(Run(updater::kExitFailed), testing::EndsWith(kSummaryEnd + kReleasedOk + c.message));
+  EXPECT_THAT(Run(updater::kExitFailed),
+              testing::EndsWith(kSummaryEnd + kReleasedOk + c.message + "\n"));
 }
 
 INSTANTIATE_TEST_SUITE_P(Steps, UpdateFailureTest, ::testing::ValuesIn(kFailures),
                          [](const auto& info) { return std::string(info.param.name); });
-
-// A PLD restart's lines, up to the verification's line when one is given.
-std::string Restart(const char* verifyLine) {
-  std::string text = " Start Reload PLD --> OK\n";
-  for (unsigned i = 0; i < updater::kPldRestartSteps; ++i) {
-    text += " Waiting " + std::string(updater::SpinnerEntry(i)) + "\r";
-  }
-  return text + "\n" + verifyLine;
-}
 
 // The PLD restart's verification fails in both of its places: while the PLD is examined (its
 // information unreadable, a valid container in boot flash) the failure is a status line and the
@@ -242,14 +209,19 @@ std::string Restart(const char* verifyLine) {
 TEST_F(UpdateSequenceTest, UnverifiedWhileExaminingAndAfterTheWriteEndsTheRun) {
   fake_.pldInfoFailures = 2;
   fake_.verifies = {false, false};
+  std::string restart = " Start Reload PLD --> OK\n";  // a PLD restart's lines
+  for (unsigned i = 0; i < updater::kPldRestartSteps; ++i) {
+    restart += " Waiting " + std::string(updater::SpinnerEntry(i)) + "\r";
+  }
+  restart += "\n";
   const std::string transcript = Run(updater::kExitFailed);
-  EXPECT_NE(transcript.find(" GET_BOOT_LOADER_DESCRIPTION() --> OK\n" +
-                            Restart(" Verify PLD --> Bad\n") + "\n" + kRule),
+  EXPECT_NE(transcript.find(" GET_BOOT_LOADER_DESCRIPTION() --> OK\n" + restart +
+                            " Verify PLD --> Bad\n\n" + kRule),
             std::string::npos)
       << transcript;
   EXPECT_EQ(transcript.find("  PLD Firmware Info:\n"), std::string::npos);
   EXPECT_THAT(transcript, testing::EndsWith(kSummaryEnd + " PLD Firmware Flashing --> OK\n" +
-                                            Restart("") + kReleasedOk + " Verify PLD --> Bad\n"));
+                                            restart + kReleasedOk + " Verify PLD --> Bad\n"));
 }
 
 }  // namespace
