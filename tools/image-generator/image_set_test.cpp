@@ -17,10 +17,9 @@ TEST(GeneratorRun, WritesTheCommittedBytes) {
   std::string error;
   ASSERT_TRUE(image_generator::WriteImages(folder, &error)) << error;
   for (const images::ImageInfo& image : images::kImageList) {
-    const std::vector<uint8_t> written =
-        images_test::ReadFileBytes((folder / (std::string(image.name) + ".bin")).string());
+    const std::vector<uint8_t> written = images_test::ReadImageFile(image.name, folder.string());
     ASSERT_FALSE(written.empty()) << image.name;
-    EXPECT_EQ(written, images_test::ReadCommittedImage(image.name))
+    EXPECT_EQ(written, images_test::ReadImageFile(image.name))
         << image.name << " differs from images/data; rebuild target regenerate-images";
   }
   std::error_code ignored;
