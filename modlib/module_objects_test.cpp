@@ -113,15 +113,26 @@ using Operation = std::function<bool(TR4690_BOOT_LOADER&)>;
 const char kRefuseAll[] = R"([{"action":"fail"}])";
 uint8_t gBuffer[4097];
 
+// An operation on the object under test `o`, as a table's cell, and what it reads into.
+#define OP(...) [](auto& o) { return __VA_ARGS__; }
+char gName[7];
+uint8_t gSpeed;
+
 bool Open(TQUSBBASE& o) {
   return o.OpenQDevice(0);
 }
 
 // The model-name request straight through the transport.
 bool NameRequest(TQUSBBASE& o) {
-  uint8_t header[8], name[7];
+  uint8_t header[8];
   driver_contract::EncodeVendorRequest({1, 0x0B, 0, 0}, header);
-  return o.DriverRequest(IOCTL_VENDOR_REQUEST, header, 8, name, sizeof name, 5000);
+  return o.DriverRequest(IOCTL_VENDOR_REQUEST, header, 8, gName, sizeof gName, 5000);
+}
+
+// A module whose request of this kind fails the nth time.
+std::string Failing(const char* request, int nth = 1) {
+  return R"({"faults":[{"action":"fail","request":")" + std::string(request) + R"(","nth":)" +
+         std::to_string(nth) + "}]}";
 }
 
 // The object ends whatever its close gives; the sanitizer build reports it if it is not freed.
@@ -163,7 +174,8 @@ TEST_F(Base, OpenReadsDeviceInfoNameAndSpeed) {
 
 // A fault and the code it leaves: on a fresh base object, `run` fails.
 struct FaultCase {
-  const char *label, *module;  // module: its scenario entry
+  const char* label;
+  std::string module;  // its scenario entry
   std::function<bool(TQUSBBASE&)> run;
   uint16_t code;
   size_t requests;  // that reached the module
@@ -188,53 +200,35 @@ TEST_P(BaseFault, StoresItsCode) {
 }
 
 // clang-format off
-INSTANTIATE_TEST_SUITE_P(Faults, BaseFault, testing::Values(
-  FaultCase{"DeviceInfoRefused", R"({"faults":[{"action":"fail","request":"deviceInfo"}]})",
-            Open, 877, 1, false},
-  // a refused type alone leaves the device open
-  FaultCase{"TypeRefused", R"({"typeCode":34})", Open, 877, 1, true},
-  FaultCase{"NameRefused", R"({"faults":[{"action":"fail","request":"modelName"}]})",
-            Open, 103, 2, false},
-  FaultCase{"SpeedRefused", R"({"faults":[{"action":"fail","request":"usbSpeed"}]})",
-            Open, 104, 3, false},
+const FaultCase kFaults[] = {
+  {"DeviceInfoRefused", Failing("deviceInfo"), Open, 877, 1, false},
+  {"TypeRefused", R"({"typeCode":34})", Open, 877, 1, true},  // a refused type leaves it open
+  {"NameRefused", Failing("modelName"), Open, 103, 2, false},
+  {"SpeedRefused", Failing("usbSpeed"), Open, 104, 3, false},
   // GetUsbSpeed knows no such model (110), so the open reports 104
-  FaultCase{"ModelUnknown", R"({"modelName":"r46-90"})", Open, 104, 2, false},
-  FaultCase{"SpeedTwo", R"({"usbSpeed":2})", Open, 105, 3, false},
-  FaultCase{"Speed255", R"({"usbSpeed":255})", Open, 105, 3, false},
-  FaultCase{"CloseHandleFails", "{}", [](TQUSBBASE& o) {
-    Open(o);
-    qdev_test::FailNthCloseHandle(1);
-    return o.CloseDevice();
-  }, 106, 3, false},
-  FaultCase{"NoDevice", "{}", [](TQUSBBASE& o) { uint8_t s; return o.GetUsbSpeed(&s); },
-            107, 0, false},
-  FaultCase{"NoNameBuffer", "{}", [](TQUSBBASE& o) { return Open(o) && o.GetModuleName(nullptr); },
-            108, 3, true},
-  FaultCase{"NameRefusedLater", R"({"faults":[{"action":"fail","request":"modelName","nth":2}]})",
-            [](TQUSBBASE& o) { char n[7]; return Open(o) && o.GetModuleName(n); }, 109, 4, true},
-  FaultCase{"SpeedRefusedLater", R"({"faults":[{"action":"fail","request":"usbSpeed","nth":2}]})",
-            [](TQUSBBASE& o) { uint8_t s; return Open(o) && o.GetUsbSpeed(&s); }, 109, 4, true},
-  FaultCase{"SpeedOfUnnamedModule", "{}",
-            [](TQUSBBASE& o) { uint8_t s; return o.OpenDriverDevice(0) && o.GetUsbSpeed(&s); },
-            110, 0, true},
-  FaultCase{"RequestRefused", R"({"faults":[{"action":"fail"}]})",
-            [](TQUSBBASE& o) { return o.OpenDriverDevice(0) && NameRequest(o); }, 1001, 1, true},
-  FaultCase{"ShortRead", R"({"faults":[{"action":"short"}]})",
-            [](TQUSBBASE& o) { return o.OpenDriverDevice(0) && NameRequest(o); }, 1001, 1, true},
-  FaultCase{"EventNotClosed", "{}", [](TQUSBBASE& o) {
-    if (!o.OpenDriverDevice(0) || !NameRequest(o)) return true;  // works without the fault
-    qdev_test::FailNthCloseHandle(1);
-    return NameRequest(o);
-  }, 1001, 2, true},
+  {"ModelUnknown", R"({"modelName":"r46-90"})", Open, 104, 2, false},
+  {"SpeedTwo", R"({"usbSpeed":2})", Open, 105, 3, false},
+  {"Speed255", R"({"usbSpeed":255})", Open, 105, 3, false},
+  {"CloseHandleFails", "{}", OP((Open(o), qdev_test::FailNthCloseHandle(1), o.CloseDevice())),
+   106, 3, false},
+  {"NoDevice", "{}", OP(o.GetUsbSpeed(&gSpeed)), 107, 0, false},
+  {"NoNameBuffer", "{}", OP(Open(o) && o.GetModuleName(nullptr)), 108, 3, true},
+  {"NameRefusedLater", Failing("modelName", 2), OP(Open(o) && o.GetModuleName(gName)), 109, 4, true},
+  {"SpeedRefusedLater", Failing("usbSpeed", 2), OP(Open(o) && o.GetUsbSpeed(&gSpeed)), 109, 4, true},
+  {"SpeedOfUnnamedModule", "{}", OP(o.OpenDriverDevice(0) && o.GetUsbSpeed(&gSpeed)), 110, 0, true},
+  {"RequestRefused", R"({"faults":[{"action":"fail"}]})", OP(o.OpenDriverDevice(0) && NameRequest(o)),
+   1001, 1, true},
+  {"ShortRead", R"({"faults":[{"action":"short"}]})", OP(o.OpenDriverDevice(0) && NameRequest(o)),
+   1001, 1, true},
+  // true without the fault
+  {"EventNotClosed", "{}", OP(!o.OpenDriverDevice(0) || !NameRequest(o) ||
+                              (qdev_test::FailNthCloseHandle(1), NameRequest(o))), 1001, 2, true},
   // no event: the request fails before the driver and leaves the code of the failed open
-  FaultCase{"NoEvent", "{}", [](TQUSBBASE& o) {
-    o.OpenDriverDevice(3);
-    o.OpenDriverDevice(0);
-    qdev_test::FailNthCreateEvent(1);
-    return NameRequest(o);
-  }, 102, 0, true}),
-  [](const testing::TestParamInfo<FaultCase>& info) { return info.param.label; });
+  {"NoEvent", "{}", OP((o.OpenDriverDevice(3), o.OpenDriverDevice(0),
+                        qdev_test::FailNthCreateEvent(1), NameRequest(o))), 102, 0, true}};
 // clang-format on
+INSTANTIATE_TEST_SUITE_P(Faults, BaseFault, testing::ValuesIn(kFaults),
+                         [](const auto& info) { return std::string(info.param.label); });
 
 // Without a text for the code (here: resources looked up in a module that has none, the C
 // library), the report falls back to 199 and the fixed text, and the code itself stays.
@@ -371,104 +365,87 @@ TEST_P(BootLoaderOperation, RequestsAndCode) {
             std::make_tuple(c.ok, c.code, c.traffic));
 }
 
-Operation Get(uint32_t address, uint32_t size, void* to = gBuffer) {
-  return [=](TR4690_BOOT_LOADER& o) { return o.GetArray(address, to, size); };
-}
-Operation Put(uint32_t address, uint32_t size) {
-  return [=](TR4690_BOOT_LOADER& o) { return o.PutArray(address, gBuffer, size); };
-}
-Operation Run(uint32_t address, BOOL flag) {
-  return [=](TR4690_BOOT_LOADER& o) { return o.RunMcuApplication(address, flag); };
-}
-template <typename Record>
-Operation Read(bool (TR4690_BOOT_LOADER::*op)(Record*)) {
-  return [op](TR4690_BOOT_LOADER& o) {
-    Record record;
-    return (o.*op)(&record);
-  };
-}
-const Operation kModule = Read(&TR4690_BOOT_LOADER::GET_MODULE_DESCRIPTION);
-const Operation kFirmware = Read(&TR4690_BOOT_LOADER::GET_FIRMWARE_DESCRIPTION);
-const Operation kBootLoader = Read(&TR4690_BOOT_LOADER::GET_BOOT_LOADER_DESCRIPTION);
-const Operation kPld = Read(&TR4690_BOOT_LOADER::GET_PLD_INFO);
-const Operation kReload = [](TR4690_BOOT_LOADER& o) { return o.StartReloadPld(); };
-const Operation kVerify = [](TR4690_BOOT_LOADER& o) { return o.VerifyPld(); };
-const Operation kReadUser = [](TR4690_BOOT_LOADER& o) { return o.READ_USER_FLASH(gBuffer); };
-const Operation kWriteUser = [](TR4690_BOOT_LOADER& o) { return o.WRITE_USER_FLASH(gBuffer); };
+ModuleDescription gModule;
+FirmwareDescription gFirmware;
+BootLoaderDescription gBootLoader;
+PldInfo gPld;
+const Operation kModule = OP(o.GET_MODULE_DESCRIPTION(&gModule));
+const Operation kFirmware = OP(o.GET_FIRMWARE_DESCRIPTION(&gFirmware));
+const Operation kBootLoader = OP(o.GET_BOOT_LOADER_DESCRIPTION(&gBootLoader));
+const Operation kPld = OP(o.GET_PLD_INFO(&gPld));
+const Operation kReload = OP(o.StartReloadPld());
+const Operation kVerify = OP(o.VerifyPld());
+const Operation kReadUser = OP(o.READ_USER_FLASH(gBuffer));
+const Operation kWriteUser = OP(o.WRITE_USER_FLASH(gBuffer));
 const char* const kNone = nullptr;
 
 // clang-format off
-INSTANTIATE_TEST_SUITE_P(Operations, BootLoaderOperation, testing::Values(
-  OperationCase{"GetRefusedAddress", Get(0x90000000, 4097), false, 1001,
-                {"1 0E 0000 9000 4096", "1 0E 1000 9000 1 -> refused"},
-                R"([{"action":"fail","address":"0x90001000"}])"},
-  OperationCase{"GetNull", Get(0x90000000, 1, nullptr), false, 1001, {}},
-  OperationCase{"PutZero", Put(0x90000000, 0), false, 1001, {}},
-  OperationCase{"RunApplicationFlag5", Run(0x83000000, 5), true, 100, {"0 0F 0000 0001 0"}},
-  OperationCase{"RunApplicationNoFlag", Run(0x83000000, FALSE), true, 100, {"0 0F 0000 0000 0"}},
-  OperationCase{"RunBootLoaderFlagTrue", Run(0x83003C00, TRUE), true, 100, {"0 0F 3C00 0000 0"},
-                kNone, 0, true},
-  OperationCase{"RunOtherAddress", Run(0x83000004, TRUE), false, 1001, {}},
-  OperationCase{"RunRefused", Run(0x83000000, TRUE), false, 1001,
-                {"0 0F 0000 0001 0 -> refused"}, kRefuseAll},
+const OperationCase kOperations[] = {
+  {"GetRefusedAddress", OP(o.GetArray(0x90000000, gBuffer, 4097)), false, 1001,
+   {"1 0E 0000 9000 4096", "1 0E 1000 9000 1 -> refused"},
+   R"([{"action":"fail","address":"0x90001000"}])"},
+  {"GetNull", OP(o.GetArray(0x90000000, nullptr, 1)), false, 1001, {}},
+  {"PutZero", OP(o.PutArray(0x90000000, gBuffer, 0)), false, 1001, {}},
+  {"RunApplicationFlag5", OP(o.RunMcuApplication(0x83000000, 5)), true, 100, {"0 0F 0000 0001 0"}},
+  {"RunApplicationNoFlag", OP(o.RunMcuApplication(0x83000000, FALSE)), true, 100,
+   {"0 0F 0000 0000 0"}},
+  {"RunBootLoaderFlagTrue", OP(o.RunMcuApplication(0x83003C00, TRUE)), true, 100,
+   {"0 0F 3C00 0000 0"}, kNone, 0, true},
+  {"RunOtherAddress", OP(o.RunMcuApplication(0x83000004, TRUE)), false, 1001, {}},
+  {"RunRefused", OP(o.RunMcuApplication(0x83000000, TRUE)), false, 1001,
+   {"0 0F 0000 0001 0 -> refused"}, kRefuseAll},
   // a refused run leaves the boot-loader services open: the next read goes out (and finds the
   // application still running)
-  OperationCase{"RunRefusedWhileRunning", [](TR4690_BOOT_LOADER& o) {
-                  return o.RunMcuApplication(0x83000000, TRUE) ||
-                         o.GetArray(0x90000000, gBuffer, 1);
-                }, false, 1001, {"0 0F 0000 0001 0 -> refused", "1 0E 0000 9000 1 -> refused"},
-                R"([{"action":"fail","nth":1}])", 0, true},
-  OperationCase{"ReloadRefused", kReload, false, 519, {"0 0C 0000 0000 0 -> refused"}, kRefuseAll},
-  OperationCase{"VerifyUnread", kVerify, true, 100, {}},
-  OperationCase{"VerifyA", kVerify, true, 100, {}, kNone, 'A'},
-  OperationCase{"VerifyD", kVerify, true, 100, {"0 07 0000 0000 0"}, kNone, 'D'},
-  OperationCase{"VerifyRefused", kVerify, false, 519, {"0 07 0000 0000 0 -> refused"}, kRefuseAll,
-                'C'},
+  {"RunRefusedWhileRunning",
+   OP(o.RunMcuApplication(0x83000000, TRUE) || o.GetArray(0x90000000, gBuffer, 1)), false, 1001,
+   {"0 0F 0000 0001 0 -> refused", "1 0E 0000 9000 1 -> refused"},
+   R"([{"action":"fail","nth":1}])", 0, true},
+  {"ReloadRefused", kReload, false, 519, {"0 0C 0000 0000 0 -> refused"}, kRefuseAll},
+  {"VerifyUnread", kVerify, true, 100, {}},
+  {"VerifyA", kVerify, true, 100, {}, kNone, 'A'},
+  {"VerifyD", kVerify, true, 100, {"0 07 0000 0000 0"}, kNone, 'D'},
+  {"VerifyRefused", kVerify, false, 519, {"0 07 0000 0000 0 -> refused"}, kRefuseAll, 'C'},
   // the second address serves; the first read's code stays behind
-  OperationCase{"ModuleSecond", kModule, true, 1001,
-                {"1 0E 3000 9100 256 -> refused", "1 0E 3000 8300 256"},
-                R"([{"action":"fail","address":"0x91003000"}])"},
-  OperationCase{"ModuleNone", kModule, false, 1501,
-                {"1 0E 3000 9100 256 -> refused", "1 0E 3000 8300 256 -> refused"}, kRefuseAll},
-  OperationCase{"FirmwareNone", kFirmware, false, 1501,
-                {"1 0E 1F00 9100 227 -> refused", "1 0E 2F00 8300 227 -> refused"}, kRefuseAll},
-  OperationCase{"BootLoaderNone", kBootLoader, false, 1501, {"1 0E 3FB0 8300 79 -> refused"},
-                kRefuseAll},
-  OperationCase{"PldNone", kPld, false, 1501, {"1 0E 0000 8F00 512 -> refused"}, kRefuseAll},
-  OperationCase{"ReadUser", kReadUser, true, 100, {"1 0E 1D00 9100 512"}},
-  OperationCase{"ReadUserNone", kReadUser, false, 516,
-                {"1 0E 1D00 9100 512 -> refused", "1 0E 2D00 8300 512 -> refused"}, kRefuseAll},
-  OperationCase{"ReadUserNull", [](TR4690_BOOT_LOADER& o) { return o.READ_USER_FLASH(nullptr); },
-                false, 503, {}},
-  OperationCase{"WriteUserA", kWriteUser, true, 100, {"0 0D 2D00 8300 512"}, kNone, 'A'},
-  OperationCase{"WriteUserB", kWriteUser, true, 100, {"0 0D 2D00 8300 512"}, kNone, 'B'},
-  OperationCase{"WriteUserC", kWriteUser, true, 100, {"0 0D 1D00 9100 512"}, kNone, 'C'},
-  OperationCase{"WriteUserD", kWriteUser, true, 100, {"0 0D 1D00 9100 512"}, kNone, 'D'},
-  OperationCase{"WriteUserRefused", kWriteUser, false, 519, {"0 0D 1D00 9100 512 -> refused"},
-                kRefuseAll, 'C'},
-  OperationCase{"WriteUserNull", [](TR4690_BOOT_LOADER& o) { return o.WRITE_USER_FLASH(nullptr); },
-                false, 503, {}, kNone, 'C'},
+  {"ModuleSecond", kModule, true, 1001, {"1 0E 3000 9100 256 -> refused", "1 0E 3000 8300 256"},
+   R"([{"action":"fail","address":"0x91003000"}])"},
+  {"ModuleNone", kModule, false, 1501,
+   {"1 0E 3000 9100 256 -> refused", "1 0E 3000 8300 256 -> refused"}, kRefuseAll},
+  {"FirmwareNone", kFirmware, false, 1501,
+   {"1 0E 1F00 9100 227 -> refused", "1 0E 2F00 8300 227 -> refused"}, kRefuseAll},
+  {"BootLoaderNone", kBootLoader, false, 1501, {"1 0E 3FB0 8300 79 -> refused"}, kRefuseAll},
+  {"PldNone", kPld, false, 1501, {"1 0E 0000 8F00 512 -> refused"}, kRefuseAll},
+  {"ReadUser", kReadUser, true, 100, {"1 0E 1D00 9100 512"}},
+  {"ReadUserNone", kReadUser, false, 516,
+   {"1 0E 1D00 9100 512 -> refused", "1 0E 2D00 8300 512 -> refused"}, kRefuseAll},
+  {"ReadUserNull", OP(o.READ_USER_FLASH(nullptr)), false, 503, {}},
+  {"WriteUserA", kWriteUser, true, 100, {"0 0D 2D00 8300 512"}, kNone, 'A'},
+  {"WriteUserB", kWriteUser, true, 100, {"0 0D 2D00 8300 512"}, kNone, 'B'},
+  {"WriteUserC", kWriteUser, true, 100, {"0 0D 1D00 9100 512"}, kNone, 'C'},
+  {"WriteUserD", kWriteUser, true, 100, {"0 0D 1D00 9100 512"}, kNone, 'D'},
+  {"WriteUserRefused", kWriteUser, false, 519, {"0 0D 1D00 9100 512 -> refused"}, kRefuseAll, 'C'},
+  {"WriteUserNull", OP(o.WRITE_USER_FLASH(nullptr)), false, 503, {}, kNone, 'C'},
   // the enable flag is tested before the buffer
-  OperationCase{"WriteUserDisabled", [](TR4690_BOOT_LOADER& o) {
-                  return o.ENABLE_USER_FLASH_WRITE(FALSE) && o.WRITE_USER_FLASH(nullptr);
-                }, false, 528, {}, kNone, 'C'},
+  {"WriteUserDisabled", OP(o.ENABLE_USER_FLASH_WRITE(FALSE) && o.WRITE_USER_FLASH(nullptr)), false,
+   528, {}, kNone, 'C'},
   // a running application: the user-flash write returns to the boot loader first...
-  OperationCase{"WriteUserRunning", kWriteUser, true, 100,
-                {"0 0F 3C00 0000 0", "0 0D 1D00 9100 512"}, kNone, 'C', true},
-  OperationCase{"WriteUserNoBootLoader", kWriteUser, false, 501, {"0 0F 3C00 0000 0 -> refused"},
-                kRefuseAll, 'C', true},
-  // ...while every other service refuses without a request
-  // (each from a fresh code, succeeding or leaving another code than 1001 is a failure)
-  OperationCase{"RunningOthers", [](TR4690_BOOT_LOADER& o) {
-    for (const Operation& op : {Get(0x90000000, 1), Put(0x90000000, 1), kReload, kVerify, kModule,
-                                kFirmware, kBootLoader, kPld}) {
+  {"WriteUserRunning", kWriteUser, true, 100, {"0 0F 3C00 0000 0", "0 0D 1D00 9100 512"}, kNone,
+   'C', true},
+  {"WriteUserNoBootLoader", kWriteUser, false, 501, {"0 0F 3C00 0000 0 -> refused"}, kRefuseAll,
+   'C', true},
+  // ...while every other service refuses without a request (each from a fresh code: succeeding,
+  // or leaving another code than 1001, is a failure)
+  {"RunningOthers", [](TR4690_BOOT_LOADER& o) {
+    for (const Operation& op : {Operation(OP(o.GetArray(0x90000000, gBuffer, 1))),
+                                Operation(OP(o.PutArray(0x90000000, gBuffer, 1))), kReload,
+                                kVerify, kModule, kFirmware, kBootLoader, kPld}) {
       if ((LastErrorCode(o) = 100, op(o)) || LastErrorCode(o) != 1001) return true;
     }
     return false;
   }, false, 1001, {}, kNone, 'C', true},
-  OperationCase{"RunningReadUser", kReadUser, false, 516, {}, kNone, 0, true}),
-  [](const testing::TestParamInfo<OperationCase>& info) { return info.param.label; });
+  {"RunningReadUser", kReadUser, false, 516, {}, kNone, 0, true}};
 // clang-format on
+INSTANTIATE_TEST_SUITE_P(Operations, BootLoaderOperation, testing::ValuesIn(kOperations),
+                         [](const auto& info) { return std::string(info.param.label); });
 
 // The C interface (r4690module.h): every function refuses a null handle and a null argument. What
 // each function sends is its C++ operation's (above); a module opened by slot or by serial
