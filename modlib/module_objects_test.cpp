@@ -172,23 +172,26 @@ TEST_F(Base, OpenReadsDeviceInfoNameAndSpeed) {
   EXPECT_EQ(Traffic(), (Lines{"22005E 80", "1 0B 0000 0000 7"}));
 }
 
-// A fault and the code it leaves: on a fresh base object, `run` fails.
+// An operation on a fresh object and the code it leaves: a base object, or a boot loader that
+// skips its name check or not.
+constexpr int32_t kBase = 2;
 struct FaultCase {
   const char* label;
-  std::string module;  // its scenario entry
+  std::string module;  // its scenario entry; its faults count from the object's first request
   std::function<bool(TQUSBBASE&)> run;
   uint16_t code;
   size_t requests;  // that reached the module
-  bool leftOpen;
+  bool leftOpen, ok = false;
+  int32_t skipNameCheck = kBase;
 };
 
-class BaseFault : public ModuleTest, public testing::WithParamInterface<FaultCase> {};
+class ObjectOutcome : public ModuleTest, public testing::WithParamInterface<FaultCase> {};
 
-TEST_P(BaseFault, StoresItsCode) {
+TEST_P(ObjectOutcome, CodeAndReport) {
   const FaultCase& c = GetParam();
   Start(c.module);
-  TQUSBBASE& object = *NewBase();
-  EXPECT_FALSE(c.run(object));
+  TQUSBBASE& object = c.skipNameCheck == kBase ? *NewBase() : *NewBootLoader(1, c.skipNameCheck);
+  EXPECT_EQ(c.run(object), c.ok);
   const bool open = object.GetDeviceHandle() != INVALID_HANDLE_VALUE;
   EXPECT_EQ(std::make_tuple(LastErrorCode(object), Traffic().size(), open),
             std::make_tuple(c.code, c.requests, c.leftOpen));
@@ -225,9 +228,29 @@ const FaultCase kFaults[] = {
                               (qdev_test::FailNthCloseHandle(1), NameRequest(o))), 1001, 2, true},
   // no event: the request fails before the driver and leaves the code of the failed open
   {"NoEvent", "{}", OP((o.OpenDriverDevice(3), o.OpenDriverDevice(0),
-                        qdev_test::FailNthCreateEvent(1), NameRequest(o))), 102, 0, true}};
+                        qdev_test::FailNthCreateEvent(1), NameRequest(o))), 102, 0, true},
+  // The boot loader's open tries type 32, then type 39, then checks the name and runs the boot
+  // loader; type 39 opens with the code of the first attempt.
+  {"Healthy", "{}", Open, 100, 5, true, true, 0},
+  {"TypeCode39", R"({"typeCode":39})", Open, 877, 6, true, true, 0},
+  // neither type, or the first attempt failing past its type check: the second attempt's
+  // mismatch leaves the device open
+  {"NeitherType", R"({"typeCode":33})", Open, 877, 2, true, false, 0},
+  {"FirstAttemptFailsLate", R"({"faults":[{"action":"fail","nth":2}]})", Open, 877, 3, true,
+   false, 0},
+  // the second attempt's own failures
+  {"SecondAttemptFails", R"({"typeCode":39,"faults":[{"action":"fail","nth":3}]})", Open, 103, 3,
+   false, false, 0},
+  {"SecondAttemptOtherModel", R"({"typeCode":39,"modelName":"R46-90X"})", Open, 104, 3, false,
+   false, 0},
+  // the name check's read, the run request, and a full-speed model's name
+  {"NameCheckRefused", R"({"faults":[{"action":"fail","nth":4}]})", Open, 1001, 4, false, false, 0},
+  {"RunRefused", R"({"faults":[{"action":"fail","nth":5}]})", Open, 1001, 5, false, false, 0},
+  {"FullSpeedModel", R"({"modelName":"P310"})", Open, 1001, 3, false, false, 0},
+  // a skipped name check opens another model and still runs the boot loader
+  {"NameCheckSkipped", R"({"modelName":"P620"})", Open, 100, 3, true, true, -1}};
 // clang-format on
-INSTANTIATE_TEST_SUITE_P(Faults, BaseFault, testing::ValuesIn(kFaults),
+INSTANTIATE_TEST_SUITE_P(Objects, ObjectOutcome, testing::ValuesIn(kFaults),
                          [](const auto& info) { return std::string(info.param.label); });
 
 // Without a text for the code (here: resources looked up in a module that has none, the C
@@ -291,49 +314,6 @@ TEST_F(BootLoader, UsbNamingKeepsTheCodeOfPldAndUserFlashWrites) {
                    "QDevUsb0 0 0C 0000 0000 0", "QDevUsb0 0 0D 1D00 9100 512",
                    "QDevUsb0 220012 1 0E 1D00 9100 512"}));
 }
-struct OpenCase {
-  const char *label, *module;  // module: its entry; its faults count the open's requests
-  int32_t skipNameCheck;
-  bool opens;
-  uint16_t code;
-  bool leftOpen;
-};
-
-class BootLoaderOpen : public ModuleTest, public testing::WithParamInterface<OpenCase> {};
-
-// The open tries type 32, then type 39, then checks the name and runs the boot loader.
-TEST_P(BootLoaderOpen, Outcome) {
-  const OpenCase& c = GetParam();
-  Start(c.module);
-  TR4690_BOOT_LOADER& object = *NewBootLoader(1, c.skipNameCheck);
-  const bool opens = object.OpenQDevice(0);
-  EXPECT_EQ(std::make_tuple(opens, LastErrorCode(object),
-                            object.GetDeviceHandle() != INVALID_HANDLE_VALUE),
-            std::make_tuple(c.opens, c.code, c.leftOpen));
-}
-
-// clang-format off
-INSTANTIATE_TEST_SUITE_P(Modules, BootLoaderOpen, testing::Values(
-  OpenCase{"Healthy", "{}", 0, true, 100, true},
-  OpenCase{"TypeCode39", R"({"typeCode":39})", 0, true, 877, true},  // left by the first attempt
-  // neither type, or the first attempt failing past its type check: the second attempt's
-  // mismatch leaves the device open
-  OpenCase{"NeitherType", R"({"typeCode":33})", 0, false, 877, true},
-  OpenCase{"FirstAttemptFailsLate", R"({"faults":[{"action":"fail","nth":2}]})",
-           0, false, 877, true},
-  // the second attempt's own failures
-  OpenCase{"SecondAttemptFails", R"({"typeCode":39,"faults":[{"action":"fail","nth":3}]})",
-           0, false, 103, false},
-  OpenCase{"SecondAttemptOtherModel", R"({"typeCode":39,"modelName":"R46-90X"})",
-           0, false, 104, false},
-  // the name check's read, the run request, and a full-speed model's name
-  OpenCase{"NameCheckRefused", R"({"faults":[{"action":"fail","nth":4}]})", 0, false, 1001, false},
-  OpenCase{"RunRefused", R"({"faults":[{"action":"fail","nth":5}]})", 0, false, 1001, false},
-  OpenCase{"FullSpeedModel", R"({"modelName":"P310"})", 0, false, 1001, false},
-  // a skipped name check opens another model and still runs the boot loader
-  OpenCase{"NameCheckSkipped", R"({"modelName":"P620"})", -1, true, 100, true}),
-  [](const testing::TestParamInfo<OpenCase>& info) { return info.param.label; });
-// clang-format on
 
 // An open object, with user-flash writes enabled, before each case's operation.
 struct OperationCase {
