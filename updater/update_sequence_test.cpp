@@ -30,9 +30,6 @@ class FakeModule final : public IR4690_BOOT_LOADER {
     SetFieldText(fw.Version, "3.2");
     SetFieldText(bl.Version, "3.1");
     SetFieldText(pld.Version, "3.0.7c");
-    const uint8_t image[4] = {1, 2, 3, 4};
-    updater::Buffer container = updater::BuildPldFlashImage(image, 4, updater::HeapAllocator());
-    std::memcpy(containerHeader, container.data(), sizeof containerHeader);
   }
 
   FirmwareDescription fw = {};
@@ -41,7 +38,6 @@ class FakeModule final : public IR4690_BOOT_LOADER {
   bool releaseResult = true;
   int pldInfoFailures = 0;     // GET_PLD_INFO fails this many times, then answers
   std::vector<bool> verifies;  // VerifyPld's results in turn; true once they run out
-  uint8_t containerHeader[updater::kPldFlashHeaderSize];  // boot flash holds a valid container
 
   bool OpenQDevice(uint16_t) override { return true; }
   bool CloseDevice() override { return true; }
@@ -50,10 +46,12 @@ class FakeModule final : public IR4690_BOOT_LOADER {
   bool GetModuleName(char* name) override { return std::memcpy(name, "R46-90", 7) != nullptr; }
   bool GetUsbSpeed(uint8_t* speed) override { return (*speed = 1, true); }
   bool GetLastErrorInfo(LastErrorInfo*) override { return false; }
-  // The grade byte, 0 (commercial), and the container header in boot flash.
+  // The grade byte, 0 (commercial), and the header of a valid container in boot flash.
   bool GetArray(uint32_t address, void* to, uint32_t n) override {
-    if (address == SEL_BOOT_FLASH && n == sizeof containerHeader) {
-      return std::memcpy(to, containerHeader, n) != nullptr;
+    if (address == SEL_BOOT_FLASH && n == updater::kPldFlashHeaderSize) {
+      const uint8_t image[4] = {1, 2, 3, 4};
+      return std::memcpy(to, updater::BuildPldFlashImage(image, 4, updater::HeapAllocator()).data(),
+                         n);
     }
     return address == SEL_MODULE_TG_DATA && n == 1 && std::memset(to, 0, 1) != nullptr;
   }
