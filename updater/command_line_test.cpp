@@ -27,7 +27,6 @@ std::string Text(FILE* stream) {
 // update, and the refusal names the argument. Each answered argument, an empty one, an unknown
 // word and two words, with the exact bytes and exit code of the answer, are the end-to-end cases
 // argument_*; every option is shown by an end-to-end case of its own.
-
 TEST(CommandLineTest, NearMissesAndMisusedOptionsAreRefused) {
   // The arguments, then the one that the refusal names.
   // clang-format off
