@@ -38,9 +38,7 @@ namespace {
 
 using Lines = std::vector<std::string>;
 
-uint16_t& LastErrorCode(TQUSBBASE& object) {
-  return ModlibTestPeer::LastErrorCode(object);
-}
+uint16_t& (*const LastErrorCode)(TQUSBBASE&) = ModlibTestPeer::LastErrorCode;
 
 // The platform's fault hooks are cleared, and every object made here released, after each test.
 class ModuleTest : public testing::Test {
