@@ -159,11 +159,12 @@ TEST_F(UpdateSequenceTest, FailingReleaseStillEndsInSuccess) {
   EXPECT_THAT(Run(0), testing::EndsWith(kSummaryEnd + end));
 }
 
-// A run that fails after the summary, given the module's versions (application 3.1 takes the MCU
-// image, PLD 3.0.6c the PLD image), the PLD image's size, a refused allocation size and a failing
-// lookup step.
+// A run that fails after the summary, given the image the module needs (the MCU image for
+// application 3.1, else the PLD image for PLD 3.0.6c), the PLD image's size, a refused allocation
+// size and a failing lookup step.
 struct FailureCase {
-  const char *name, *fw, *pld;
+  const char* name;
+  bool mcu;                        // the MCU image is needed, else the PLD image
   size_t pldImageSize, refused;    // refused: the one allocation size refused, 0 for none
   images::LookupStep failingStep;  // fails every lookup unless kNone
   const char* message;
@@ -172,12 +173,12 @@ struct FailureCase {
 using Step = images::LookupStep;
 // clang-format off
 const FailureCase kFailures[] = {
-    {"McuBufferAllocation", "3.1", "3.0.7c", 1000, 200, Step::kNone, " Can't allocate    200 bytes!!!"},
-    {"PldContainerAllocation", "3.2", "3.0.6c", 1000, 1256, Step::kNone, " Can't allocate   1256 bytes!!!"},
-    {"CountWiderThanItsField", "3.2", "3.0.6c", 999744, 1000000, Step::kNone, " Can't allocate 1000000 bytes!!!"},
-    {"McuImageMissing", "3.1", "3.0.7c", 1000, 0, Step::kFindResource, " FindResource() --> Bad"},
-    {"McuImageNotLoadable", "3.1", "3.0.7c", 1000, 0, Step::kLoadResource, " LoadResource() --> Bad"},
-    {"McuImageNotLockable", "3.1", "3.0.7c", 1000, 0, Step::kLockResource, " LockResource() --> Bad"},
+    {"McuBufferAllocation", true, 1000, 200, Step::kNone, " Can't allocate    200 bytes!!!"},
+    {"PldContainerAllocation", false, 1000, 1256, Step::kNone, " Can't allocate   1256 bytes!!!"},
+    {"WideCount", false, 999744, 1000000, Step::kNone, " Can't allocate 1000000 bytes!!!"},
+    {"McuImageMissing", true, 1000, 0, Step::kFindResource, " FindResource() --> Bad"},
+    {"McuImageNotLoadable", true, 1000, 0, Step::kLoadResource, " LoadResource() --> Bad"},
+    {"McuImageNotLockable", true, 1000, 0, Step::kLockResource, " LockResource() --> Bad"},
 };
 // clang-format on
 
@@ -186,8 +187,8 @@ class UpdateFailureTest : public UpdateSequenceTest,
 
 TEST_P(UpdateFailureTest, EndsAfterTheSummaryWithItsMessage) {
   const FailureCase& c = GetParam();
-  SetFieldText(fake_.fw.Version, c.fw);
-  SetFieldText(fake_.pld.Version, c.pld);
+  SetFieldText(fake_.fw.Version, c.mcu ? "3.1" : "3.2");
+  SetFieldText(fake_.pld.Version, c.mcu ? "3.0.7c" : "3.0.6c");
   gImages[images::kR4690CC_PLD].resize(c.pldImageSize);
   refusedSize_ = c.refused;
   gFailingStep = c.failingStep;
