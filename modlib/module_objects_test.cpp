@@ -106,7 +106,6 @@ class ModuleTest : public testing::Test {
 };
 
 using Base = ModuleTest;
-using BootLoader = ModuleTest;
 using Operation = std::function<bool(TR4690_BOOT_LOADER&)>;
 const char kRefuseAll[] = R"([{"action":"fail"}])";
 uint8_t gBuffer[4097];
@@ -142,15 +141,26 @@ TEST_F(Base, ReleaseReportsAFailedCloseAndStillEnds) {
   EXPECT_FALSE(base->ReleaseInstance());
 }
 
+// DriverKind 0 names the device QDevUsb and uses the USB code, except for the PLD and
+// user-flash write requests; its open reads no device information and takes any module type.
 TEST_F(Base, DriverKindChoosesDeviceNameAndCode) {
   Start(R"({"slot":7,"naming":"both"})");
   for (int kind : {0, 1, 2, 255}) {
     TQUSBBASE& object = *NewBootLoader(static_cast<uint8_t>(kind));
-    char name[7];
-    ASSERT_TRUE(object.OpenDriverDevice(7) && object.GetModuleName(name) && object.CloseDevice());
+    ASSERT_TRUE(object.OpenDriverDevice(7) && object.GetModuleName(gName) && object.CloseDevice());
     EXPECT_EQ(Traffic(),
               Lines{kind == 0 ? "QDevUsb7 220012 1 0B 0000 0000 7" : "QDev7 1 0B 0000 0000 7"});
   }
+  Start(R"({"naming":"QDevUsb","typeCode":12345})");
+  TR4690_BOOT_LOADER& object = *NewBootLoader(0);
+  ASSERT_TRUE(object.OpenQDevice(0) && object.StartReloadPld());
+  ASSERT_TRUE(object.ENABLE_USER_FLASH_WRITE(TRUE) && object.WRITE_USER_FLASH(gBuffer));
+  ASSERT_TRUE(object.READ_USER_FLASH(gBuffer));
+  EXPECT_EQ(Traffic(),
+            (Lines{"QDevUsb0 220012 1 0B 0000 0000 7", "QDevUsb0 220012 1 06 0000 0000 1",
+                   "QDevUsb0 220012 1 0B 0000 0000 7", "QDevUsb0 220012 0 0F 3C00 0000 0",
+                   "QDevUsb0 0 0C 0000 0000 0", "QDevUsb0 0 0D 1D00 9100 512",
+                   "QDevUsb0 220012 1 0E 1D00 9100 512"}));
 }
 
 // Every accepted type opens with the same three requests, and a success leaves the last code.
@@ -296,21 +306,6 @@ TEST(Factory, NamesIgnoreLetterCaseOnly) {
         kind == 1 ? static_cast<IQUSBBASE*>(made) : static_cast<IR4690_BOOT_LOADER*>(made);
     EXPECT_TRUE(base->ReleaseInstance());
   }
-}
-
-// DriverKind 0: no device information, any module type, and the USB code for all but the PLD
-// and user-flash write requests.
-TEST_F(BootLoader, UsbNamingKeepsTheCodeOfPldAndUserFlashWrites) {
-  Start(R"({"naming":"QDevUsb","typeCode":12345})");
-  TR4690_BOOT_LOADER& object = *NewBootLoader(0);
-  ASSERT_TRUE(object.OpenQDevice(0) && object.StartReloadPld());
-  ASSERT_TRUE(object.ENABLE_USER_FLASH_WRITE(TRUE) && object.WRITE_USER_FLASH(gBuffer));
-  ASSERT_TRUE(object.READ_USER_FLASH(gBuffer));
-  EXPECT_EQ(Traffic(),
-            (Lines{"QDevUsb0 220012 1 0B 0000 0000 7", "QDevUsb0 220012 1 06 0000 0000 1",
-                   "QDevUsb0 220012 1 0B 0000 0000 7", "QDevUsb0 220012 0 0F 3C00 0000 0",
-                   "QDevUsb0 0 0C 0000 0000 0", "QDevUsb0 0 0D 1D00 9100 512",
-                   "QDevUsb0 220012 1 0E 1D00 9100 512"}));
 }
 
 // An open object, with user-flash writes enabled, before each case's operation.
