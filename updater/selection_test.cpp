@@ -22,28 +22,24 @@ std::string NameOf(const char* image) {
 // low 8 bits.
 TEST(McuRule, ChoosesImage) {
   const struct {
-    const char* fw;  // null without an application
-    const char* bl;
-    const char* expected;
+    const char *fw, *bl;  // fw null without an application
+    char image;           // R4690<image>_APPL, '-' for none
   } rows[] = {
-      {nullptr, "1.0", "R4690A_APPL"},   {nullptr, "2.1", "R4690B_APPL"},
-      {nullptr, "3.5", "R4690C_APPL"},   {nullptr, "4.0", "none"},
-      {nullptr, "0.9", "none"},          {"1.7", "3.5", "R4690A_APPL"},
-      {"1.79", "2.0", "R4690A_APPL"},    {"1.8", "1.0", "none"},
-      {"2.4", "3.0", "R4690B_APPL"},     {"2.5", "2.0", "none"},
-      {"3.19", "1.0", "R4690C_APPL"},    {"3.2", "3.0", "none"},
-      {"0", "3.0", "R4690C_APPL"},       {"5.0", "3.0", "none"},
-      {"1.9999", "1.0", "R4690B_APPL"},  {"1.7999", "1.0", "none"},
-      {"2.4999", "1.0", "none"},         {"3.1999", "1.0", "none"},
-      {nullptr, "1.99", "R4690A_APPL"},  {"0.9998", "3.0", "none"},
-      {"-1.0", "2.0", "R4690B_APPL"},    {"x1.5", "1.0", "R4690A_APPL"},
-      {nullptr, "259.7", "R4690C_APPL"}, {nullptr, "-253.5", "R4690C_APPL"},
-      {nullptr, "256.0", "none"},
+      {nullptr, "1.0", 'A'},   {nullptr, "2.1", 'B'},   {nullptr, "3.5", 'C'},
+      {nullptr, "4.0", '-'},   {nullptr, "0.9", '-'},   {"1.7", "3.5", 'A'},
+      {"1.79", "2.0", 'A'},    {"1.8", "1.0", '-'},     {"2.4", "3.0", 'B'},
+      {"2.5", "2.0", '-'},     {"3.19", "1.0", 'C'},    {"3.2", "3.0", '-'},
+      {"0", "3.0", 'C'},       {"5.0", "3.0", '-'},     {"1.9999", "1.0", 'B'},
+      {"1.7999", "1.0", '-'},  {"2.4999", "1.0", '-'},  {"3.1999", "1.0", '-'},
+      {nullptr, "1.99", 'A'},  {"0.9998", "3.0", '-'},  {"-1.0", "2.0", 'B'},
+      {"x1.5", "1.0", 'A'},    {nullptr, "259.7", 'C'}, {nullptr, "-253.5", 'C'},
+      {nullptr, "256.0", '-'},
   };
   for (const auto& r : rows) {
     const bool app = r.fw != nullptr;
     const double fw = VersionNumber(app ? r.fw : "", 10), bl = VersionNumber(r.bl, 10);
-    EXPECT_EQ(NameOf(ChooseMcuImage(app, fw, bl)), r.expected)
+    EXPECT_EQ(NameOf(ChooseMcuImage(app, fw, bl)),
+              r.image == '-' ? "none" : std::string("R4690") + r.image + "_APPL")
         << "fw=" << (app ? r.fw : "none") << " bl=" << r.bl;
   }
 }

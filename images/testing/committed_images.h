@@ -1,5 +1,5 @@
-// Tests only: reads a committed image file, images/data/<NAME>.bin, from the source tree
-// (R4690_IMAGE_DATA_DIR, defined by images_testing).
+// Tests only: the bytes of a file, by default of a committed image, images/data/<NAME>.bin, in
+// the source tree (R4690_IMAGE_DATA_DIR, defined by images_testing).
 #pragma once
 
 #include <cstdint>
@@ -10,13 +10,10 @@
 
 namespace images_test {
 
-inline std::vector<uint8_t> ReadFileBytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
+inline std::vector<uint8_t> ReadImageFile(const std::string& name,
+                                          const std::string& folder = R4690_IMAGE_DATA_DIR) {
+  std::ifstream in(folder + "/" + name + ".bin", std::ios::binary);
   return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-inline std::vector<uint8_t> ReadCommittedImage(const std::string& name) {
-  return ReadFileBytes(std::string(R4690_IMAGE_DATA_DIR) + "/" + name + ".bin");
 }
 
 }  // namespace images_test

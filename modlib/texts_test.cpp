@@ -1,15 +1,45 @@
-// The PLD information text parse where the pld_info_text fuzz target's second reading of the
-// rules does not reach: a closing delimiter before the opening one, and the PLD's name by the
-// module's revision. Markers, delimiters, widths, placeholders and the end of the text are the
-// fuzz target's.
-#include "modlib/pld_info_text.h"
-
+// The library's texts. The texts of the error codes as the library's callers get them: string
+// resources of the module that the library is linked into (here the test executable, which links
+// the static library), found by LoadStringA and reported by GetLastErrorInfo; runs on Windows too,
+// where the texts are a compiled STRINGTABLE. And the PLD information text parse where the
+// pld_info_text fuzz target's second reading of the rules does not reach: a closing delimiter
+// before the opening one, and the PLD's name by the module's revision. Markers, delimiters,
+// widths, placeholders and the end of the text are the fuzz target's.
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <string>
+#include <utility>
 
+#include "modlib/error_codes.h"
+#include "modlib/interfaces.h"
+#include "modlib/pld_info_text.h"
+#include "modlib/testing/error_texts.h"
+#include "platform/win32.h"
+
+namespace modlib_test {
 namespace {
+
+TEST(ErrorTexts, EveryStoredCodeHasItsTextAndTheFallbackCodeNone) {
+  HMODULE module = nullptr;
+  ASSERT_TRUE(GetModuleHandleExA(
+      GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+      reinterpret_cast<LPCSTR>(&CreateInstance), &module));
+  const uint16_t codes[] = {
+#define R4690_CODE_OF(code, name, text) code,
+      R4690_MODULE_ERROR_CODES(R4690_CODE_OF)
+#undef R4690_CODE_OF
+  };
+  char text[256];
+  for (uint16_t code : codes) {
+    std::memset(text, 0x7F, sizeof text);
+    EXPECT_EQ(LoadStringA(module, code, text, sizeof text),
+              static_cast<int>(ErrorText(code).size()))
+        << code;
+    EXPECT_EQ(std::string(text), ErrorText(code)) << code;
+  }
+  EXPECT_EQ(LoadStringA(module, module_error::kNoErrorText, text, sizeof text), 0);
+}
 
 // All of a field's bytes, zeros included, and what they must be: the value, then zeros.
 #define EXPECT_FIELD(field, value)            \
@@ -55,3 +85,4 @@ TEST(PldNameByRevision, NameFollowsRevision) {
 }
 
 }  // namespace
+}  // namespace modlib_test
