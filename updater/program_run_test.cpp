@@ -7,6 +7,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -17,6 +18,7 @@
 
 #include "contract/module_addresses.h"
 #include "images/image_list.h"
+#include "platform/console_control.h"
 #include "updater/command_line.h"
 #include "updater/console.h"
 #include "updater/json_record.h"
@@ -75,7 +77,8 @@ class FakeModule final : public IR4690_BOOT_LOADER {
     }
     return address == SEL_MODULE_TG_DATA && n == 1 && std::memset(to, 0, 1) != nullptr;
   }
-  bool PutArray(uint32_t, const void*, uint32_t) override { return true; }
+  int puts = 0;  // PutArray's calls
+  bool PutArray(uint32_t, const void*, uint32_t) override { return ++puts > 0; }
   bool RunMcuApplication(uint32_t, BOOL) override { return true; }
   bool StartReloadPld() override { return true; }
   bool VerifyPld() override {
@@ -123,8 +126,7 @@ class UpdateSequenceTest : public ::testing::Test, public updater::Allocator {
   }
   void Free(uint8_t* block) override { updater::HeapAllocator().Free(block); }
 
-  // Runs the whole update to its end and returns what it printed.
-  std::string Run(int expectedExit) {
+  updater::UpdateDependencies Dependencies() {
     updater::UpdateDependencies deps;
     deps.createInstance = [this] { return module_; };
     deps.out = transcriptUnwritable_ ? Unwritable() : std::tmpfile();
@@ -133,6 +135,12 @@ class UpdateSequenceTest : public ::testing::Test, public updater::Allocator {
     deps.lookupImage = Lookup;
     deps.sleep = [](uint32_t) {};  // a PLD restart's wait takes no time
     deps.exit = [](int status) { gExits.push_back(status); };
+    return deps;
+  }
+
+  // Runs the whole update to its end and returns what it printed.
+  std::string Run(int expectedExit) {
+    const updater::UpdateDependencies deps = Dependencies();
     updater::RunUpdate(deps);
     EXPECT_EQ(gExits, std::vector<int>{expectedExit});
     const std::string transcript = Text(deps.out);
@@ -233,6 +241,26 @@ TEST_F(UpdateSequenceTest, UnverifiedWhileExaminingAndAfterTheWriteEndsTheRun) {
   EXPECT_THAT(transcript, testing::EndsWith(kSummaryEnd + " PLD Firmware Flashing --> OK\n" +
                                             restart + kReleasedOk + " Verify PLD --> Bad\n"));
 }
+
+#ifndef _WIN32
+// Among several modules, a stop kept back during another module's write ends this module's run
+// before it starts an image of its own. (A child process: the stop, once kept back, stays.)
+TEST_F(UpdateSequenceTest, StopKeptBackStartsNoOtherImage) {
+  SetFieldText(fake_.fw.Version, "3.1");  // the MCU image is needed
+  updater::RunSettings settings;
+  settings.stopEndsProcess = false;
+  EXPECT_EXIT(
+      {
+        {
+          const console_control::InterruptHold hold;
+          std::raise(SIGINT);
+        }
+        const updater::ModuleRun run = updater::RunModule(Dependencies(), settings);
+        std::exit(fake_.puts + (run.failure.find("interrupted") == std::string::npos));
+      },
+      testing::ExitedWithCode(0), "");
+}
+#endif
 
 // Near misses of the answered arguments and the options misused are refused, never taken for an
 // update, and the refusal names the argument. Each answered argument, an empty one, an unknown
