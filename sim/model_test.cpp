@@ -80,49 +80,40 @@ Module BootLoaderModule(const ModuleConfig& config = ModuleConfig()) {
   return m;
 }
 
+// Each request in the boot loader and with the application running: the outcome, the bytes
+// reported and the bytes returned.
 TEST(ModuleRequests, EachRequestInBootLoaderAndApplicationMode) {
   struct Row {
-    const char* what;
-    uint16_t dir, request, value, index;
-    uint32_t length;
+    uint32_t dir, request, value, index, length;
     Outcome inBootLoader, inApplication;
     uint32_t code = IOCTL_VENDOR_REQUEST;
   };
+  const uint32_t info = IOCTL_GET_DEVICE_INFO, usb = IOCTL_USB_VENDOR_REQUEST;
   const Row rows[] = {
-      {"model name", kIn, 0x0B, 0, 0, 7, ok, ok},
-      {"model name, other naming's code", kIn, 0x0B, 0, 0, 7, ok, ok, IOCTL_USB_VENDOR_REQUEST},
-      {"model name, 8 bytes", kIn, 0x0B, 0, 0, 8, no, no},
-      {"model name, wrong direction", kOut, 0x0B, 0, 0, 7, no, no},
-      {"usb speed", kIn, 0x06, 0, 0, 1, ok, ok},
-      {"read, 4096 bytes", kIn, 0x0E, 0x0000, 0x9000, 4096, ok, no},
-      {"read, 4097 bytes", kIn, 0x0E, 0x0000, 0x9000, 4097, no, no},
-      {"read, direction 2", 2, 0x0E, 0x3000, 0x8300, 256, no, no},
-      {"write", kOut, 0x0D, 0x0000, 0x9000, 4096, ok, no},
-      {"write, wrong direction", kIn, 0x0D, 0x0000, 0x9000, 16, no, no},
-      {"run boot loader", kOut, 0x0F, 0x3C00, 0, 0, ok, ok},
-      {"run application", kOut, 0x0F, 0x0000, 1, 0, ok, ok},
-      {"run elsewhere", kOut, 0x0F, 0x0004, 0, 0, no, no},
-      {"run with data", kOut, 0x0F, 0x3C00, 0, 1, no, no},
-      {"reload PLD", kOut, 0x0C, 0, 0, 0, ok, no},
-      {"verify PLD", kOut, 0x07, 0, 0, 0, ok, no},
-      {"unknown request", kIn, 0x10, 0, 0, 1, no, no},
-      {"unknown I/O-control code", kIn, 0x0B, 0, 0, 7, no, no, 0x220000},
-      {"device information", kIn, 0, 0, 0, 80, ok, ok, IOCTL_GET_DEVICE_INFO},
-      {"device information, 79 bytes", kIn, 0, 0, 0, 79, no, no, IOCTL_GET_DEVICE_INFO},
+      {kIn, 0x0B, 0, 0, 7, ok, ok},          {kIn, 0x0B, 0, 0, 7, ok, ok, usb},
+      {kIn, 0x0B, 0, 0, 8, no, no},          {kOut, 0x0B, 0, 0, 7, no, no},
+      {kIn, 0x06, 0, 0, 1, ok, ok},          {kIn, 0x0E, 0, 0x9000, 4096, ok, no},
+      {kIn, 0x0E, 0, 0x9000, 4097, no, no},  {2, 0x0E, 0x3000, 0x8300, 256, no, no},
+      {kOut, 0x0D, 0, 0x9000, 4096, ok, no}, {kIn, 0x0D, 0, 0x9000, 16, no, no},
+      {kOut, 0x0F, 0x3C00, 0, 0, ok, ok},    {kOut, 0x0F, 0x0000, 1, 0, ok, ok},
+      {kOut, 0x0F, 0x0004, 0, 0, no, no},    {kOut, 0x0F, 0x3C00, 0, 1, no, no},
+      {kOut, 0x0C, 0, 0, 0, ok, no},         {kOut, 0x07, 0, 0, 0, ok, no},
+      {kIn, 0x10, 0, 0, 1, no, no},          {kIn, 0x0B, 0, 0, 7, no, no, 0x220000},
+      {kIn, 0, 0, 0, 80, ok, ok, info},      {kIn, 0, 0, 0, 79, no, no, info},
   };
   std::set<uint32_t> covered;  // every kind of the table has its rows here
   for (const Row& row : rows) {
-    covered.insert(row.code == IOCTL_GET_DEVICE_INFO ? sim::kDeviceInfoRequest : row.request);
+    covered.insert(row.code == info ? sim::kDeviceInfoRequest : row.request);
     for (bool application : {false, true}) {
-      SCOPED_TRACE(std::string(row.what) + (application ? " (application)" : " (boot loader)"));
+      SCOPED_TRACE(testing::Message() << "row " << &row - rows << " application " << application);
       Module m = BootLoaderModule();
       ASSERT_EQ(application ? Plain(m, 0x0F, 0x0000) : ok, ok);  // run the application
       const Reply r = Send(m, row.dir, row.request, row.value, row.index,
                            std::vector<uint8_t>(row.length, 0x5A), row.code);
-      const Outcome expected = application ? row.inApplication : row.inBootLoader;
-      EXPECT_EQ(OutcomeOf(r), expected);
-      EXPECT_EQ(r.information, expected == ok ? row.length : 0u);
-      EXPECT_EQ(r.data.size(), expected == ok && row.dir == kIn ? row.length : 0u);
+      const bool done = (application ? row.inApplication : row.inBootLoader) == ok;
+      EXPECT_EQ(OutcomeOf(r), done ? ok : no);
+      EXPECT_EQ(r.information, done ? row.length : 0u);
+      EXPECT_EQ(r.data.size(), done && row.dir == kIn ? row.length : 0u);
     }
   }
   for (const sim::RequestKind& kind : sim::RequestKinds()) {
@@ -158,8 +149,7 @@ TEST(ModuleMemory, AddressesLengthsProtectionAndAliases) {
       {true, 0x9003FFFF, 2, 'C', {}, false},
   };
   for (const Row& row : rows) {
-    SCOPED_TRACE(testing::Message() << (row.write ? "write " : "read ") << std::hex << row.address
-                                    << std::dec << " +" << row.size << " rev " << row.revision);
+    SCOPED_TRACE(testing::Message() << "row " << &row - rows);
     ModuleConfig c;
     c.revision = row.revision;
     c.aliases = row.aliases;
@@ -168,14 +158,9 @@ TEST(ModuleMemory, AddressesLengthsProtectionAndAliases) {
     const Reply r = row.write ? Write(m, row.address, data) : Read(m, row.address, row.size);
     EXPECT_EQ(OutcomeOf(r), row.accepted ? ok : no);
     if (!row.write) continue;
-    std::vector<uint8_t> after;
-    if (row.accepted) {
-      ASSERT_TRUE(m.Peek(row.address, row.size, &after));
-      EXPECT_EQ(after, data);
-    } else {
-      EXPECT_EQ(m.mcuFlash(), mcu);  // a refused write changes nothing at all
-      EXPECT_EQ(m.bootFlash(), boot);
-    }
+    std::vector<uint8_t> after;  // a refused write changes nothing at all
+    EXPECT_TRUE(row.accepted ? m.Peek(row.address, row.size, &after) && after == data
+                             : m.mcuFlash() == mcu && m.bootFlash() == boot);
   }
 }
 
@@ -199,9 +184,7 @@ TEST(ModulePld, ConfiguresFromBootFlashAtPowerUpAndOnReload) {
   };
   for (const Row& row : rows) {
     for (bool atPowerUp : {true, false}) {
-      SCOPED_TRACE(testing::Message()
-                   << "boot flash " << static_cast<int>(row.bootFlash) << " grade "
-                   << int(row.grade) << " at power-up " << atPowerUp);
+      SCOPED_TRACE(testing::Message() << "row " << &row - rows << " at power-up " << atPowerUp);
       ModuleConfig c;
       c.bootFlash = row.bootFlash;
       c.temperatureGrade = row.grade;
@@ -225,11 +208,9 @@ TEST(ModulePld, ConfiguresFromBootFlashAtPowerUpAndOnReload) {
 TEST(ModuleFaults, SelectedRequestsMisbehave) {
   using A = FaultAction;
   struct Step {
-    uint16_t dir, request, value, index;
-    uint32_t length;
+    uint32_t dir, request, value, index, length;
     Outcome outcome;
-    uint32_t transferred;
-    uint32_t delayMs = 0;  // the answer held back
+    uint32_t transferred, delayMs = 0;  // delayMs: the answer held back
   };
   struct Row {
     const char* what;
@@ -368,10 +349,8 @@ TEST(RackTraffic, BothNamesReachOneModuleAndOddRequestsGetTheirLines) {
       rack.Serve("QDevUsb2", 0x220000, Header(1, 0x0E, 0, 0x9000), Data(4)),
       rack.Serve("QDev0", IOCTL_GET_DEVICE_INFO, {}, Data(80)),
   };
-  for (const sim::Reply& reply : refused) {
-    EXPECT_TRUE(reply.answered);
-    EXPECT_EQ(reply.error, sim::kRefusedError);
-  }
+  for (const sim::Reply& reply : refused)
+    EXPECT_TRUE(reply.answered && reply.error == sim::kRefusedError);
   EXPECT_EQ(rack.traffic().Lines(),
             (std::vector<std::string>{"QDevUsb2 ioctl=0x220012 dir=0 req=0x0F run value=0x3C00 "
                                       "index=0x0007 addr=0x83003C00 len=0 -> ok",
@@ -422,11 +401,8 @@ TEST_F(RackStateTest, ChangesReachTheFileInPlaceBeforeTheReply) {
       rack_.SetFaults(0, {MakeFault(sim::FaultAction::kShort, 0x0D, {}, 0, row.changed)});
     }
     const std::vector<uint8_t> data(row.size, static_cast<uint8_t>(row.changed));
-    if (row.poke) {
-      ASSERT_TRUE(rack_.Poke(0, row.address, data));
-    } else {
-      ASSERT_EQ(Write(&rack_, row.address, data).error, 0u);
-    }
+    ASSERT_TRUE(row.poke ? rack_.Poke(0, row.address, data)
+                         : Write(&rack_, row.address, data).error == 0);
     std::vector<uint8_t> expected = mcu ? rack_.McuFlash(0) : rack_.BootFlash(0);
     ASSERT_EQ(expected[offset + row.changed - 1], static_cast<uint8_t>(row.changed));
     expected[offset + row.changed] = planted[offset + row.changed];
@@ -439,29 +415,20 @@ TEST_F(RackStateTest, ChangesReachTheFileInPlaceBeforeTheReply) {
 // be saved is refused like any other (ERROR_GEN_FAILURE, no bytes) and the memory keeps what the
 // folder last took. These ways to break it work for a superuser too.
 TEST_F(RackStateTest, ChangeThatCannotBeSavedIsRefusedAndTakenBack) {
-  const std::function<void(const std::string& folder, const std::string& file)> breakings[] = {
-      [](const std::string&, const std::string& file) {
-        fs::remove(file);
-        fs::create_directory(file);
-      },
-      [](const std::string&, const std::string& file) { fs::remove(file); },
-      [](const std::string& folder, const std::string&) {
-        fs::remove_all(folder);
-        std::ofstream(folder) << 1;
-      },
-  };
-  for (const auto& breakIt : breakings) {
+  for (int way = 0; way < 3; ++way) {  // a folder, nothing, or the folder a file
+    SCOPED_TRACE(way);
     fs::remove_all(dir_);
     Rack rack;
     Build(&rack, sim::Scenario(), true);
     ASSERT_EQ(Write(&rack, 0x90000000, Data(4096)).error, 0u);
     const std::vector<uint8_t> kept = rack.BootFlash(0);
 
-    breakIt(dir_, store_.BootFlashPath(0));
+    if (way < 2) fs::remove(store_.BootFlashPath(0));
+    if (way == 0) fs::create_directory(store_.BootFlashPath(0));
+    if (way == 2) fs::remove_all(dir_);
+    if (way == 2) std::ofstream(dir_) << 1;
     const sim::Reply reply = Write(&rack, 0x90001000, std::vector<uint8_t>(4096, 0x22));
-    EXPECT_TRUE(reply.answered);
-    EXPECT_EQ(reply.error, sim::kRefusedError);
-    EXPECT_EQ(reply.information, 0u);
+    EXPECT_TRUE(reply.answered && reply.error == sim::kRefusedError && reply.information == 0);
     EXPECT_EQ(rack.BootFlash(0), kept);
     EXPECT_EQ(rack.traffic().Lines().back(),
               "QDev0 ioctl=0x22003E dir=0 req=0x0D write value=0x1000 index=0x9000 addr=0x90001000 "
