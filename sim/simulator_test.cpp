@@ -68,9 +68,7 @@ class SimulatorTest : public ::testing::Test {
 
   std::string Path(const std::string& name) const { return dir_.path() + "/" + name; }
   std::string Read(const std::string& name) const { return ReadFile(Path(name)); }
-  void Write(const std::string& name, const std::string& text) {
-    std::ofstream(Path(name)) << text;
-  }
+  void Write(const std::string& name, const std::string& s) { std::ofstream(Path(name)) << s; }
 
   // Starts the command in the background and waits up to ten seconds for its ready line or its
   // end (its exit status then lands in the file rc). Its pid is written before it runs.
@@ -80,18 +78,16 @@ class SimulatorTest : public ::testing::Test {
                                args + "' >" + Path("out") + " 2>" + Path("err") +
                                " </dev/null; echo $? >" + Path("rc") + ") &";
     EXPECT_EQ(std::system(script.c_str()), 0);
-    for (int i = 0; i < 400 && !Ended() && !Ready(); ++i) {
+    for (int i = 0; i < 400 && !Ended() && !Ready(); ++i)
       std::this_thread::sleep_for(std::chrono::milliseconds(25));
-    }
     pid_ = Ended() ? "" : std::to_string(std::atoi(Read("pid").c_str()));
     return Ready();
   }
   bool Ready() const { return Read("out").find("r4690-sim: ready\n") != std::string::npos; }
   bool Ended() const { return !Read("rc").empty(); }
   int ExitStatus() {
-    for (int i = 0; i < 400 && !Ended(); ++i) {
+    for (int i = 0; i < 400 && !Ended(); ++i)
       std::this_thread::sleep_for(std::chrono::milliseconds(25));
-    }
     pid_.clear();
     return Ended() ? std::atoi(Read("rc").c_str()) : -1;
   }
