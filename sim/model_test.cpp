@@ -172,16 +172,15 @@ TEST(ModulePld, ConfiguresFromBootFlashAtPowerUpAndOnReload) {
   struct Row {
     K bootFlash;
     uint8_t grade;
-    const char* otherText;
-    std::string text;  // empty: unconfigured
+    std::string text;  // empty: unconfigured; of kOtherImage, the one it is given
   };
   const Row rows[] = {
-      {K::kGradeImage, 1, "", sim::kIndustrialPldText},
-      {K::kCommercialImage, 1, "", sim::kCommercialPldText},
-      {K::kIndustrialImage, 0, "", sim::kIndustrialPldText},
-      {K::kOtherImage, 0, "<Version>{9.9.9x}", "<Version>{9.9.9x}"},
-      {K::kBadHeader, 0, "", ""},
-      {K::kBadSync, 0, "", ""},
+      {K::kGradeImage, 1, sim::kIndustrialPldText},
+      {K::kCommercialImage, 1, sim::kCommercialPldText},
+      {K::kIndustrialImage, 0, sim::kIndustrialPldText},
+      {K::kOtherImage, 0, "<Version>{9.9.9x}"},
+      {K::kBadHeader, 0, ""},
+      {K::kBadSync, 0, ""},
   };
   for (const Row& row : rows) {
     for (bool atPowerUp : {true, false}) {
@@ -190,7 +189,7 @@ TEST(ModulePld, ConfiguresFromBootFlashAtPowerUpAndOnReload) {
       c.bootFlash = row.bootFlash;
       c.temperatureGrade = row.grade;
       c.configurePldAtPowerUp = atPowerUp;
-      c.otherPldText = row.otherText;
+      c.otherPldText = row.text;
       Module m = BootLoaderModule(c);
       if (!atPowerUp) {
         EXPECT_FALSE(m.pldConfigured());
@@ -332,27 +331,24 @@ class RackStateTest : public ::testing::Test {
 // Lines that the end-to-end runs never produce: the other naming's code, vendor inputs that are
 // no header, an unknown request or I/O-control code, a run whose Index is not zero. A device that
 // nobody serves is refused without a line.
-TEST(RackTraffic, BothNamesReachOneModuleAndOddRequestsGetTheirLines) {
+TEST_F(RackStateTest, BothNamesReachOneModuleAndOddRequestsGetTheirLines) {
   sim::Scenario scenario;
   scenario.modules[0].naming = sim::Naming::kBoth;
   scenario.modules[0].slot = 2;
-  Rack rack;
-  std::string error;
-  ASSERT_TRUE(rack.Build(scenario, sim::LookupEmbeddedImages(), &error)) << error;
-  rack.PowerUp();
-  EXPECT_EQ(rack.Serve("QDevUsb2", IOCTL_USB_VENDOR_REQUEST, Header(0, 0x0F, 0x3C00, 7), {}).error,
+  Build(&rack_, scenario, true);  // its request to run the boot loader finds no QDev0
+  EXPECT_EQ(rack_.Serve("QDevUsb2", IOCTL_USB_VENDOR_REQUEST, Header(0, 0x0F, 0x3C00, 7), {}).error,
             0u);
-  EXPECT_FALSE(rack.ApplicationRunning(2));  // the module behind QDev2 is in its boot loader
+  EXPECT_FALSE(rack_.ApplicationRunning(2));  // the module behind QDev2 is in its boot loader
   const sim::Reply refused[] = {
-      rack.Serve("QDev2", IOCTL_VENDOR_REQUEST, Data(5), {}),
-      rack.Serve("QDev2", IOCTL_VENDOR_REQUEST, Data(9), {}),
-      rack.Serve("QDev2", IOCTL_VENDOR_REQUEST, Header(1, 0x10, 1, 2), Data(1)),
-      rack.Serve("QDevUsb2", 0x220000, Header(1, 0x0E, 0, 0x9000), Data(4)),
-      rack.Serve("QDev0", IOCTL_GET_DEVICE_INFO, {}, Data(80)),
+      rack_.Serve("QDev2", IOCTL_VENDOR_REQUEST, Data(5), {}),
+      rack_.Serve("QDev2", IOCTL_VENDOR_REQUEST, Data(9), {}),
+      rack_.Serve("QDev2", IOCTL_VENDOR_REQUEST, Header(1, 0x10, 1, 2), Data(1)),
+      rack_.Serve("QDevUsb2", 0x220000, Header(1, 0x0E, 0, 0x9000), Data(4)),
+      rack_.Serve("QDev0", IOCTL_GET_DEVICE_INFO, {}, Data(80)),
   };
   for (const sim::Reply& reply : refused)
     EXPECT_TRUE(reply.answered && reply.error == sim::kRefusedError);
-  EXPECT_EQ(rack.traffic().Lines(),
+  EXPECT_EQ(rack_.traffic().Lines(),
             (std::vector<std::string>{"QDevUsb2 ioctl=0x220012 dir=0 req=0x0F run value=0x3C00 "
                                       "index=0x0007 addr=0x83003C00 len=0 -> ok",
                                       "QDev2 ioctl=0x22003E in=5 len=0 -> refused",
