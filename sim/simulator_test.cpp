@@ -234,7 +234,7 @@ TEST_F(SimulatorTest, AnnouncesTheModulesServesAndEndsCleanlyOnAStopSignalOrAPow
   Write("two.json", R"({"modules":[{"naming":"both"},{"slot":3,"naming":"QDevUsb",
                         "modelName":"P310","revision":""}]})");
   Write("fault.json", R"({"modules":[{"faults":[{"action":"fail","request":"verifyPld"}]}]})");
-  const std::string common = "--scenario " + Path("fault.json") + " --state-dir " + Path("state");
+  const std::string common = "--scenario @fault.json --state-dir @state";
   const std::string folder = "r4690-sim: device folder " + dir_.path() + "\n";
   const std::string names = folder + "r4690-sim: slot 0: \\\\.\\QDev0 (R46-90, revision C)";
   const std::string fault = "r4690-sim: slot 0: fault fail request=verifyPld\n";
@@ -244,9 +244,9 @@ TEST_F(SimulatorTest, AnnouncesTheModulesServesAndEndsCleanlyOnAStopSignalOrAPow
     std::string banner;  // without the ready line
     const char* signal;  // that stops it; none: the request's power loss ends it
   } rows[] = {
-      {"--scenario " + Path("loss.json"),
-       names + "\nr4690-sim: slot 0: fault powerLoss request=deviceInfo\n", nullptr},
-      {"--scenario " + Path("two.json"),
+      {"--scenario @loss.json", names + "\nr4690-sim: slot 0: fault powerLoss request=deviceInfo\n",
+       nullptr},
+      {"--scenario @two.json",
        folder + "r4690-sim: slot 0: \\\\.\\QDev0 \\\\.\\QDevUsb0 (R46-90, revision C)\n"
                 "r4690-sim: slot 3: \\\\.\\QDevUsb3 (P310, revision none)\n",
        "INT"},
@@ -256,7 +256,7 @@ TEST_F(SimulatorTest, AnnouncesTheModulesServesAndEndsCleanlyOnAStopSignalOrAPow
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.args);
-    ASSERT_TRUE(Start(row.args)) << Read("err");
+    ASSERT_TRUE(Start(Expand(row.args))) << Read("err");
     EXPECT_EQ(Read("out"), row.banner + "r4690-sim: ready\n");
     EXPECT_EQ(Request("QDev0", std::vector<uint8_t>(80)), 0u);
     if (row.signal != nullptr) Signal(row.signal);
@@ -291,7 +291,6 @@ TEST(Simulator, ShippedScenariosLoad) {
 // shortened by the wait scale as the clients' time-outs are is what the end-to-end cases
 // delay_inside_timeout and delay_past_timeout show.)
 TEST_F(SimulatorTest, StopsWithoutWaitingForAHeldBackAnswer) {
-  using Clock = std::chrono::steady_clock;
   sim::Simulator simulator;
   std::string error;
   ASSERT_TRUE(simulator.LoadScenario(
@@ -305,9 +304,9 @@ TEST_F(SimulatorTest, StopsWithoutWaitingForAHeldBackAnswer) {
   DWORD held = 0;
   std::thread client([&held] { held = Request("QDev0", {0}, {1, 0x06, 0, 0}); });
   while (!arrived) std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  const Clock::time_point stop = Clock::now();
+  const auto stop = std::chrono::steady_clock::now();
   simulator.Stop();
-  EXPECT_LT(Clock::now() - stop, std::chrono::seconds(5));
+  EXPECT_LT(std::chrono::steady_clock::now() - stop, std::chrono::seconds(5));
   client.join();
   EXPECT_NE(held, 0u);
   EXPECT_EQ(simulator.Traffic().back(),
