@@ -13,7 +13,6 @@
 
 #include <filesystem>
 #include <fstream>
-#include <functional>
 #include <iterator>
 #include <optional>
 #include <random>
@@ -279,13 +278,11 @@ TEST(ModuleFaults, WritesStoreWhatTheyReportAndCountersRestartAtPowerUp) {
               MakeFault(FaultAction::kShort, 0x0D, {}, 0, 2)};
   Module m = BootLoaderModule(c);
   std::vector<uint8_t> bytes;
-  for (int cycle = 0; cycle < 2; ++cycle) {
-    SCOPED_TRACE(cycle);
-    const uint8_t b = static_cast<uint8_t>(cycle + 1);
+  for (const uint8_t b : {1, 2}) {
+    SCOPED_TRACE(int{b});
     EXPECT_EQ(Write(m, 0x90030000, {b, b, b, b}).information, 2u);  // short: stores two bytes
     EXPECT_EQ(OutcomeOf(Write(m, 0x90030000, {9, 9, 9, 9})), no);   // failed: stores nothing
-    ASSERT_TRUE(m.Peek(0x90030000, 4, &bytes));
-    EXPECT_EQ(bytes, (std::vector<uint8_t>{b, b, 0xFF, 0xFF}));
+    EXPECT_TRUE(m.Peek(0x90030000, 4, &bytes) && bytes == std::vector<uint8_t>({b, b, 0xFF, 0xFF}));
     m.PowerUp();
     Plain(m, 0x0F, 0x3C00);
   }
