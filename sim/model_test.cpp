@@ -301,10 +301,7 @@ sim::Reply Write(Rack* rack, uint32_t address, std::vector<uint8_t> data) {
 // boot loaders, whose memories it keeps.
 class RackStateTest : public ::testing::Test {
  protected:
-  ~RackStateTest() override {
-    std::error_code ignored;
-    fs::remove_all(dir_, ignored);
-  }
+  ~RackStateTest() override { fs::remove_all(dir_, ignored_); }
   void Build(Rack* rack, const sim::Scenario& scenario, bool fresh) {
     std::string error;
     std::vector<sim::SavedMemories> saved;
@@ -319,6 +316,7 @@ class RackStateTest : public ::testing::Test {
   const std::string dir_ =
       (fs::temp_directory_path() / ("sim-test-state-" + std::to_string(std::random_device()())))
           .string();
+  std::error_code ignored_;  // a folder left behind is no reason to fail a test
   sim::StateStore store_;
   Rack rack_;
 };
@@ -450,8 +448,7 @@ TEST_F(RackStateTest, PowerLossKeepsEveryCompletedWriteForTheNextStart) {
     SCOPED_TRACE(fresh);
     Rack rack;
     Build(&rack, scenario, fresh);
-    const std::vector<uint8_t> mcu = rack.McuFlash(0);
-    EXPECT_EQ(mcu[1] == 0xBB && mcu[2] != 0xCC, !fresh);
+    EXPECT_EQ(rack.McuFlash(0)[1] == 0xBB && rack.McuFlash(0)[2] != 0xCC, !fresh);
     // The overwritten container header no longer configures the PLD after the power cycle.
     EXPECT_EQ(rack.PldConfigured(0), fresh);
     EXPECT_TRUE(rack.PldConfigured(1));
