@@ -31,31 +31,24 @@ bool ParseTrafficLine(const std::string& stamped, TrafficEntry* entry) {
   if (word != "->") return false;
   TrafficEntry e;
   const uint32_t ioctl = fields["ioctl"];
-  if (fields.count("dir") != 0) {
-    // A header only where the simulator decodes one.
-    if (!CarriesHeader(ioctl, dc::kVendorRequestSize)) return false;
-    const dc::VendorRequest header{
-        static_cast<uint16_t>(fields["dir"]), static_cast<uint16_t>(fields["req"]),
-        static_cast<uint16_t>(fields["value"]), static_cast<uint16_t>(fields["index"])};
-    e.request = MakeRequest(device, ioctl, dc::kVendorRequestSize, &header, fields["len"]);
-  } else {
-    if (CarriesHeader(ioctl, fields["in"])) return false;
-    e.request = MakeRequest(device, ioctl, fields["in"], nullptr, fields["len"]);
-  }
+  // A header only where the simulator decodes one.
+  const bool hasHeader = fields.count("dir") != 0;
+  const uint32_t in = hasHeader ? dc::kVendorRequestSize : fields["in"];
+  if (CarriesHeader(ioctl, in) != hasHeader) return false;
+  const dc::VendorRequest header{
+      static_cast<uint16_t>(fields["dir"]), static_cast<uint16_t>(fields["req"]),
+      static_cast<uint16_t>(fields["value"]), static_cast<uint16_t>(fields["index"])};
+  e.request = MakeRequest(device, ioctl, in, hasHeader ? &header : nullptr, fields["len"]);
 
   // The outcome, and how long its answer was held back.
-  std::string outcome;
-  words >> outcome;
-  if (outcome == "refused") {
-    e.outcome = Outcome::kRefused;
-  } else if (outcome == "no") {
-    e.outcome = Outcome::kNoAnswer;
-  } else if (outcome == "short") {
-    e.outcome = Outcome::kShort;
-    words >> e.transferred;
-  } else if (outcome != "ok") {
-    return false;
-  }
+  static const std::map<std::string, Outcome> outcomes = {{"ok", Outcome::kOk},
+                                                          {"refused", Outcome::kRefused},
+                                                          {"no", Outcome::kNoAnswer},
+                                                          {"short", Outcome::kShort}};
+  const auto outcome = outcomes.find(words >> word ? word : "");
+  if (outcome == outcomes.end()) return false;
+  e.outcome = outcome->second;
+  if (e.outcome == Outcome::kShort) words >> e.transferred;
   if (words >> word && word == "after") words >> e.delayMs;
   if (FormatTrafficLine(e) != line) return false;
   *entry = e;
