@@ -120,6 +120,20 @@ TEST(ModuleRequests, EachRequestInBootLoaderAndApplicationMode) {
   }
 }
 
+// The application is present unless MCU flash word 0 is erased: one programmed byte of it is
+// enough for the run request to start it.
+TEST(ModuleRequests, ApplicationRunsUnlessWordZeroIsErased) {
+  const std::pair<std::vector<uint8_t>, Outcome> rows[] = {
+      {{0xFF, 0xFF}, no}, {{0xFF, 0x00}, ok}, {{0x00, 0xFF}, ok}};
+  for (const auto& [word, outcome] : rows) {
+    ModuleConfig config;
+    config.application = sim::ApplicationKind::kNone;
+    Module m = BootLoaderModule(config);
+    ASSERT_EQ(OutcomeOf(Write(m, 0x83000000, word)), ok);
+    EXPECT_EQ(Plain(m, 0x0F, 0x0000), outcome) << int{word[0]} << " " << int{word[1]};
+  }
+}
+
 TEST(ModuleMemory, AddressesLengthsProtectionAndAliases) {
   struct Row {
     bool write;
