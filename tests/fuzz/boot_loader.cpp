@@ -252,28 +252,24 @@ BOOL WINAPI DeviceIoControl(HANDLE device, DWORD code, LPVOID in, DWORD inSize, 
                             DWORD outSize, LPDWORD, LPOVERLAPPED overlapped) {
   const auto d = qdev_posix::LookupHandleAs<Device>(device);
   if (!d) return SetLastError(ERROR_INVALID_HANDLE), FALSE;
-  FUZZ_CHECK(overlapped != nullptr && (in != nullptr || inSize == 0) &&
+  const std::shared_ptr<Event> event =
+      overlapped ? qdev_posix::LookupHandleAs<Event>(overlapped->hEvent) : nullptr;
+  FUZZ_CHECK(event != nullptr && (in != nullptr || inSize == 0) &&
              (out != nullptr || outSize == 0));
-  const std::shared_ptr<Event> event = qdev_posix::LookupHandleAs<Event>(overlapped->hEvent);
-  FUZZ_CHECK(event != nullptr);
   overlapped->Internal = qdev_posix::kStatusPending;
   overlapped->InternalHigh = 0;
   event->Reset();
-  Sent s;
+  Sent& s = gSent.emplace_back();
   s.ioControlCode = code;
   s.input.assign(static_cast<const uint8_t*>(in), static_cast<const uint8_t*>(in) + inSize);
   s.output.assign(static_cast<uint8_t*>(out), static_cast<uint8_t*>(out) + outSize);
-  Answer(s);
-  gSent.push_back(s);
-  if (s.answered) {
-    std::copy_n(s.data.begin(), std::min<size_t>(s.data.size(), outSize),
-                static_cast<uint8_t*>(out));
+  Answer(s);  // a request left unanswered has no data
+  std::copy_n(s.data.begin(), std::min<size_t>(s.data.size(), outSize), static_cast<uint8_t*>(out));
+  if (s.answered)
     Complete(overlapped, *event, qdev_posix::StatusFromError(s.error), s.information);
-  } else {
+  else
     d->pending.push_back({overlapped, event});
-  }
-  SetLastError(ERROR_IO_PENDING);
-  return FALSE;
+  return SetLastError(ERROR_IO_PENDING), FALSE;
 }
 
 BOOL WINAPI GetOverlappedResult(HANDLE, LPOVERLAPPED overlapped, LPDWORD transferred, BOOL wait) {
@@ -294,9 +290,7 @@ BOOL WINAPI CancelIo(HANDLE file) {
 }
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  // A request that is never answered times out at once.
-  qdev_test::SetWaitScale(0xFFFFFFFF);
-  return 0;
+  return qdev_test::SetWaitScale(0xFFFFFFFF), 0;  // a request never answered times out at once
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

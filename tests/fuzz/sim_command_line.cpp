@@ -49,16 +49,15 @@ struct StoppingOutput final : std::stringbuf {
     if (stopped || str().find("r4690-sim: ready\n") == std::string::npos) return 0;
     stopped = true;
     if (whileServing) whileServing();
+    // A serving command has a thread that reads its stop signals.
     std::error_code ec;
+    long tid = 0;
     for (const fs::directory_entry& task : fs::directory_iterator("/proc/self/task", ec)) {
       std::string name;
       std::getline(std::ifstream(task.path() / "comm"), name);
-      if (name != qdev::kStopSignalsThreadName) continue;
-      const long tid = std::stol(task.path().filename().string());
-      FUZZ_CHECK(syscall(SYS_tgkill, getpid(), tid, SIGINT) == 0);
-      return 0;
+      if (name == qdev::kStopSignalsThreadName) tid = std::stol(task.path().filename().string());
     }
-    FUZZ_CHECK(!"a serving command has a thread that reads its stop signals");
+    FUZZ_CHECK(tid != 0 && syscall(SYS_tgkill, getpid(), tid, SIGINT) == 0);
     return 0;
   }
 };
@@ -153,10 +152,8 @@ int64_t Reported(const std::string& option) {
 }
 
 // Each numeric option and its largest value.
-const std::pair<std::string, uint64_t> kNumericOptions[] = {{"--slot", 0xFFFF},
-                                                            {"--temperature-grade", 0xFF},
-                                                            {"--usb-speed", 0xFF},
-                                                            {"--type-code", 0xFFFFFFFF}};
+const std::pair<std::string, uint64_t> kNumericOptions[] = {
+    {"--slot", 0xFFFF}, {"--temperature-grade", 0xFF}, {"--usb-speed", 0xFF}, {"--type-code", ~0u}};
 
 // Whether a served run announces the slot that --slot names, as a number in the one syntax.
 bool AnnouncesSlot(const std::vector<std::string>& args, const Run& run) {
