@@ -36,9 +36,8 @@ struct Sent {
   uint32_t error = 0;         // Windows error value; 0 completes the request successfully
   uint32_t information = 0;   // byte count reported as transferred
   std::vector<uint8_t> data;  // copied to the start of the output buffer, at most its size
-  bool done() const {         // carried out whole, as the library counts it
-    return answered && error == 0 && information == output.size();
-  }
+  // Carried out whole, as the library counts it.
+  bool done() const { return answered && error == 0 && information == output.size(); }
 };
 
 // The form of each kind of vendor request: its direction, and the data lengths it may have.

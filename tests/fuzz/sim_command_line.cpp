@@ -93,11 +93,8 @@ Run RunCommand(std::vector<std::string> args, std::function<void()> whileServing
 }
 
 // A number written as the command's options are to take it: decimal digits, or "0x" and
-// hexadecimal digits.
-bool IsOptionNumber(const std::string& text) {
-  static const std::regex kNumber("[0-9]+|0[xX][0-9a-fA-F]+");
-  return std::regex_match(text, kNumber);
-}
+// hexadecimal digits; and a decimal one that fits the largest value of any option.
+const std::regex kOptionNumber("[0-9]+|0[xX][0-9a-fA-F]+"), kDecimal("[0-9]{1,10}");
 
 // The value of an option that appears once, as "--name value" or "--name=value".
 std::optional<std::string> OptionValue(const std::vector<std::string>& args,
@@ -158,7 +155,7 @@ const std::pair<std::string, uint64_t> kNumericOptions[] = {
 // Whether a served run announces the slot that --slot names, as a number in the one syntax.
 bool AnnouncesSlot(const std::vector<std::string>& args, const Run& run) {
   const std::optional<std::string> slot = OptionValue(args, "--slot");
-  return !slot || (IsOptionNumber(*slot) &&
+  return !slot || (std::regex_match(*slot, kOptionNumber) &&
                    run.out.find("r4690-sim: slot " + std::to_string(NumberOf(*slot)) + ":") !=
                        std::string::npos);
 }
@@ -218,9 +215,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FUZZ_CHECK(!served || AnnouncesSlot(args, run));
   for (const auto& [name, max] : kNumericOptions) {
     const std::optional<std::string> text = OptionValue(args, name);
-    FUZZ_CHECK(!served || !text || IsOptionNumber(*text));
+    FUZZ_CHECK(!served || !text || std::regex_match(*text, kOptionNumber));
     // A decimal value in range, alone, is accepted, and the module has that value.
-    static const std::regex kDecimal("[0-9]{1,10}");
     if (!text || !std::regex_match(*text, kDecimal) || NumberOf(*text) > max) continue;
     const std::vector<std::string> alone = {name, *text};
     int64_t reported = static_cast<int64_t>(NumberOf(*text));

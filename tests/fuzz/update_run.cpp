@@ -27,14 +27,10 @@ namespace {
 FuzzedDataProvider* gInput = nullptr;
 
 // The images the run finds: small, each of its own bytes, so that a write shows which was taken.
-const std::vector<uint8_t>& Image(const std::string& name) {
+const std::vector<uint8_t>& Image(const char* name) {
   static std::map<std::string, std::vector<uint8_t>> images;
-  uint8_t fill = 0x10;
-  for (const images::ImageInfo& info : images::kImageList) {
-    if (images.size() < std::size(images::kImageList)) images[info.name].assign(97 + fill, fill);
-    fill += 0x10;
-  }
-  return images.at(name);
+  const auto fill = static_cast<uint8_t>(0x10 * (images::FindImage(name) - images::kImageList + 1));
+  return images.try_emplace(name, 97 + fill, fill).first->second;
 }
 
 images::ImageRange Lookup(const char* name) {
