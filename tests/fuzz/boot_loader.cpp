@@ -36,9 +36,8 @@ struct Sent {
   uint32_t error = 0;         // Windows error value; 0 completes the request successfully
   uint32_t information = 0;   // byte count reported as transferred
   std::vector<uint8_t> data;  // copied to the start of the output buffer, at most its size
-  bool done() const {         // carried out whole, as the library counts it
-    return answered && error == 0 && information == output.size();
-  }
+  // Carried out whole, as the library counts it.
+  bool done() const { return answered && error == 0 && information == output.size(); }
 };
 
 // The form of each kind of vendor request: its direction, and the data lengths it may have.
@@ -46,18 +45,21 @@ struct Form {
   uint16_t code, direction;
   size_t shortest, longest;
 };
-constexpr Form kForms[] = {{dc::kRequestModuleName, dc::kDirectionToHost, 7, 7},
-                           {dc::kRequestUsbSpeed, dc::kDirectionToHost, 1, 1},
-                           {dc::kRequestRead, dc::kDirectionToHost, 1, dc::kMaxTransferSize},
-                           {dc::kRequestWrite, dc::kDirectionToModule, 1, dc::kMaxTransferSize},
-                           {dc::kRequestRun, dc::kDirectionToModule, 0, 0},
-                           {dc::kRequestReloadPld, dc::kDirectionToModule, 0, 0},
-                           {dc::kRequestVerifyPld, dc::kDirectionToModule, 0, 0}};
+constexpr uint16_t kIn = dc::kDirectionToHost, kOut = dc::kDirectionToModule;
+constexpr size_t kMax = dc::kMaxTransferSize;
+constexpr Form kForms[] = {{dc::kRequestModuleName, kIn, 7, 7}, {dc::kRequestUsbSpeed, kIn, 1, 1},
+                           {dc::kRequestRead, kIn, 1, kMax},    {dc::kRequestWrite, kOut, 1, kMax},
+                           {dc::kRequestRun, kOut, 0, 0},       {dc::kRequestReloadPld, kOut, 0, 0},
+                           {dc::kRequestVerifyPld, kOut, 0, 0}};
 
 // The driver: the input of the run, the naming of the devices that the object opens, the requests
 // sent, and the devices open.
 FuzzedDataProvider* gIn = nullptr;
 std::string gNaming;
+uint32_t gVendorCode = 0;  // the code of the vendor requests, by the naming
+// The object under test: its base interface, and the boot loader's unless it is the plain one.
+IQUSBBASE* gBase = nullptr;
+IR4690_BOOT_LOADER* gLoader = nullptr;
 std::vector<Sent> gSent;
 int gOpenDevices = 0;
 
@@ -66,17 +68,16 @@ void Answer(Sent& s) {
   FuzzedDataProvider& in = *gIn;
   const size_t length = s.output.size();
   const bool info = s.ioControlCode == IOCTL_GET_DEVICE_INFO;
-  FUZZ_CHECK(!info || (s.input.empty() && length == dc::kDeviceInfoSize));
+  FUZZ_CHECK(info ? s.input.empty() && length == dc::kDeviceInfoSize
+                  : (s.ioControlCode == IOCTL_VENDOR_REQUEST ||
+                     s.ioControlCode == IOCTL_USB_VENDOR_REQUEST) &&
+                        s.input.size() == dc::kVendorRequestSize);
   if (!info) {
-    FUZZ_CHECK(s.ioControlCode == IOCTL_VENDOR_REQUEST ||
-               s.ioControlCode == IOCTL_USB_VENDOR_REQUEST);
-    FUZZ_CHECK(s.input.size() == dc::kVendorRequestSize);
-    s.header = dc::DecodeVendorRequest(s.input.data());
-    const dc::VendorRequest& h = s.header;
+    const dc::VendorRequest& h = s.header = dc::DecodeVendorRequest(s.input.data());
     const Form* form = std::find_if(std::begin(kForms), std::end(kForms),
                                     [&](const Form& f) { return f.code == h.RequestCode; });
-    FUZZ_CHECK(form != std::end(kForms) && h.Direction == form->direction);
-    FUZZ_CHECK(length >= form->shortest && length <= form->longest);
+    FUZZ_CHECK(form != std::end(kForms) && h.Direction == form->direction &&
+               length >= form->shortest && length <= form->longest);
     if (h.RequestCode == dc::kRequestRun) FUZZ_CHECK(h.Value == 0x0000 || h.Value == 0x3C00);
     FUZZ_CHECK((h.RequestCode != dc::kRequestReloadPld && h.RequestCode != dc::kRequestVerifyPld) ||
                (s.ioControlCode == IOCTL_VENDOR_REQUEST && h.Value == 0 && h.Index == 0));
@@ -109,10 +110,7 @@ void Complete(OVERLAPPED* record, Event& event, qdev_posix::NtStatus status, DWO
 // A device the object opened, and its requests that wait for an answer.
 struct Device : qdev_posix::Object {
   Device() { ++gOpenDevices; }
-  void Close() override {
-    CancelAll();
-    --gOpenDevices;
-  }
+  void Close() override { CancelAll(), --gOpenDevices; }
   void CancelAll() {
     for (auto& [record, event] : pending) Complete(record, *event, qdev_posix::kStatusCancelled, 0);
     pending.clear();
@@ -121,10 +119,10 @@ struct Device : qdev_posix::Object {
 };
 
 // The code of the last failure is one the library knows, and has a text.
-void CheckLastError(IQUSBBASE* object) {
+void CheckLastError() {
   LastErrorInfo info;
   std::memset(&info, 0xEE, sizeof info);
-  FUZZ_CHECK(object->GetLastErrorInfo(&info));
+  FUZZ_CHECK(gBase->GetLastErrorInfo(&info));
 #define R4690_KNOWN_CODE(c, name, text) info.ErrorNumber == (c) ||
   FUZZ_CHECK(R4690_MODULE_ERROR_CODES(R4690_KNOWN_CODE) false);
 #undef R4690_KNOWN_CODE
@@ -132,19 +130,12 @@ void CheckLastError(IQUSBBASE* object) {
   FUZZ_CHECK(n > 0 && n < sizeof info.ErrorString);
 }
 
-struct Context {
-  FuzzedDataProvider& in;
-  IQUSBBASE* base;
-  IR4690_BOOT_LOADER* loader;
-  uint32_t vendorCode;
-};
-
 // A block transfer of the input's range: its requests are the chunks of [address, address + size)
 // in order, each of at most 4096 bytes at its own address (wrapping at 2^32), with the data of a
 // write; a read copies what the driver gave and no more; the transfer succeeds exactly when all
 // of them were carried out whole, and stops at the first that was not.
-bool Transfer(Context& c) {
-  FuzzedDataProvider& in = c.in;
+bool Transfer() {
+  FuzzedDataProvider& in = *gIn;
   const bool write = in.ConsumeBool();
   const uint8_t pick = in.ConsumeIntegralInRange<uint8_t>(0, 3);
   const uint32_t address =
@@ -158,13 +149,13 @@ bool Transfer(Context& c) {
   std::unique_ptr<uint8_t[]> after(new uint8_t[size]);
   std::copy(before.begin(), before.end(), after.get());
   gSent.clear();
-  const bool ok = write ? c.loader->PutArray(address, after.get(), size)
-                        : c.loader->GetArray(address, after.get(), size);
+  const bool ok = write ? gLoader->PutArray(address, after.get(), size)
+                        : gLoader->GetArray(address, after.get(), size);
   uint32_t offset = 0;
   for (size_t i = 0; i < gSent.size(); ++i) {
     const Sent& s = gSent[i];
     const uint32_t chunk = std::min(size - offset, dc::kMaxTransferSize), at = address + offset;
-    FUZZ_CHECK(offset < size && s.ioControlCode == c.vendorCode && s.output.size() == chunk &&
+    FUZZ_CHECK(offset < size && s.ioControlCode == gVendorCode && s.output.size() == chunk &&
                s.header.RequestCode == (write ? dc::kRequestWrite : dc::kRequestRead) &&
                s.header.Value == (at & 0xFFFF) && s.header.Index == at >> 16);
     // A write sends the chunk's data; a read copies what the driver gave, the rest as it was.
@@ -184,64 +175,56 @@ bool Transfer(Context& c) {
 }
 
 template <typename Record, bool (IR4690_BOOT_LOADER::*read)(Record*)>
-bool ReadRecord(Context& c) {
-  return (c.loader->*read)(std::make_unique<Record>().get());
+bool ReadRecord() {
+  return (gLoader->*read)(std::make_unique<Record>().get());
 }
 
-bool UserFlash(Context& c) {
+bool UserFlash() {
   const auto flash = std::make_unique<uint8_t[]>(module_addresses::kUserFlashSize);
-  uint8_t* buffer = fuzz::OneIn8(c.in) ? nullptr : flash.get();
-  return c.in.ConsumeBool() ? c.loader->READ_USER_FLASH(buffer)
-                            : c.loader->WRITE_USER_FLASH(buffer);
+  uint8_t* buffer = fuzz::OneIn8(*gIn) ? nullptr : flash.get();
+  return gIn->ConsumeBool() ? gLoader->READ_USER_FLASH(buffer) : gLoader->WRITE_USER_FLASH(buffer);
 }
 
 // The operations: the first six of either interface, the rest of the boot loader's; each gives
 // whether it succeeded.
-bool (*const kOperations[])(Context&) = {
-    [](Context& c) { return c.base->OpenQDevice(c.in.ConsumeIntegralInRange<uint16_t>(0, 3)); },
-    [](Context& c) { return c.base->CloseDevice(); },
-    [](Context& c) {
-      return c.base->GetModuleName(std::make_unique<char[]>(dc::kModuleNameLength).get());
-    },
-    [](Context& c) { return c.base->GetUsbSpeed(std::make_unique<uint8_t>().get()); },
-    [](Context&) { return false; },  // only the check of the last failure's code
-    [](Context& c) {                 // platform faults: the n-th next close or event creation fails
-      const bool close = c.in.ConsumeBool();
-      (close ? qdev_test::FailNthCloseHandle
-             : qdev_test::FailNthCreateEvent)(c.in.ConsumeIntegralInRange<uint32_t>(0, 4));
+bool (*const kOperations[])() = {
+    [] { return gBase->OpenQDevice(gIn->ConsumeIntegralInRange<uint16_t>(0, 3)); },
+    [] { return gBase->CloseDevice(); },
+    [] { return gBase->GetModuleName(std::make_unique<char[]>(dc::kModuleNameLength).get()); },
+    [] { return gBase->GetUsbSpeed(std::make_unique<uint8_t>().get()); },
+    [] { return false; },  // only the check of the last failure's code
+    [] {                   // platform faults: the n-th next close or event creation fails
+      (gIn->ConsumeBool() ? qdev_test::FailNthCloseHandle : qdev_test::FailNthCreateEvent)(
+          gIn->ConsumeIntegralInRange<uint32_t>(0, 4));
       return true;
     },
     Transfer,
     Transfer,
-    [](Context& c) {
+    [] {
       const uint32_t addresses[] = {module_addresses::kApplicationEntry,
                                     module_addresses::kBootLoaderEntry,
-                                    c.in.ConsumeIntegral<uint32_t>()};
-      return c.loader->RunMcuApplication(addresses[c.in.ConsumeIntegralInRange<size_t>(0, 2)],
-                                         c.in.ConsumeIntegral<int32_t>());
+                                    gIn->ConsumeIntegral<uint32_t>()};
+      return gLoader->RunMcuApplication(addresses[gIn->ConsumeIntegralInRange<size_t>(0, 2)],
+                                        gIn->ConsumeIntegral<int32_t>());
     },
-    [](Context& c) { return c.loader->StartReloadPld(); },
-    [](Context& c) { return c.loader->VerifyPld(); },
+    [] { return gLoader->StartReloadPld(); },
+    [] { return gLoader->VerifyPld(); },
     ReadRecord<ModuleDescription, &IR4690_BOOT_LOADER::GET_MODULE_DESCRIPTION>,
     ReadRecord<FirmwareDescription, &IR4690_BOOT_LOADER::GET_FIRMWARE_DESCRIPTION>,
     ReadRecord<BootLoaderDescription, &IR4690_BOOT_LOADER::GET_BOOT_LOADER_DESCRIPTION>,
-    [](Context& c) {
+    [] {
       const auto info = std::make_unique<PldInfo>();
-      const bool ok = c.loader->GET_PLD_INFO(info.get());
+      const bool ok = gLoader->GET_PLD_INFO(info.get());
       FUZZ_CHECK(!ok || FieldText(info->Manufacturer) == "Tevron Ltd.");
       return ok;
     },
-    [](Context& c) {
-      FUZZ_CHECK(c.loader->ENABLE_USER_FLASH_WRITE(c.in.ConsumeIntegral<int32_t>()));
-      return true;
+    [] {
+      return FUZZ_CHECK(gLoader->ENABLE_USER_FLASH_WRITE(gIn->ConsumeIntegral<int32_t>())), true;
     },
     UserFlash,
     UserFlash,
-    [](Context& c) { return c.loader->RunMcuApplication(module_addresses::kBootLoaderEntry, 0); },
-    [](Context& c) {
-      FUZZ_CHECK(!c.loader->GET_PLD_INFO(nullptr));
-      return false;
-    },
+    [] { return gLoader->RunMcuApplication(module_addresses::kBootLoaderEntry, 0); },
+    [] { return FUZZ_CHECK(!gLoader->GET_PLD_INFO(nullptr)), false; },
 };
 
 }  // namespace
@@ -268,39 +251,34 @@ BOOL WINAPI DeviceIoControl(HANDLE device, DWORD code, LPVOID in, DWORD inSize, 
                             DWORD outSize, LPDWORD, LPOVERLAPPED overlapped) {
   const auto d = qdev_posix::LookupHandleAs<Device>(device);
   if (!d) return SetLastError(ERROR_INVALID_HANDLE), FALSE;
-  FUZZ_CHECK(overlapped != nullptr && (in != nullptr || inSize == 0) &&
+  const std::shared_ptr<Event> event =
+      overlapped ? qdev_posix::LookupHandleAs<Event>(overlapped->hEvent) : nullptr;
+  FUZZ_CHECK(event != nullptr && (in != nullptr || inSize == 0) &&
              (out != nullptr || outSize == 0));
-  const std::shared_ptr<Event> event = qdev_posix::LookupHandleAs<Event>(overlapped->hEvent);
-  FUZZ_CHECK(event != nullptr);
   overlapped->Internal = qdev_posix::kStatusPending;
   overlapped->InternalHigh = 0;
   event->Reset();
-  Sent s;
+  Sent& s = gSent.emplace_back();
   s.ioControlCode = code;
   s.input.assign(static_cast<const uint8_t*>(in), static_cast<const uint8_t*>(in) + inSize);
   s.output.assign(static_cast<uint8_t*>(out), static_cast<uint8_t*>(out) + outSize);
-  Answer(s);
-  gSent.push_back(s);
-  if (s.answered) {
-    std::copy_n(s.data.begin(), std::min<size_t>(s.data.size(), outSize),
-                static_cast<uint8_t*>(out));
+  Answer(s);  // a request left unanswered has no data
+  std::copy_n(s.data.begin(), std::min<size_t>(s.data.size(), outSize), static_cast<uint8_t*>(out));
+  if (s.answered)
     Complete(overlapped, *event, qdev_posix::StatusFromError(s.error), s.information);
-  } else {
+  else
     d->pending.push_back({overlapped, event});
-  }
-  SetLastError(ERROR_IO_PENDING);
-  return FALSE;
+  return SetLastError(ERROR_IO_PENDING), FALSE;
 }
 
 BOOL WINAPI GetOverlappedResult(HANDLE, LPOVERLAPPED overlapped, LPDWORD transferred, BOOL wait) {
   // Nothing completes a request but CancelIo or closing its handle: a wait would never end.
-  const bool pending = overlapped->Internal == qdev_posix::kStatusPending;
-  FUZZ_CHECK(!pending || !wait);
-  if (pending) return SetLastError(ERROR_IO_INCOMPLETE), FALSE;
-  if (transferred != nullptr) *transferred = static_cast<DWORD>(overlapped->InternalHigh);
   const auto status = static_cast<qdev_posix::NtStatus>(overlapped->Internal);
-  if (!qdev_posix::StatusSucceeded(status)) SetLastError(qdev_posix::ErrorFromStatus(status));
-  return qdev_posix::StatusSucceeded(status) ? TRUE : FALSE;
+  FUZZ_CHECK(status != qdev_posix::kStatusPending || !wait);
+  if (status == qdev_posix::kStatusPending) return SetLastError(ERROR_IO_INCOMPLETE), FALSE;
+  if (transferred != nullptr) *transferred = static_cast<DWORD>(overlapped->InternalHigh);
+  if (qdev_posix::StatusSucceeded(status)) return TRUE;
+  return SetLastError(qdev_posix::ErrorFromStatus(status)), FALSE;
 }
 
 BOOL WINAPI CancelIo(HANDLE file) {
@@ -311,9 +289,7 @@ BOOL WINAPI CancelIo(HANDLE file) {
 }
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  // A request that is never answered times out at once.
-  qdev_test::SetWaitScale(0xFFFFFFFF);
-  return 0;
+  return qdev_test::SetWaitScale(0xFFFFFFFF), 0;  // a request never answered times out at once
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -331,16 +307,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   void* made = CreateInstance(plainBase ? kQusbBaseInterfaceName : kR4690BootLoaderInterfaceName,
                               driverKind, skipNameCheck);
   FUZZ_CHECK(made != nullptr);
-  auto* loader = plainBase ? nullptr : static_cast<IR4690_BOOT_LOADER*>(made);
-  IQUSBBASE* base = plainBase ? static_cast<IQUSBBASE*>(made) : loader;
-  Context c{in, base, loader, usbNaming ? IOCTL_USB_VENDOR_REQUEST : IOCTL_VENDOR_REQUEST};
+  gLoader = plainBase ? nullptr : static_cast<IR4690_BOOT_LOADER*>(made);
+  gBase = plainBase ? static_cast<IQUSBBASE*>(made) : gLoader;
+  gVendorCode = usbNaming ? IOCTL_USB_VENDOR_REQUEST : IOCTL_VENDOR_REQUEST;
   // Up to 64 operations, as many as the input holds; each failure leaves a code with a text.
   constexpr size_t kLast = sizeof kOperations / sizeof *kOperations - 1;
   for (int n = 0; n < 64 && in.remaining_bytes() != 0; ++n) {
-    const size_t op = in.ConsumeIntegralInRange<size_t>(0, loader != nullptr ? kLast : 5);
-    if (!kOperations[op](c)) CheckLastError(base);
+    const size_t op = in.ConsumeIntegralInRange<size_t>(0, gLoader != nullptr ? kLast : 5);
+    if (!kOperations[op]()) CheckLastError();
   }
-  base->ReleaseInstance();
+  gBase->ReleaseInstance();
   qdev_test::ClearFaults();
   FUZZ_CHECK(gOpenDevices == 0);
   return 0;

@@ -49,16 +49,15 @@ struct StoppingOutput final : std::stringbuf {
     if (stopped || str().find("r4690-sim: ready\n") == std::string::npos) return 0;
     stopped = true;
     if (whileServing) whileServing();
+    // A serving command has a thread that reads its stop signals.
     std::error_code ec;
+    long tid = 0;
     for (const fs::directory_entry& task : fs::directory_iterator("/proc/self/task", ec)) {
       std::string name;
       std::getline(std::ifstream(task.path() / "comm"), name);
-      if (name != qdev::kStopSignalsThreadName) continue;
-      const long tid = std::stol(task.path().filename().string());
-      FUZZ_CHECK(syscall(SYS_tgkill, getpid(), tid, SIGINT) == 0);
-      return 0;
+      if (name == qdev::kStopSignalsThreadName) tid = std::stol(task.path().filename().string());
     }
-    FUZZ_CHECK(!"a serving command has a thread that reads its stop signals");
+    FUZZ_CHECK(tid != 0 && syscall(SYS_tgkill, getpid(), tid, SIGINT) == 0);
     return 0;
   }
 };
@@ -94,11 +93,8 @@ Run RunCommand(std::vector<std::string> args, std::function<void()> whileServing
 }
 
 // A number written as the command's options are to take it: decimal digits, or "0x" and
-// hexadecimal digits.
-bool IsOptionNumber(const std::string& text) {
-  static const std::regex kNumber("[0-9]+|0[xX][0-9a-fA-F]+");
-  return std::regex_match(text, kNumber);
-}
+// hexadecimal digits; and a decimal one that fits the largest value of any option.
+const std::regex kOptionNumber("[0-9]+|0[xX][0-9a-fA-F]+"), kDecimal("[0-9]{1,10}");
 
 // The value of an option that appears once, as "--name value" or "--name=value".
 std::optional<std::string> OptionValue(const std::vector<std::string>& args,
@@ -115,60 +111,53 @@ std::optional<std::string> OptionValue(const std::vector<std::string>& args,
 
 namespace dc = driver_contract;
 
-// The answer of the module in slot 0 to one request, through the platform's device calls; empty
-// when the request fails.
-std::vector<uint8_t> Ask(uint32_t code, std::vector<uint8_t> input, size_t length) {
-  const std::string path =
-      std::string(dc::kDeviceNamespacePrefix) + dc::DeviceName(dc::DeviceNaming::kQDev, 0).text;
-  HANDLE device = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                              0, nullptr);
-  FUZZ_CHECK(device != INVALID_HANDLE_VALUE);
-  std::vector<uint8_t> output(length);
-  DWORD transferred = 0;
-  const BOOL ok = DeviceIoControl(device, code, input.data(), static_cast<DWORD>(input.size()),
-                                  output.data(), static_cast<DWORD>(length), &transferred, nullptr);
-  CloseHandle(device);
-  output.resize(ok ? transferred : 0);
-  return output;
-}
-
 // The value of a number in either syntax (base 16 takes the "0x").
 uint64_t NumberOf(const std::string& text) {
   return std::stoull(text, nullptr, text.find_first_of("xX") != std::string::npos ? 16 : 10);
 }
 
-// What the module reports of the value that an option gives it (the slot is seen in the
-// announcement instead); -1 for an answer of another length.
+// What the module in slot 0 reports, through the platform's device calls, of the value that an
+// option other than --slot gives it; -1 for an answer of another length.
 int64_t Reported(const std::string& option) {
-  if (option == "--slot") return 0;
-  if (option == "--type-code") {
-    const std::vector<uint8_t> info = Ask(IOCTL_GET_DEVICE_INFO, {}, dc::kDeviceInfoSize);
-    return info.size() == dc::kDeviceInfoSize ? int64_t{dc::ModuleTypeCodeOf(info.data())} : -1;
-  }
-  const bool speed = option == "--usb-speed";
-  const auto vendor = [](uint16_t direction, uint16_t request, uint32_t address, size_t length) {
-    return Ask(IOCTL_VENDOR_REQUEST, fuzz::VendorHeader(direction, request, address), length);
+  const std::string path =
+      std::string(dc::kDeviceNamespacePrefix) + dc::DeviceName(dc::DeviceNaming::kQDev, 0).text;
+  HANDLE device = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                              0, nullptr);
+  FUZZ_CHECK(device != INVALID_HANDLE_VALUE);
+  // The answer to a request: a vendor request to the module's direction when `length` is 0, else
+  // to the host; the device information when `request` is 0. Empty when the request fails.
+  const auto ask = [device](uint16_t request, uint32_t address, size_t length) {
+    std::vector<uint8_t> input, output(length);
+    if (request != 0)
+      input = fuzz::VendorHeader(length != 0 ? dc::kDirectionToHost : dc::kDirectionToModule,
+                                 request, address);
+    DWORD n = 0;
+    const BOOL ok = DeviceIoControl(
+        device, request != 0 ? IOCTL_VENDOR_REQUEST : IOCTL_GET_DEVICE_INFO, input.data(),
+        static_cast<DWORD>(input.size()), output.data(), static_cast<DWORD>(length), &n, nullptr);
+    return output.resize(ok ? n : 0), output;
   };
-  if (!speed)
-    vendor(dc::kDirectionToModule, dc::kRequestRun, module_addresses::kBootLoaderEntry, 0);
-  const std::vector<uint8_t> byte =
-      vendor(dc::kDirectionToHost, speed ? dc::kRequestUsbSpeed : dc::kRequestRead,
-             speed ? 0 : SEL_MODULE_TG_DATA, 1);
-  return byte.size() == 1 ? byte[0] : -1;
+  const bool info = option == "--type-code", speed = option == "--usb-speed";
+  if (!info && !speed) ask(dc::kRequestRun, module_addresses::kBootLoaderEntry, 0);
+  const std::vector<uint8_t> answer = info    ? ask(0, 0, dc::kDeviceInfoSize)
+                                      : speed ? ask(dc::kRequestUsbSpeed, 0, 1)
+                                              : ask(dc::kRequestRead, SEL_MODULE_TG_DATA, 1);
+  CloseHandle(device);
+  if (info)
+    return answer.size() == dc::kDeviceInfoSize ? int64_t{dc::ModuleTypeCodeOf(answer.data())} : -1;
+  return answer.size() == 1 ? answer[0] : -1;
 }
 
 // Each numeric option and its largest value.
-const std::pair<std::string, uint64_t> kNumericOptions[] = {{"--slot", 0xFFFF},
-                                                            {"--temperature-grade", 0xFF},
-                                                            {"--usb-speed", 0xFF},
-                                                            {"--type-code", 0xFFFFFFFF}};
+const std::pair<std::string, uint64_t> kNumericOptions[] = {
+    {"--slot", 0xFFFF}, {"--temperature-grade", 0xFF}, {"--usb-speed", 0xFF}, {"--type-code", ~0u}};
 
-// The slot that a served run announces is the one that --slot names.
-void CheckAnnouncedSlot(const std::vector<std::string>& args, const Run& run) {
+// Whether a served run announces the slot that --slot names, as a number in the one syntax.
+bool AnnouncesSlot(const std::vector<std::string>& args, const Run& run) {
   const std::optional<std::string> slot = OptionValue(args, "--slot");
-  FUZZ_CHECK(!slot || (IsOptionNumber(*slot) &&
-                       run.out.find("r4690-sim: slot " + std::to_string(NumberOf(*slot)) + ":") !=
-                           std::string::npos));
+  return !slot || (std::regex_match(*slot, kOptionNumber) &&
+                   run.out.find("r4690-sim: slot " + std::to_string(NumberOf(*slot)) + ":") !=
+                       std::string::npos);
 }
 
 }  // namespace
@@ -221,25 +210,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK(args.size() != 2 || !scenario ||
                run.err.find(gSandbox + "/scenario") != std::string::npos);
   }
-  if (run.out.find("r4690-sim: ready\n") != std::string::npos) {
-    // Every number it took is written in the one syntax, and the slot is the one it names.
-    for (const auto& [name, max] : kNumericOptions) {
-      FUZZ_CHECK(!OptionValue(args, name) || IsOptionNumber(*OptionValue(args, name)));
-    }
-    CheckAnnouncedSlot(args, run);
-  }
-
-  // A decimal value in range, alone, is accepted, and the module has that value.
+  // A served run took every number in the one syntax, and announces the slot it names.
+  const bool served = run.out.find("r4690-sim: ready\n") != std::string::npos;
+  FUZZ_CHECK(!served || AnnouncesSlot(args, run));
   for (const auto& [name, max] : kNumericOptions) {
     const std::optional<std::string> text = OptionValue(args, name);
-    static const std::regex kDecimal("[0-9]{1,10}");
+    FUZZ_CHECK(!served || !text || std::regex_match(*text, kOptionNumber));
+    // A decimal value in range, alone, is accepted, and the module has that value.
     if (!text || !std::regex_match(*text, kDecimal) || NumberOf(*text) > max) continue;
     const std::vector<std::string> alone = {name, *text};
-    int64_t reported = 0;
-    const Run aloneRun = RunCommand(alone, [&, n = name] { reported = Reported(n); });
-    FUZZ_CHECK(aloneRun.status == sim::kExitStopped);
-    CheckAnnouncedSlot(alone, aloneRun);
-    FUZZ_CHECK(name == "--slot" || reported == static_cast<int64_t>(NumberOf(*text)));
+    int64_t reported = static_cast<int64_t>(NumberOf(*text));
+    const Run aloneRun = RunCommand(alone, [&, n = name] {
+      if (n != "--slot") reported = Reported(n);
+    });
+    FUZZ_CHECK(aloneRun.status == sim::kExitStopped && AnnouncesSlot(alone, aloneRun) &&
+               reported == static_cast<int64_t>(NumberOf(*text)));
   }
   return 0;
 }

@@ -28,15 +28,7 @@ namespace dc = driver_contract;
 constexpr char kDevice[] = "QDev0";
 
 // One healthy module in slot 0, built once; each input gives it other memories.
-sim::Rack& TheRack() {
-  static sim::Rack* rack = [] {
-    auto* r = new sim::Rack;
-    std::string error;
-    FUZZ_CHECK(r->Build(sim::Scenario{}, sim::LookupEmbeddedImages(), &error));
-    return r;
-  }();
-  return *rack;
-}
+sim::Rack* gRack = nullptr;
 
 // A file's bytes: the input's own, cut or filled to a length of its choice, or its patches laid
 // on `base`, at the places that the module reads or anywhere.
@@ -70,18 +62,6 @@ void CheckReply(const sim::Reply& reply, size_t length) {
   FUZZ_CHECK(!reply.answered || (reply.data.size() <= length && reply.information <= length));
 }
 
-// A read as the utility's library makes it: answered with the memory's bytes when it succeeds.
-void Read(sim::Rack& rack, uint32_t address, uint32_t size) {
-  const sim::Reply reply =
-      rack.Serve(kDevice, IOCTL_VENDOR_REQUEST,
-                 fuzz::VendorHeader(dc::kDirectionToHost, dc::kRequestRead, address),
-                 std::vector<uint8_t>(size));
-  CheckReply(reply, size);
-  std::vector<uint8_t> memory;
-  FUZZ_CHECK(reply.error != 0 || (rack.Peek(0, address, size, &memory) && memory == reply.data));
-  FUZZ_CHECK(address != SEL_PLD_INFO || (reply.error == 0) == rack.PldConfigured(0));
-}
-
 // Any request: a vendor request with the input's header, or another code, with data.
 void AnyRequest(sim::Rack& rack, FuzzedDataProvider& in) {
   static const uint32_t kCodes[] = {IOCTL_VENDOR_REQUEST, IOCTL_USB_VENDOR_REQUEST,
@@ -100,8 +80,14 @@ void AnyRequest(sim::Rack& rack, FuzzedDataProvider& in) {
 
 }  // namespace
 
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  std::string error;
+  FUZZ_CHECK((gRack = new sim::Rack)->Build(sim::Scenario{}, sim::LookupEmbeddedImages(), &error));
+  return 0;
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  sim::Rack& rack = TheRack();
+  sim::Rack& rack = *gRack;
   static const std::vector<uint8_t> kFreshMcu = rack.McuFlash(0), kFreshBoot = rack.BootFlash(0);
   static const std::vector<uint8_t> kErasedMcu(sim::kMcuFlashSize, 0xFF),
       kErasedBoot(sim::kBootFlashSize, 0xFF);
@@ -145,7 +131,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       {module_addresses::kModuleDescription, 256},    {module_addresses::kFirmwareDescription, 227},
       {module_addresses::kBootLoaderDescription, 79}, {SEL_PLD_INFO, sim::kPldTextSize},
       {SEL_BOOT_FLASH, sim::kContainerHeaderSize},    {SEL_MODULE_TG_DATA, 1}};
-  for (const auto& [address, length] : reads) Read(rack, address, length);
+  // Each read answered with the memory's bytes when it succeeds.
+  for (const auto& [address, length] : reads) {
+    const sim::Reply reply =
+        rack.Serve(kDevice, IOCTL_VENDOR_REQUEST,
+                   fuzz::VendorHeader(dc::kDirectionToHost, dc::kRequestRead, address),
+                   std::vector<uint8_t>(length));
+    CheckReply(reply, length);
+    std::vector<uint8_t> memory;
+    FUZZ_CHECK(reply.error != 0 ||
+               (rack.Peek(0, address, length, &memory) && memory == reply.data));
+    FUZZ_CHECK(address != SEL_PLD_INFO || (reply.error == 0) == rack.PldConfigured(0));
+  }
   for (int n = 0; n < 16 && in.remaining_bytes() > 0; ++n) AnyRequest(rack, in);
   for (const std::string& line : rack.traffic().Lines()) {
     sim::TrafficEntry entry;

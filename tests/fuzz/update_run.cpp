@@ -27,14 +27,10 @@ namespace {
 FuzzedDataProvider* gInput = nullptr;
 
 // The images the run finds: small, each of its own bytes, so that a write shows which was taken.
-const std::vector<uint8_t>& Image(const std::string& name) {
+const std::vector<uint8_t>& Image(const char* name) {
   static std::map<std::string, std::vector<uint8_t>> images;
-  uint8_t fill = 0x10;
-  for (const images::ImageInfo& info : images::kImageList) {
-    if (images.size() < std::size(images::kImageList)) images[info.name].assign(97 + fill, fill);
-    fill += 0x10;
-  }
-  return images.at(name);
+  const auto fill = static_cast<uint8_t>(0x10 * (images::FindImage(name) - images::kImageList + 1));
+  return images.try_emplace(name, 97 + fill, fill).first->second;
 }
 
 images::ImageRange Lookup(const char* name) {
@@ -73,10 +69,9 @@ struct ScriptedModule final : IR4690_BOOT_LOADER {
   bool CloseDevice() override { return Called(); }
   bool ReleaseInstance() override { return Called() && ++releases && Succeeds(); }
   HANDLE GetDeviceHandle() override { return INVALID_HANDLE_VALUE; }
-  bool GetModuleName(char* buffer) override {
-    if (!Answer()) return false;
-    in_.ConsumeBool() ? Fill(buffer, 7) : static_cast<void>(std::memcpy(buffer, "R46-90", 7));
-    return true;
+  bool GetModuleName(char* name) override {
+    return Answer() &&
+           (in_.ConsumeBool() ? Fill(name, 7) : void(std::memcpy(name, "R46-90", 7)), true);
   }
   bool GetUsbSpeed(uint8_t* speed) override {
     return Answer() && (*speed = in_.ConsumeIntegral<uint8_t>(), true);
@@ -88,9 +83,8 @@ struct ScriptedModule final : IR4690_BOOT_LOADER {
       // A valid header over whatever the input gives.
       uint8_t image[8];
       Fill(image, sizeof image);
-      std::memcpy(buffer, updater::BuildPldFlashImage(image, 8, updater::HeapAllocator()).data(),
-                  size);
-      return true;
+      const auto built = updater::BuildPldFlashImage(image, 8, updater::HeapAllocator());
+      return std::memcpy(buffer, built.data(), size), true;
     }
     Fill(buffer, size);
     if (address == SEL_MODULE_TG_DATA && size == 1) grade = *static_cast<uint8_t*>(buffer);
@@ -102,9 +96,8 @@ struct ScriptedModule final : IR4690_BOOT_LOADER {
     return Answer();
   }
   bool RunMcuApplication(uint32_t address, BOOL) override {
-    const bool ok = Answer();
-    if (address == module_addresses::kApplicationEntry) applicationStarted = ok;
-    return ok;
+    return address == module_addresses::kApplicationEntry ? applicationStarted = Answer()
+                                                          : Answer();
   }
   bool StartReloadPld() override { return Answer(); }
   bool VerifyPld() override { return Answer(); }
@@ -114,20 +107,16 @@ struct ScriptedModule final : IR4690_BOOT_LOADER {
     return Give(d, &bootLoader);
   }
   bool GET_PLD_INFO(PldInfo* d) override {
-    PldInfo given{};
-    const bool ok = Give(d, &given);
-    pldInfo = ok ? std::optional<PldInfo>(given) : std::nullopt;
-    return ok;
+    pldInfo.emplace();
+    return Give(d, &*pldInfo) || (pldInfo.reset(), false);
   }
   // The update run uses no user flash.
   bool ENABLE_USER_FLASH_WRITE(BOOL) override { return Unused(); }
   bool READ_USER_FLASH(uint8_t*) override { return Unused(); }
   bool WRITE_USER_FLASH(const uint8_t*) override { return Unused(); }
+  static bool Unused() { return FUZZ_CHECK(!"the update run uses user flash"), false; }
 
-  bool Called() {  // nothing is asked of a released module
-    FUZZ_CHECK(releases == 0);
-    return true;
-  }
+  bool Called() { return FUZZ_CHECK(releases == 0), true; }  // nothing asked once released
   // One answer: true unless the input says the operation fails.
   bool Succeeds() { return !fuzz::OneIn8(in_); }
   bool Answer() { return Called() && Succeeds(); }
@@ -135,14 +124,7 @@ struct ScriptedModule final : IR4690_BOOT_LOADER {
   // A record read: the input's bytes, kept as what the module reported.
   template <typename Record>
   bool Give(Record* to, Record* reported) {
-    if (!Answer()) return false;
-    Fill(reported, sizeof *reported);
-    *to = *reported;
-    return true;
-  }
-  static bool Unused() {
-    FUZZ_CHECK(!"the update run uses user flash");
-    return false;
+    return Answer() && (Fill(reported, sizeof *reported), *to = *reported, true);
   }
 
   FuzzedDataProvider& in_;
@@ -160,26 +142,21 @@ std::string Text(const char (&field)[N]) {
 // The summary as the module's records give it: each text up to its first zero byte, at most the
 // field's width.
 std::string ExpectedSummary(const ScriptedModule& m) {
-  std::string s = std::string("\n") + kRule + "  Module Info:\n";
-  s += "   # MCU Name:           " + Text(m.module.Name) + "\n";
-  s += "   # SerialNumber:       " + Text(m.module.SerialNumber) + "\n";
-  s += std::string("   # Revision:           ") + m.module.Revision + "\n";
-  if (m.applicationStarted) {
-    s += "  MCU Firmware Info:\n";
-    s += "   # MCU Name:           " + Text(m.firmware.McuName) + "\n";
-    s += "   # Firmware Version:   " + Text(m.firmware.Version) + "\n";
-    s += "   # Created:            " + Text(m.firmware.Created) + "\n";
-  }
-  s += "  MCU BootLoader Info:\n";
-  s += "   # MCU Name:           " + Text(m.bootLoader.McuName) + "\n";
-  s += "   # BootLoader Version: " + Text(m.bootLoader.Version) + "\n";
-  s += "   # Created:            " + Text(m.bootLoader.Created) + "\n";
-  if (m.pldInfo) {
-    s += "  PLD Firmware Info:\n";
-    s += "   # PLD Name:           " + Text(m.pldInfo->PldName) + "\n";
-    s += "   # Firmware Version:   " + Text(m.pldInfo->Version) + "\n";
-    s += "   # Created:            " + Text(m.pldInfo->Created) + "\n";
-  }
+  std::string s = std::string("\n") + kRule +
+                  "  Module Info:\n   # MCU Name:           " + Text(m.module.Name) +
+                  "\n   # SerialNumber:       " + Text(m.module.SerialNumber) +
+                  "\n   # Revision:           " + m.module.Revision + "\n";
+  if (m.applicationStarted)
+    s += "  MCU Firmware Info:\n   # MCU Name:           " + Text(m.firmware.McuName) +
+         "\n   # Firmware Version:   " + Text(m.firmware.Version) +
+         "\n   # Created:            " + Text(m.firmware.Created) + "\n";
+  s += "  MCU BootLoader Info:\n   # MCU Name:           " + Text(m.bootLoader.McuName) +
+       "\n   # BootLoader Version: " + Text(m.bootLoader.Version) +
+       "\n   # Created:            " + Text(m.bootLoader.Created) + "\n";
+  if (m.pldInfo)
+    s += "  PLD Firmware Info:\n   # PLD Name:           " + Text(m.pldInfo->PldName) +
+         "\n   # Firmware Version:   " + Text(m.pldInfo->Version) +
+         "\n   # Created:            " + Text(m.pldInfo->Created) + "\n";
   return s + kRule + "\n";
 }
 
@@ -232,17 +209,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   FUZZ_CHECK(gExits.size() == 1 && module.releases == (created ? 1 : 0));
   const int status = gExits[0];
-  FUZZ_CHECK(status == updater::kExitSucceeded || status == updater::kExitFailed);
-  const size_t tail = std::strlen(kSuccess);
-  FUZZ_CHECK((text.size() >= tail && text.compare(text.size() - tail, tail, kSuccess) == 0) ==
-             (status == updater::kExitSucceeded));
+  const size_t tail = std::min(text.size(), std::strlen(kSuccess));
+  FUZZ_CHECK((status == updater::kExitSucceeded || status == updater::kExitFailed) &&
+             (text.compare(text.size() - tail, tail, kSuccess) == 0) ==
+                 (status == updater::kExitSucceeded));
 
   const size_t summary = text.find(std::string("\n") + kRule + "  Module Info:\n");
   FUZZ_CHECK(status != updater::kExitSucceeded || summary != std::string::npos);
   FUZZ_CHECK(summary != std::string::npos || module.writes.empty());
   if (summary == std::string::npos) return 0;
-  const std::string expected = ExpectedSummary(module);
-  FUZZ_CHECK(text.compare(summary, expected.size(), expected) == 0);
+  FUZZ_CHECK(text.find(ExpectedSummary(module), summary) == summary);
 
   // Every write is the next one the rules ask for; a successful run makes them all.
   const std::vector<Write> writes = ExpectedWrites(module);

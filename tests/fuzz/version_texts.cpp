@@ -26,13 +26,10 @@ double CheckedVersionNumber(std::string_view text, size_t width) {
   const double followed = updater::VersionNumber(fuzz::Field(text, width, 12).get(), width);
   FUZZ_CHECK(std::memcmp(&value, &followed, sizeof value) == 0);
 
-  std::string_view t = text.substr(0, std::min(text.size(), width));
-  t = t.substr(0, t.find('\0'));
+  std::string_view t = text.substr(0, std::min(width, text.find('\0')));
   t.remove_prefix(std::min(t.find_first_not_of(" \t\n\v\f\r"), t.size()));
-  if (!t.empty() && t.front() == '+') {
-    t.remove_prefix(1);
-    if (!t.empty() && t.front() == '-') t = {};  // "+-": no number
-  }
+  if (!t.empty() && t.front() == '+')
+    t = t.substr(1, t.substr(1, 1) == "-" ? 0 : t.npos);  // "+-": no number
   const std::string_view digits = !t.empty() && t.front() == '-' ? t.substr(1) : t;
   if (digits.size() >= 2 && digits[0] == '0' && (digits[1] | 0x20) == 'x') return value;
   double expected = 0.0;
