@@ -1,13 +1,13 @@
 // r4690-recovery: interrupts the update of each of the suite's modules at every request and proves
 // that the utility repairs what it left (README.md).
 //
-//   r4690-recovery UTILITY [--jobs N] [--module TEXT | --all-at-once [--every N]] [--keep]
+//   r4690-recovery UTILITY [--jobs N] [--module TEXT | --all-at-once] [--every N] [--keep]
 //
 // UTILITY is the r4690-update to run; --jobs sets the number of workers (default: the cores),
 // --module runs only the modules whose name contains TEXT, --all-at-once only the points of a
-// bench of three modules updated at once (with --every N, every N-th of them), --keep leaves the
-// folders of failed points in the temporary folder. Exit status 0 when every point passed, 1
-// otherwise.
+// bench of three modules updated at once, --every N every N-th point of each module and of the
+// bench (from the first), --keep leaves the folders of failed points in the temporary folder.
+// Exit status 0 when every point passed, 1 otherwise.
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -28,8 +28,8 @@ int main(int argc, char** argv) {
   using namespace recovery;
   if (argc < 2) {
     std::fprintf(stderr,
-                 "usage: r4690-recovery UTILITY [--jobs N] [--module TEXT | --all-at-once "
-                 "[--every N]] [--keep]\n");
+                 "usage: r4690-recovery UTILITY [--jobs N] [--module TEXT | --all-at-once] "
+                 "[--every N] [--keep]\n");
     return 2;
   }
   SuiteSettings settings;
@@ -77,7 +77,8 @@ int main(int argc, char** argv) {
   RunInParallel(modules.size(), workers, [&](size_t m) {
     results[m].clean = RunCleanUpdate(settings, modules[m], folder(m, "clean"));
     if (results[m].clean.problem.empty() && !allAtOnceOnly) {
-      results[m].points = PointsOf(results[m].clean);
+      const std::vector<Point> all = PointsOf(results[m].clean);
+      for (size_t p = 0; p < all.size(); p += every) results[m].points.push_back(all[p]);
       results[m].verdicts.resize(results[m].points.size());
     }
   });
