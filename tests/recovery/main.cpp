@@ -1,12 +1,13 @@
 // r4690-recovery: interrupts the update of each of the suite's modules at every request and proves
 // that the utility repairs what it left (README.md).
 //
-//   r4690-recovery UTILITY [--module TEXT | --alone | --all-at-once [--every N]]
+//   r4690-recovery UTILITY [--module TEXT | --alone | --all-at-once] [--every N]
 //
 // UTILITY is the r4690-update to run; --module runs only the modules whose name contains TEXT,
 // --alone the points of every module alone, --all-at-once only the points of a bench of three
-// modules updated at once (with --every N, every N-th of them). The points run on as many workers
-// as there are cores. Exit status 0 when every point passed, 1 otherwise.
+// modules updated at once, --every N every N-th point of each module and of the bench (from the
+// first). The points run on as many workers as there are cores. Exit status 0 when every point
+// passed, 1 otherwise.
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -485,7 +486,7 @@ int main(int argc, char** argv) {
   }
   if (argc < 2) {
     std::fputs(
-        "usage: r4690-recovery UTILITY [--module TEXT | --alone | --all-at-once [--every N]]\n",
+        "usage: r4690-recovery UTILITY [--module TEXT | --alone | --all-at-once] [--every N]\n",
         stderr);
     return 2;
   }
@@ -508,7 +509,9 @@ int main(int argc, char** argv) {
   RunInParallel(results.size(), workers, [&](size_t m) {
     ModuleResult& r = results[m];
     r.clean = RunCleanUpdate(settings, r.module, folder(m, "clean"));
-    if (r.clean.problem.empty() && !allAtOnceOnly) r.points = PointsOf(r.clean);
+    if (!r.clean.problem.empty() || allAtOnceOnly) return;
+    const std::vector<Point> all = PointsOf(r.clean);
+    for (size_t p = 0; p < all.size(); p += every) r.points.push_back(all[p]);
   });
   std::vector<std::pair<size_t, size_t>> jobs;  // (module, point)
   for (size_t m = 0; m < results.size(); ++m)
