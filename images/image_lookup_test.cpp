@@ -6,10 +6,12 @@
 
 #include <gtest/gtest.h>
 
+#include <utility>
 #include <vector>
 
 #include "images/image_list.h"
 #include "images/testing/committed_images.h"
+#include "platform/testing/test_facilities.h"
 #include "platform/win32.h"
 
 namespace {
@@ -30,6 +32,20 @@ TEST(LookupImage, UnknownNamesFailAtFindResource) {
   for (const char* name : {"R4690D_APPL", "R4690A_APP", "R4690A_APPL_", "R4690CC", ""})
     EXPECT_EQ(LookupImage(name).failedStep, LookupStep::kFindResource) << name;
 }
+
+#ifndef _WIN32
+// A resource found but not loaded, or loaded but not locked, fails at that step.
+TEST(LookupImage, EachFailingResourceCallNamesItsStep) {
+  for (const auto& [nth, step] :
+       {std::pair{1u, LookupStep::kLoadResource}, std::pair{2u, LookupStep::kLockResource}}) {
+    qdev_test::FailNthResourceCall(nth);
+    const images::ImageRange r = LookupImage(images::kR4690C_APPL);
+    EXPECT_EQ(r.failedStep, step);
+    EXPECT_EQ(r.data, nullptr);
+  }
+  qdev_test::ClearFaults();
+}
+#endif
 
 // The resource functions underneath, with the errors that Windows gives: the cross-built tests
 // hold the real Windows functions to the same.

@@ -3,6 +3,8 @@
 // fails with ERROR_INVALID_HANDLE instead of touching freed memory.
 #pragma once
 
+#include <atomic>
+#include <cstdint>
 #include <memory>
 
 #include "platform/win32.h"
@@ -34,6 +36,15 @@ std::shared_ptr<Object> LookupHandle(HANDLE handle);
 template <class T>
 std::shared_ptr<T> LookupHandleAs(HANDLE handle) {
   return std::dynamic_pointer_cast<T>(LookupHandle(handle));
+}
+
+// Counts one call against a fault hook's countdown (0: disarmed); true when this call is to fail.
+inline bool FaultFires(std::atomic<uint32_t>& countdown) {
+  uint32_t n = countdown.load();
+  while (n != 0) {
+    if (countdown.compare_exchange_weak(n, n - 1)) return n == 1;
+  }
+  return false;
 }
 
 }  // namespace qdev_posix

@@ -3,10 +3,13 @@
 // IDs from MAKEINTRESOURCEA; string names compare without regard to ASCII case; failures set
 // the error values that Windows sets. A loaded resource is its read-only bytes, which live as
 // long as the process.
+#include <atomic>
 #include <cstdint>
 
 #include "platform/ascii_case.h"
+#include "platform/posix/handles.h"
 #include "platform/resource_table.h"
+#include "platform/testing/test_facilities.h"
 #include "platform/win32.h"
 
 // Weak, so that an executable without embedded resources still links; the table's address is
@@ -90,18 +93,35 @@ HRSRC WINAPI FindResourceA(HMODULE hModule, LPCSTR lpName, LPCSTR lpType) {
   return nullptr;
 }
 
+namespace {
+
+std::atomic<uint32_t> failResourceCountdown{0};
+
+// Counts one LoadResource or LockResource against the fault hook; true when it is to fail.
+bool ResourceFaultFires() {
+  if (!qdev_posix::FaultFires(failResourceCountdown)) return false;
+  SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+  return true;
+}
+
+}  // namespace
+
+void qdev_test::FailNthResourceCall(uint32_t n) {
+  failResourceCountdown.store(n);
+}
+
 HGLOBAL WINAPI LoadResource(HMODULE hModule, HRSRC hResInfo) {
   const qdev_posix::EmbeddedResource* r = EntryOf(hResInfo);
   if (hModule != nullptr || r == nullptr) {
     SetLastError(ERROR_INVALID_HANDLE);
     return nullptr;
   }
-  return const_cast<uint8_t*>(r->begin);
+  return ResourceFaultFires() ? nullptr : const_cast<uint8_t*>(r->begin);
 }
 
 LPVOID WINAPI LockResource(HGLOBAL hResData) {
   // A loaded resource already is the address of its bytes.
-  return hResData;
+  return ResourceFaultFires() ? nullptr : hResData;
 }
 
 DWORD WINAPI SizeofResource(HMODULE hModule, HRSRC hResInfo) {

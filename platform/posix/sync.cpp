@@ -98,15 +98,6 @@ std::chrono::microseconds Scaled(DWORD ms, uint32_t scale) {
 
 std::atomic<uint32_t> failCreateEventCountdown{0};
 
-// Counts one CreateEventA against the fault hook; true when this call is to fail.
-bool CreateEventFaultFires() {
-  uint32_t n = failCreateEventCountdown.load();
-  while (n != 0) {
-    if (failCreateEventCountdown.compare_exchange_weak(n, n - 1)) return n == 1;
-  }
-  return false;
-}
-
 pthread_mutex_t* MutexOf(LPCRITICAL_SECTION cs) {
   return std::launder(reinterpret_cast<pthread_mutex_t*>(cs->Storage));
 }
@@ -250,13 +241,14 @@ void FailNthCreateEvent(uint32_t n) {
 void ClearFaults() {
   FailNthCloseHandle(0);
   FailNthCreateEvent(0);
+  FailNthResourceCall(0);
 }
 
 }  // namespace qdev_test
 
 HANDLE WINAPI CreateEventA(LPSECURITY_ATTRIBUTES /*lpEventAttributes*/, BOOL bManualReset,
                            BOOL bInitialState, LPCSTR /*lpName*/) {
-  if (qdev_posix::CreateEventFaultFires()) {
+  if (qdev_posix::FaultFires(qdev_posix::failCreateEventCountdown)) {
     SetLastError(ERROR_NOT_ENOUGH_MEMORY);
     return nullptr;
   }

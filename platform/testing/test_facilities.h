@@ -36,6 +36,10 @@ void FailNthCloseHandle(uint32_t n);
 // ERROR_NOT_ENOUGH_MEMORY and creates nothing. 0 disarms the hook.
 void FailNthCreateEvent(uint32_t n);
 
+// Makes the n-th next LoadResource or LockResource call fail (1: the very next one): it returns
+// NULL with ERROR_NOT_ENOUGH_MEMORY. 0 disarms the hook.
+void FailNthResourceCall(uint32_t n);
+
 // Disarms every fault hook.
 void ClearFaults();
 
