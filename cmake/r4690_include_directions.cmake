@@ -23,7 +23,8 @@
 #
 # modlib's public headers are the ones it installs for other programs: interfaces.h, records.h,
 # error_codes.h, r4690module.h. Code outside test code includes no testing/ header, except where
-# the platform implements its test facilities (posix/handles.cpp, posix/sync.cpp).
+# the platform implements its test facilities (posix/handles.cpp, posix/resources.cpp,
+# posix/sync.cpp).
 
 set(r4690_allowed_contract contract)
 set(r4690_allowed_platform platform contract)
@@ -37,7 +38,7 @@ set(r4690_allowed_tools tools images contract modlib-public)
 set(r4690_test_code "^(tests/|bench/|examples/)|/testing/|_test\\.cpp$")
 set(r4690_sim_endpoint "^sim/(simulator|embedded_images|command)\\.|^sim/main\\.cpp$")
 set(r4690_modlib_public "^modlib/(interfaces|records|error_codes|r4690module)\\.h$")
-set(r4690_testing_implementers "^platform/posix/(handles|sync)\\.cpp$")
+set(r4690_testing_implementers "^platform/posix/(handles|resources|sync)\\.cpp$")
 set(r4690_os_headers
     "^(windows|winsvc|winioctl|ntifs|ntddk|wdm|unistd|pthread|dlfcn|fcntl|poll|spawn|termios)\\.h$|^(sys|netinet|arpa)/")
 

@@ -2,7 +2,8 @@
 // clock, and fault hooks that make selected platform calls fail, so that tests reach the paths
 // that real Windows takes only under rare conditions. Nothing in a shipped program calls these.
 // They act on the layer's insides, so the layer itself defines them (posix/handles.cpp,
-// posix/sync.cpp): the one place where shipped code includes a testing/ header.
+// posix/resources.cpp, posix/sync.cpp): the one place where shipped code includes a testing/
+// header.
 #pragma once
 
 #ifndef _WIN32
