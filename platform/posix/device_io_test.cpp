@@ -15,6 +15,7 @@
 #include <future>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "platform/device_endpoint.h"
@@ -70,7 +71,7 @@ struct Request {
 };
 
 // Devices QDev5 and QDev6, whose handler gives a request its input back unless the input starts
-// with 0.
+// with 0, and QDev5 open (sharing all) as device_.
 class DeviceTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -84,8 +85,11 @@ class DeviceTest : public ::testing::Test {
       ASSERT_TRUE(server_.AddDevice(name, &handler_, &error)) << error;
     }
     ASSERT_TRUE(server_.Start(&error)) << error;
+    ASSERT_NE(device_ = Open(), INVALID_HANDLE_VALUE);
   }
+  void TearDown() override { EXPECT_TRUE(CloseHandle(device_)); }
 
+  HANDLE device_ = INVALID_HANDLE_VALUE;
   TempDeviceDir dir_;
   qdev_test::ScriptedHandler handler_;
   qdev::EndpointServer server_{dir_.path()};
@@ -121,37 +125,28 @@ TEST_P(TransferTest, DataAndCountArriveExactly) {
     *reply = DeviceReply{c.error, c.information, replyData};
     return true;
   });
-  HANDLE device = Open();
-  ASSERT_NE(device, INVALID_HANDLE_VALUE);
-  const std::vector<uint8_t> input = Pattern(c.inSize, 0x10);
-  const std::vector<uint8_t> original = Pattern(c.outSize, 0x50);
+  const std::vector<uint8_t> input = Pattern(c.inSize, 0x10), original = Pattern(c.outSize, 0x50);
   std::vector<uint8_t> buffer = original;
   buffer.resize(c.outSize + 8, 0xEE);  // guard bytes past the output that nothing may touch
+  // The reply's data fills the start of the output buffer; nothing else changes.
+  std::vector<uint8_t> expected = buffer;
+  std::copy_n(replyData.begin(), std::min(c.replyData, c.outSize), expected.begin());
   OVERLAPPED ov{};
   ov.hEvent = CreateEventA(nullptr, FALSE, FALSE, nullptr);
-  Issue(device, &ov, buffer.data(), c.outSize, input);
+  Issue(device_, &ov, buffer.data(), c.outSize, input);
   ASSERT_EQ(WaitForSingleObject(ov.hEvent, 5000), WAIT_OBJECT_0);
   EXPECT_EQ(ov.Internal, c.status);
   DWORD count = 0xDEAD;
-  EXPECT_EQ(GetOverlappedResult(device, &ov, &count, TRUE) ? ERROR_SUCCESS : GetLastError(),
+  EXPECT_EQ(GetOverlappedResult(device_, &ov, &count, TRUE) ? ERROR_SUCCESS : GetLastError(),
             c.error);
   EXPECT_EQ(count, c.information);
-
+  EXPECT_EQ(buffer, expected);
   // Both buffers reached the endpoint as they were.
   const std::vector<DeviceRequest> requests = handler_.requests();
   ASSERT_EQ(requests.size(), 1u);
-  EXPECT_EQ(requests[0].ioControlCode, kCode);
-  EXPECT_EQ(requests[0].input, input);
-  EXPECT_EQ(requests[0].output, original);
-
-  // The reply's data fills the start of the output buffer; nothing else changes.
-  const size_t copied = std::min(c.replyData, c.outSize);
-  std::vector<uint8_t> expected(replyData.begin(), replyData.begin() + copied);
-  expected.insert(expected.end(), original.begin() + copied, original.end());
-  expected.resize(c.outSize + 8, 0xEE);
-  EXPECT_EQ(buffer, expected);
+  EXPECT_EQ(std::tie(requests[0].ioControlCode, requests[0].input, requests[0].output),
+            std::tie(kCode, input, original));
   EXPECT_TRUE(CloseHandle(ov.hEvent));
-  EXPECT_TRUE(CloseHandle(device));
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, TransferTest, ::testing::ValuesIn(kTransfers),
@@ -159,19 +154,16 @@ INSTANTIATE_TEST_SUITE_P(Cases, TransferTest, ::testing::ValuesIn(kTransfers),
 
 // A pending request fails when its endpoint goes, and so does every later one on the handle.
 TEST_F(DeviceTest, LostEndpointFailsThePendingRequestAndTheNextAtOnce) {
-  HANDLE device = Open();
-  ASSERT_NE(device, INVALID_HANDLE_VALUE);
-  Request r(device, 0);
+  Request r(device_, 0);
   ASSERT_TRUE(handler_.WaitForRequests(1));
   server_.DropConnections("QDev5");
   EXPECT_EQ(WaitForSingleObject(r.ov.hEvent, 5000), WAIT_OBJECT_0);
   DWORD count = 1;
-  EXPECT_FALSE(GetOverlappedResult(device, &r.ov, &count, TRUE));
+  EXPECT_FALSE(GetOverlappedResult(device_, &r.ov, &count, TRUE));
   EXPECT_EQ(GetLastError(), ERROR_DEVICE_NOT_CONNECTED);
   EXPECT_EQ(count, 0u);
-  EXPECT_FALSE(DeviceIoControl(device, kCode, nullptr, 0, r.out.data(), 4, nullptr, &r.ov));
+  EXPECT_FALSE(DeviceIoControl(device_, kCode, nullptr, 0, r.out.data(), 4, nullptr, &r.ov));
   EXPECT_EQ(GetLastError(), ERROR_DEVICE_NOT_CONNECTED);
-  EXPECT_TRUE(CloseHandle(device));
 }
 
 TEST_F(DeviceTest, SecondOpenFollowsTheShareModesAndTheDeviceReopensAfterClose) {
@@ -188,13 +180,13 @@ TEST_F(DeviceTest, SecondOpenFollowsTheShareModesAndTheDeviceReopensAfterClose) 
   for (const auto& c : cases) {
     SCOPED_TRACE(::testing::Message() << c.firstAccess << "/" << c.firstShare << " then "
                                       << c.secondAccess << "/" << c.secondShare);
-    HANDLE first = Open("\\\\.\\QDev5", c.firstAccess, c.firstShare);
+    HANDLE first = Open("\\\\.\\QDev6", c.firstAccess, c.firstShare);
     ASSERT_NE(first, INVALID_HANDLE_VALUE);
-    HANDLE second = Open("\\\\.\\QDev5", c.secondAccess, c.secondShare);
+    HANDLE second = Open("\\\\.\\QDev6", c.secondAccess, c.secondShare);
     EXPECT_EQ(second == INVALID_HANDLE_VALUE ? GetLastError() : ERROR_SUCCESS, c.error);
     CloseHandle(second);
     EXPECT_TRUE(CloseHandle(first));
-    second = Open("\\\\.\\QDev5", c.secondAccess, c.secondShare);  // at once after the close
+    second = Open("\\\\.\\QDev6", c.secondAccess, c.secondShare);  // at once after the close
     EXPECT_NE(second, INVALID_HANDLE_VALUE);
     CloseHandle(second);
   }
@@ -224,8 +216,7 @@ TEST_F(DeviceTest, OpensFindTheDeviceAsOnWindows) {
 // Whichever of the two threads reads the replies, each gets its own: the one whose request is
 // answered completes, the other's wait times out and its request is cancelled.
 TEST_F(DeviceTest, ThreadsWaitingOnOneHandleEachGetTheirOwnReply) {
-  HANDLE device = Open();
-  ASSERT_NE(device, INVALID_HANDLE_VALUE);
+  HANDLE device = device_;
   for (uint8_t round = 1; round <= 5; ++round) {
     SCOPED_TRACE(round);
     auto silent = std::async(std::launch::async, [device] {
@@ -244,7 +235,6 @@ TEST_F(DeviceTest, ThreadsWaitingOnOneHandleEachGetTheirOwnReply) {
     EXPECT_EQ(answered.out, answered.in);
     EXPECT_TRUE(silent.get());
   }
-  EXPECT_TRUE(CloseHandle(device));
 }
 
 // Another thread waits for a request that is never answered; what the issuing thread does next
@@ -276,26 +266,21 @@ TEST_F(DeviceTest, WaitEndsWhenTheRequestIsCancelledClosedOrItsEventSet) {
 
 // Nobody waits; asking for the result without waiting reads the reply that has arrived.
 TEST_F(DeviceTest, ResultAskedForWithoutWaitingSeesAReplyThatHasArrived) {
-  HANDLE device = Open();
-  ASSERT_NE(device, INVALID_HANDLE_VALUE);
-  Request r(device, 7);
+  Request r(device_, 7);
   DWORD count = 0;
-  int polls = 0;
-  for (; !GetOverlappedResult(device, &r.ov, &count, FALSE) && polls < 5000; ++polls) {
+  for (int polls = 0; !GetOverlappedResult(device_, &r.ov, &count, FALSE); ++polls) {
     ASSERT_EQ(GetLastError(), ERROR_IO_INCOMPLETE);
+    ASSERT_LT(polls, 5000);
     Sleep(1);
   }
-  EXPECT_LT(polls, 5000);
   EXPECT_EQ(count, 4u);
   EXPECT_EQ(r.out, r.in);
-  EXPECT_TRUE(CloseHandle(device));
 }
 
 // One event for requests on two devices, the later of them never answered: the wait reads both
 // devices and ends with the answer of the first.
 TEST_F(DeviceTest, OneEventSharedByTwoDevices) {
-  HANDLE first = Open("\\\\.\\QDev5"), second = Open("\\\\.\\QDev6");
-  ASSERT_NE(first, INVALID_HANDLE_VALUE);
+  HANDLE first = device_, second = Open("\\\\.\\QDev6");
   ASSERT_NE(second, INVALID_HANDLE_VALUE);
   HANDLE event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
   Request answered(first, 3, event);
@@ -307,7 +292,6 @@ TEST_F(DeviceTest, OneEventSharedByTwoDevices) {
   EXPECT_EQ(silent.ov.Internal, STATUS_PENDING);
   EXPECT_TRUE(CancelIo(second));
   EXPECT_TRUE(CloseHandle(event));
-  EXPECT_TRUE(CloseHandle(first));
   EXPECT_TRUE(CloseHandle(second));
 }
 
