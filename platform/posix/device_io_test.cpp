@@ -13,6 +13,7 @@
 #include <chrono>
 #include <functional>
 #include <future>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <tuple>
@@ -70,29 +71,44 @@ struct Request {
   }
 };
 
-// Devices QDev5 and QDev6, whose handler gives a request its input back unless the input starts
-// with 0, and QDev5 open (sharing all) as device_.
-class DeviceTest : public ::testing::Test {
+// Devices QDev5 and QDev6, with QDev5 open (sharing all) as device_; the fixture is their handler.
+class DeviceTest : public ::testing::Test, public qdev::DeviceHandler {
  protected:
   void SetUp() override {
-    handler_.SetAnswer([](const DeviceRequest& request, DeviceReply* reply) {
-      if (request.input.empty() || request.input[0] == 0) return false;
-      *reply = DeviceReply{0, static_cast<uint32_t>(request.input.size()), request.input};
-      return true;
-    });
     std::string error;
     for (const char* name : {"QDev5", "QDev6"}) {
-      ASSERT_TRUE(server_.AddDevice(name, &handler_, &error)) << error;
+      ASSERT_TRUE(server_.AddDevice(name, this, &error)) << error;
     }
     ASSERT_TRUE(server_.Start(&error)) << error;
     ASSERT_NE(device_ = Open(), INVALID_HANDLE_VALUE);
   }
   void TearDown() override { EXPECT_TRUE(CloseHandle(device_)); }
+  // On the server's thread: records the request and answers it as answer_ says.
+  bool Handle(const DeviceRequest& request, DeviceReply* reply) override {
+    std::lock_guard<std::mutex> lock(mu_);
+    requests_.push_back(request);
+    return answer_(request, reply);
+  }
+  std::vector<DeviceRequest> Requests() {
+    std::lock_guard<std::mutex> lock(mu_);
+    return requests_;
+  }
+  bool WaitForRequests(size_t n) {  // up to 5 s
+    for (int i = 0; i < 1000 && Requests().size() < n; ++i) Sleep(5);
+    return Requests().size() >= n;
+  }
 
   HANDLE device_ = INVALID_HANDLE_VALUE;
   TempDeviceDir dir_;
-  qdev_test::ScriptedHandler handler_;
-  qdev::EndpointServer server_{dir_.path()};
+  // Gives a request its input back unless the input starts with 0 (set before a request is sent).
+  std::function<bool(const DeviceRequest&, DeviceReply*)> answer_ = [](const DeviceRequest& in,
+                                                                       DeviceReply* reply) {
+    *reply = DeviceReply{0, static_cast<uint32_t>(in.input.size()), in.input};
+    return !in.input.empty() && in.input[0] != 0;
+  };
+  std::mutex mu_;
+  std::vector<DeviceRequest> requests_;
+  qdev::EndpointServer server_{dir_.path()};  // stopped first
 };
 
 // One request and the endpoint's answer to it.
@@ -121,10 +137,10 @@ class TransferTest : public DeviceTest, public ::testing::WithParamInterface<Tra
 TEST_P(TransferTest, DataAndCountArriveExactly) {
   const TransferCase& c = GetParam();
   const std::vector<uint8_t> replyData = Pattern(c.replyData, 0xA0);
-  handler_.SetAnswer([&](const DeviceRequest&, DeviceReply* reply) {
+  answer_ = [&](const DeviceRequest&, DeviceReply* reply) {
     *reply = DeviceReply{c.error, c.information, replyData};
     return true;
-  });
+  };
   const std::vector<uint8_t> input = Pattern(c.inSize, 0x10), original = Pattern(c.outSize, 0x50);
   std::vector<uint8_t> buffer = original;
   buffer.resize(c.outSize + 8, 0xEE);  // guard bytes past the output that nothing may touch
@@ -142,7 +158,7 @@ TEST_P(TransferTest, DataAndCountArriveExactly) {
   EXPECT_EQ(count, c.information);
   EXPECT_EQ(buffer, expected);
   // Both buffers reached the endpoint as they were.
-  const std::vector<DeviceRequest> requests = handler_.requests();
+  const std::vector<DeviceRequest> requests = Requests();
   ASSERT_EQ(requests.size(), 1u);
   EXPECT_EQ(std::tie(requests[0].ioControlCode, requests[0].input, requests[0].output),
             std::tie(kCode, input, original));
@@ -155,7 +171,7 @@ INSTANTIATE_TEST_SUITE_P(Cases, TransferTest, ::testing::ValuesIn(kTransfers),
 // A pending request fails when its endpoint goes, and so does every later one on the handle.
 TEST_F(DeviceTest, LostEndpointFailsThePendingRequestAndTheNextAtOnce) {
   Request r(device_, 0);
-  ASSERT_TRUE(handler_.WaitForRequests(1));
+  ASSERT_TRUE(WaitForRequests(1));
   server_.DropConnections("QDev5");
   EXPECT_EQ(WaitForSingleObject(r.ov.hEvent, 5000), WAIT_OBJECT_0);
   DWORD count = 1;
@@ -245,11 +261,11 @@ TEST_F(DeviceTest, WaitEndsWhenTheRequestIsCancelledClosedOrItsEventSet) {
     SCOPED_TRACE(static_cast<int>(end));
     HANDLE device = Open();
     ASSERT_NE(device, INVALID_HANDLE_VALUE);
-    const size_t before = handler_.requests().size();
+    const size_t before = Requests().size();
     Request r(device, 0);
     auto waiter =
         std::async(std::launch::async, [&r] { return WaitForSingleObject(r.ov.hEvent, 60000); });
-    ASSERT_TRUE(handler_.WaitForRequests(before + 1));
+    ASSERT_TRUE(WaitForRequests(before + 1));
     std::this_thread::sleep_for(std::chrono::milliseconds(50));  // most likely in its wait now
     if (end == End::kCancelIo) CancelIo(device);
     if (end == End::kCloseHandle) CloseHandle(device);
