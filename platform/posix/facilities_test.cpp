@@ -260,7 +260,6 @@ TEST(LoadStringTest, FindsThisModulesStringsOnly) {
     EXPECT_STREQ(buffer, c.text) << c.label;
     EXPECT_EQ(GetLastError(), c.error) << c.label;
   }
-  SetLastError(ERROR_SUCCESS);
   EXPECT_EQ(LoadStringA(executable, 7, nullptr, 64), 0);
   EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
   HMODULE module = executable;
@@ -388,8 +387,7 @@ TEST(ChildProcessTest, ReportsHowEachChildEnded) {
     SCOPED_TRACE(c.argv.back());
     const qdev_test::ChildResult result =
         qdev_test::RunChild({c.argv, {}, dir.path() + "/out", dir.path() + "/err", c.limitMs});
-    EXPECT_EQ(result.end, c.end);
-    EXPECT_EQ(result.status, c.status);
+    EXPECT_EQ(std::make_pair(result.end, result.status), std::make_pair(c.end, c.status));
     EXPECT_LT(result.elapsedMs, 5000u);
   }
 }
