@@ -30,10 +30,7 @@ TEST(DeviceFrame, EachTypeKeepsItsFieldsInItsWords) {
   const FrameCase cases[] = {
       {"open", OpenHeader(0xC0000000, 3), {kMagic, kOpen, 0, 0xC0000000, 3, 0}, 0},
       {"open reply", OpenReplyHeader(32), {kMagic, kOpenReply, 0, 32, 0, 0}, 0},
-      {"request",
-       RequestHeader(77, 0x22003E, 8, 4096),
-       {kMagic, kRequest, 77, 0x22003E, 8, 4096},
-       8 + 4096},
+      {"request", RequestHeader(77, 0x22003E, 8, 96), {kMagic, kRequest, 77, 0x22003E, 8, 96}, 104},
       {"reply", ReplyHeader(77, 31, 3, 7), {kMagic, kReply, 77, 31, 3, 7}, 7},
       {"cancel", CancelHeader(78), {kMagic, kCancel, 78, 0, 0, 0}, 0},
   };
@@ -75,8 +72,7 @@ TEST(ReceiveBuffer, GivesTheFramesOfAStreamHoweverItArrives) {
     stream.insert(stream.end(), frame.begin(), frame.end());
     frames.push_back(std::move(frame));
   }
-  for (size_t piece :
-       {size_t{1}, size_t{7}, size_t{24}, size_t{100}, size_t{1000}, stream.size()}) {
+  for (size_t piece : std::vector<size_t>{1, 7, 24, 100, 1000, stream.size()}) {
     SCOPED_TRACE(piece);
     ReceiveBuffer buffer;
     size_t next = 0;

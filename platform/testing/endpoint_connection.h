@@ -32,18 +32,14 @@ constexpr DWORD kConnectionWaitMs = 10000;
 
 // The server's folder (on Windows its pipe-name prefix) and a device's endpoint in it.
 struct EndpointPlace {
+  std::string Path(const std::string& device) const { return prefix + device; }
 #ifdef _WIN32
   std::string dir =
       "\\\\.\\pipe\\r4690-endpoint-test-" + std::to_string(GetCurrentProcessId()) + "-";
-  std::string Path(const std::string& device) const {
-    return dir + device;
-  }
+  std::string prefix = dir;
 #else
   TempDeviceDir temporary;
-  std::string dir = temporary.path();
-  std::string Path(const std::string& device) const {
-    return dir + "/" + device;
-  }
+  std::string dir = temporary.path(), prefix = dir + "/";
 #endif
 };
 
@@ -65,10 +61,9 @@ inline std::vector<uint8_t> Request(uint32_t id, uint32_t code,
 
 // Cancels of requests long gone, as many as `count`, and then the frame `last`.
 inline std::vector<uint8_t> Cancels(size_t count, const std::vector<uint8_t>& last = {}) {
-  std::vector<uint8_t> bytes;
+  std::vector<uint8_t> bytes(count * qdev_frame::kHeaderSize);
   for (uint32_t i = 0; i < count; ++i) {
-    const std::vector<uint8_t> cancel = FrameBytes(qdev_frame::CancelHeader(i));
-    bytes.insert(bytes.end(), cancel.begin(), cancel.end());
+    qdev_frame::EncodeHeader(qdev_frame::CancelHeader(i), &bytes[i * qdev_frame::kHeaderSize]);
   }
   bytes.insert(bytes.end(), last.begin(), last.end());
   return bytes;

@@ -17,40 +17,23 @@ extern char** environ;
 
 namespace qdev_test {
 
-namespace {
-
-// The parent's environment with every variable of `overrides` replaced by its new value.
-std::vector<std::string> ChildEnvironment(const std::vector<std::string>& overrides) {
-  std::vector<std::string> result = overrides;
+ChildResult RunChild(const ChildOptions& options) {
+  using End = ChildResult::End;
+  if (options.argv.empty()) return {End::kNotStarted, EINVAL, 0};
+  // The parent's environment with every variable of options.environment replaced by its value.
+  std::vector<std::string> args = options.argv, env = options.environment;
   for (char** entry = environ; *entry != nullptr; ++entry) {
     const std::string variable = *entry, name = variable.substr(0, variable.find('=') + 1);
-    if (std::none_of(overrides.begin(), overrides.end(),
+    if (std::none_of(env.begin(), env.begin() + options.environment.size(),
                      [&](const std::string& o) { return o.compare(0, name.size(), name) == 0; })) {
-      result.push_back(variable);
+      env.push_back(variable);
     }
   }
-  return result;
-}
-
-std::vector<char*> Pointers(std::vector<std::string>& texts) {
-  std::vector<char*> pointers;
-  for (std::string& text : texts) pointers.push_back(&text[0]);
-  pointers.push_back(nullptr);
-  return pointers;
-}
-
-}  // namespace
-
-ChildResult RunChild(const ChildOptions& options) {
-  ChildResult result;
-  if (options.argv.empty()) {
-    result.status = EINVAL;
-    return result;
-  }
-  std::vector<std::string> args = options.argv;
-  std::vector<std::string> env = ChildEnvironment(options.environment);
-  std::vector<char*> argv = Pointers(args);
-  std::vector<char*> envp = Pointers(env);
+  std::vector<char*> argv, envp;
+  for (std::string& arg : args) argv.push_back(&arg[0]);
+  for (std::string& variable : env) envp.push_back(&variable[0]);
+  argv.push_back(nullptr);
+  envp.push_back(nullptr);
 
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
@@ -60,44 +43,27 @@ ChildResult RunChild(const ChildOptions& options) {
   posix_spawn_file_actions_addopen(&actions, 2, options.stderrPath.c_str(),
                                    O_WRONLY | O_CREAT | O_TRUNC, 0644);
   const auto start = std::chrono::steady_clock::now();
+  const auto deadline = start + std::chrono::milliseconds(options.timeLimitMs);
   pid_t pid = 0;
   const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
   posix_spawn_file_actions_destroy(&actions);
-  if (spawned != 0) {
-    result.status = spawned;
-    return result;
-  }
+  if (spawned != 0) return {End::kNotStarted, spawned, 0};
 
-  const auto deadline = start + std::chrono::milliseconds(options.timeLimitMs);
+  // A child past its time is killed, and reaped in a later round.
+  bool killed = false;
   int status = 0;
-  for (;;) {
-    const pid_t ended = waitpid(pid, &status, WNOHANG);
-    if (ended == pid) break;
-    if (ended < 0 && errno != EINTR) {
-      result.status = errno;  // lost (reaped elsewhere): nothing to report
-      return result;
-    }
-    if (std::chrono::steady_clock::now() >= deadline) {
-      kill(pid, SIGKILL);
-      while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-      }
-      result.end = ChildResult::End::kTimedOut;
-      break;
-    }
+  for (pid_t ended; (ended = waitpid(pid, &status, WNOHANG)) != pid;) {
+    if (ended < 0 && errno != EINTR) return {End::kNotStarted, errno, 0};  // reaped elsewhere
+    if (!killed && std::chrono::steady_clock::now() >= deadline) killed = kill(pid, SIGKILL) == 0;
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
-  result.elapsedMs = static_cast<uint32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                               std::chrono::steady_clock::now() - start)
-                                               .count());
-  if (result.end == ChildResult::End::kTimedOut) return result;
-  if (WIFEXITED(status)) {
-    result.end = ChildResult::End::kExited;
-    result.status = WEXITSTATUS(status);
-  } else if (WIFSIGNALED(status)) {
-    result.end = ChildResult::End::kSignalled;
-    result.status = WTERMSIG(status);
-  }
-  return result;
+  const auto elapsedMs =
+      static_cast<uint32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                std::chrono::steady_clock::now() - start)
+                                .count());
+  if (killed) return {End::kTimedOut, 0, elapsedMs};
+  if (WIFSIGNALED(status)) return {End::kSignalled, WTERMSIG(status), elapsedMs};
+  return {End::kExited, WEXITSTATUS(status), elapsedMs};
 }
 
 }  // namespace qdev_test

@@ -1,5 +1,5 @@
-// Test support for the platform tests: a temporary device folder, a raw socket for endpoints
-// written by hand, and a scripted device handler that records what reached the endpoint.
+// Test support for the platform tests: a temporary device folder, and a raw socket for endpoints
+// written by hand.
 #pragma once
 
 #include <stdlib.h>
@@ -7,17 +7,9 @@
 #include <sys/un.h>
 #include <unistd.h>
 
-#include <chrono>
-#include <condition_variable>
 #include <cstring>
 #include <filesystem>
-#include <functional>
-#include <mutex>
 #include <string>
-#include <utility>
-#include <vector>
-
-#include "platform/device_endpoint.h"
 
 namespace qdev_test {
 
@@ -51,42 +43,5 @@ inline int BindUnixSocket(const std::string& path) {
   if (fd >= 0) close(fd);
   return -1;
 }
-
-// Answers with `answer` (default: complete with no data) and records every request.
-// Thread-safe: the server calls it on its own thread.
-class ScriptedHandler : public qdev::DeviceHandler {
- public:
-  using Answer = std::function<bool(const qdev::DeviceRequest&, qdev::DeviceReply*)>;
-
-  void SetAnswer(Answer answer) {
-    std::lock_guard<std::mutex> lock(mu_);
-    answer_ = std::move(answer);
-  }
-  bool Handle(const qdev::DeviceRequest& request, qdev::DeviceReply* reply) override {
-    Answer answer;
-    {
-      std::lock_guard<std::mutex> lock(mu_);
-      requests_.push_back(request);
-      answer = answer_;
-    }
-    cv_.notify_all();
-    return answer ? answer(request, reply) : true;
-  }
-  // Waits (up to 5 s) until n requests have arrived.
-  bool WaitForRequests(size_t n) {
-    std::unique_lock<std::mutex> lock(mu_);
-    return cv_.wait_for(lock, std::chrono::seconds(5), [&] { return requests_.size() >= n; });
-  }
-  std::vector<qdev::DeviceRequest> requests() {
-    std::lock_guard<std::mutex> lock(mu_);
-    return requests_;
-  }
-
- private:
-  std::mutex mu_;
-  std::condition_variable cv_;
-  Answer answer_;
-  std::vector<qdev::DeviceRequest> requests_;
-};
 
 }  // namespace qdev_test
