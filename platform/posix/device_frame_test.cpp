@@ -33,6 +33,10 @@ TEST(DeviceFrame, EachTypeKeepsItsFieldsInItsWords) {
       {"request", RequestHeader(77, 0x22003E, 8, 96), {kMagic, kRequest, 77, 0x22003E, 8, 96}, 104},
       {"reply", ReplyHeader(77, 31, 3, 7), {kMagic, kReply, 77, 31, 3, 7}, 7},
       {"cancel", CancelHeader(78), {kMagic, kCancel, 78, 0, 0, 0}, 0},
+      {"largest reply",
+       ReplyHeader(9, 0, 0, kMaxPayload),
+       {kMagic, kReply, 9, 0, 0, kMaxPayload},
+       kMaxPayload},
   };
   for (const FrameCase& c : cases) {
     SCOPED_TRACE(c.what);
@@ -50,6 +54,9 @@ TEST(DeviceFrame, EachTypeKeepsItsFieldsInItsWords) {
     ASSERT_TRUE(PayloadSize(back, &payload));
     EXPECT_EQ(payload, c.payload);
   }
+  // One byte more than the largest payload is a malformed frame.
+  uint32_t payload = 0;
+  EXPECT_FALSE(PayloadSize(RequestHeader(9, 0, kMaxPayload, 1), &payload));
 }
 
 // A stream of frames of many sizes, read in pieces of every size from a byte to more than a
